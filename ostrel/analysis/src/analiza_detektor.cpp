@@ -1,0 +1,276 @@
+#include "ostrel/analysis/analiza_detektor.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <limits>
+
+#include "channels.h"
+#include "ostrel/analysis/classifier.h"
+
+namespace ostrel {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+struct GridRow {
+  int count;
+  int firstColumn;
+  int row;
+};
+constexpr GridRow kGrid[8] = {{4, 88, 44},  {5, 75, 67},  {6, 62, 90},  {7, 49, 113},
+                              {8, 36, 136}, {7, 49, 159}, {6, 62, 182}, {5, 75, 205}};
+constexpr int kGridSpacing = 26;
+
+// Disc of radius 25: row i covers image row y + i - 25, columns x + from .. x + to.
+constexpr int kDiscRows = 51;
+constexpr int kDiscRadius = 25;
+struct DiscRow {
+  int from;
+  int to;
+};
+constexpr DiscRow kDisc[kDiscRows] = {
+    {-5, 5},    {-8, 8},    {-10, 10},  {-11, 11},  {-13, 13},  {-14, 14},  {-16, 16},  {-17, 17},
+    {-18, 18},  {-19, 19},  {-19, 19},  {-20, 20},  {-21, 21},  {-22, 22},  {-22, 22},  {-23, 23},
+    {-23, 23},  {-24, 24},  {-24, 24},  {-24, 24},  {-25, 24},  {-25, 25},  {-25, 25},  {-25, 25},
+    {-25, 25},  {-25, 25},  {-25, 25},  {-25, 25},  {-25, 25},  {-25, 25},  {-25, 24},  {-24, 24},
+    {-24, 24},  {-24, 24},  {-23, 23},  {-23, 23},  {-22, 22},  {-21, 21},  {-21, 21},  {-20, 20},
+    {-19, 19},  {-19, 19},  {-18, 18},  {-17, 17},  {-16, 16},  {-14, 14},  {-13, 13},  {-11, 11},
+    {-10, 10},  {-8, 8},    {-5, 5}};
+
+enum class Measure { kMean, kPercentile90, kPercentile99, kIdm, kSumAverage, kEntropy };
+
+struct Slot {
+  int slot;
+  char code;
+  Measure measure;
+  int dx;
+  int dy;
+};
+constexpr Slot kSchedule[13] = {
+    {0, 'q', Measure::kEntropy, 1, 0},       {1, 'v', Measure::kSumAverage, 3, 3},
+    {2, 'u', Measure::kMean, 0, 0},          {3, 'x', Measure::kEntropy, 1, -1},
+    {4, 'G', Measure::kPercentile90, 0, 0},  {5, '*', Measure::kPercentile90, 0, 0},
+    {6, 'h', Measure::kIdm, 0, -3},          {7, 'S', Measure::kEntropy, 1, 0},
+    {8, 'Q', Measure::kEntropy, 0, -3},      {9, 'G', Measure::kEntropy, 5, 0},
+    {17, 'i', Measure::kPercentile99, 0, 0}, {18, 'u', Measure::kEntropy, 0, -1},
+    {19, 'v', Measure::kPercentile90, 0, 0}};
+
+constexpr std::array<CAnalizaDetektor::Point, CAnalizaDetektor::kBlocks> kCentres = [] {
+  std::array<CAnalizaDetektor::Point, CAnalizaDetektor::kBlocks> c{};
+  int b = 0;
+  for (const GridRow& row : kGrid)
+    for (int k = 0; k < row.count; ++k) c[b++] = {row.firstColumn + k * kGridSpacing, row.row};
+  return c;
+}();
+
+// The part of a frame the discs read.
+struct Region {
+  int firstRow, lastRow, firstColumn, lastColumn;
+};
+constexpr Region kDiscArea = [] {
+  Region r{1 << 20, -1, 1 << 20, -1};
+  for (const CAnalizaDetektor::Point& c : kCentres)
+    for (int i = 0; i < kDiscRows; ++i) {
+      r.firstRow = std::min(r.firstRow, c.y + i - kDiscRadius);
+      r.lastRow = std::max(r.lastRow, c.y + i - kDiscRadius);
+      r.firstColumn = std::min(r.firstColumn, c.x + kDisc[i].from);
+      r.lastColumn = std::max(r.lastColumn, c.x + kDisc[i].to);
+    }
+  return r;
+}();
+static_assert(kDiscArea.firstRow == 19 && kDiscArea.lastRow == 230);
+static_assert(kDiscArea.firstColumn == 11 && kDiscArea.lastColumn == 243);
+
+}  // namespace
+
+CAnalizaDetektor::Point CAnalizaDetektor::BlockCentre(int block) { return kCentres[block]; }
+
+CAnalizaDetektor::CAnalizaDetektor(int width, int height) : width_(width), height_(height) {}
+
+void CAnalizaDetektor::Clear() {
+  for (FeatureVector& f : features_) f.fill(0.0);
+  for (FlagRecord& f : flags_) f.fill(0);
+}
+
+bool CAnalizaDetektor::IsChannelCode(char code) { return IsKnownChannel(code); }
+
+void CAnalizaDetektor::ConvertRegion(char code, int stride, const std::uint8_t* frame,
+                                     std::uint8_t* channel, int firstRow, int lastRow,
+                                     int firstColumn, int lastColumn) const {
+  const int count = lastColumn - firstColumn + 1;
+  for (int row = firstRow; row <= lastRow; ++row) {
+    const std::uint8_t* in = frame + static_cast<std::ptrdiff_t>(row) * stride + 3 * firstColumn;
+    std::uint8_t* out = channel + static_cast<std::ptrdiff_t>(row) * width_ + firstColumn;
+    ConvertPixels(code, in, out, count);
+  }
+}
+
+bool CAnalizaDetektor::ConvertChannel(char code, int stride, const std::uint8_t* frame,
+                                      std::uint8_t* channel) {
+  if (!IsKnownChannel(code) || frame == nullptr || channel == nullptr || width_ <= 0 ||
+      height_ <= 0 || stride < 3 * width_)
+    return false;
+  ConvertRegion(code, stride, frame, channel, 0, height_ - 1, 0, width_ - 1);
+  channel_ = channel;
+  return true;
+}
+
+bool CAnalizaDetektor::DiscInside(int x, int y) const {
+  return channel_ != nullptr && x - kDiscRadius >= 0 && x + kDiscRadius < width_ &&
+         y - kDiscRadius >= 0 && y + kDiscRadius < height_;
+}
+
+void CAnalizaDetektor::BuildDiscHistogram(int x, int y) {
+  histogram_.fill(0);
+  cumulative_.fill(0);
+  pixelCount_ = 0;
+  if (!DiscInside(x, y)) return;
+  for (int i = 0; i < kDiscRows; ++i) {
+    const std::uint8_t* row = channel_ + static_cast<std::ptrdiff_t>(y + i - kDiscRadius) * width_ + x;
+    for (int k = kDisc[i].from; k <= kDisc[i].to; ++k) ++histogram_[row[k]];
+    pixelCount_ += kDisc[i].to - kDisc[i].from + 1;
+  }
+  std::uint32_t sum = 0;
+  for (int v = 0; v < 256; ++v) cumulative_[v] = sum += histogram_[v];
+}
+
+double CAnalizaDetektor::HistogramStatistic(Statistic kind) const {
+  if (pixelCount_ == 0) return kNaN;
+  const double n = static_cast<std::uint32_t>(pixelCount_);
+  if (kind == Statistic::kMean) {
+    double sum = 0;
+    for (int v = 0; v < 256; ++v) sum += (v + 1) * static_cast<double>(histogram_[v]);
+    return sum / n;
+  }
+  const double threshold = kind == Statistic::kPercentile90 ? n - n / 10 : n - n / 100;
+  int v = 0;
+  while (v < 255 && cumulative_[v] < threshold) ++v;
+  return v + 1;
+}
+
+void CAnalizaDetektor::BuildCooccurrence(int dx, int dy, int x, int y) {
+  std::fill(&pairs_[0][0], &pairs_[0][0] + 32 * 32, 0u);
+  pairCount_ = 0;
+  if (DiscInside(x, y)) {
+    for (int i = std::max(0, -dy); i < kDiscRows && i + dy < kDiscRows; ++i) {
+      const int from = std::max(kDisc[i].from, kDisc[i + dy].from - dx);
+      const int to = std::min(kDisc[i].to, kDisc[i + dy].to - dx);
+      if (from > to) continue;
+      const std::uint8_t* first = channel_ + static_cast<std::ptrdiff_t>(y + i - kDiscRadius) * width_ + x;
+      const std::uint8_t* second = first + static_cast<std::ptrdiff_t>(dy) * width_ + dx;
+      for (int k = from; k <= to; ++k) ++pairs_[first[k] >> 3][second[k] >> 3];
+      pairCount_ += to - from + 1;
+    }
+  }
+  pairCount_ *= 2;
+  // Each pair counts in both orders; a diagonal cell gains two.
+  for (int a = 0; a < 32; ++a)
+    for (int b = 0; b < 32; ++b) matrix_[a][b] = pairs_[a][b] + pairs_[b][a];
+}
+
+double CAnalizaDetektor::CooccurrenceFeature(Haralick kind) const {
+  if (pairCount_ == 0) return kNaN;
+  const double n2 = static_cast<std::uint32_t>(pairCount_);
+  switch (kind) {
+    case Haralick::kInverseDifferenceMoment: {
+      double sum = 0;
+      for (int a = 0; a < 32; ++a)
+        for (int b = 0; b < 32; ++b) sum += matrix_[a][b] / static_cast<double>((a - b) * (a - b) + 1);
+      return sum / n2;
+    }
+    case Haralick::kSumAverage: {
+      std::uint32_t ps[63] = {};
+      for (int a = 0; a < 32; ++a)
+        for (int b = 0; b < 32; ++b) ps[a + b] += matrix_[a][b];
+      double sum = 0;
+      for (int s = 0; s < 63; ++s) sum += (s + 2) * static_cast<double>(ps[s]) / n2;
+      return sum;
+    }
+    case Haralick::kDifferenceEntropy: {
+      double entropy = 0;
+      for (int d = 0; d < 32; ++d) {
+        std::uint32_t count = 0;
+        if (d == 0)
+          for (int a = 0; a < 32; ++a) count += matrix_[a][a];
+        else
+          for (int a = 0; a + d < 32; ++a) count += matrix_[a + d][a] + matrix_[a][a + d];
+        if (count == 0) continue;
+        const double p = count / n2;
+        entropy -= p * (std::log(p) / 2.302585092994);
+      }
+      return entropy;
+    }
+  }
+  return kNaN;
+}
+
+void CAnalizaDetektor::MeasureSlot(int slotIndex) {
+  const Slot& s = kSchedule[slotIndex];
+  for (int b = 0; b < kBlocks; ++b) {
+    const Point c = kCentres[b];
+    double value = kNaN;
+    switch (s.measure) {
+      case Measure::kMean:
+      case Measure::kPercentile90:
+      case Measure::kPercentile99:
+        BuildDiscHistogram(c.x, c.y);
+        value = HistogramStatistic(s.measure == Measure::kMean           ? Statistic::kMean
+                                   : s.measure == Measure::kPercentile90 ? Statistic::kPercentile90
+                                                                         : Statistic::kPercentile99);
+        break;
+      case Measure::kIdm:
+      case Measure::kSumAverage:
+      case Measure::kEntropy:
+        BuildCooccurrence(s.dx, s.dy, c.x, c.y);
+        value = CooccurrenceFeature(s.measure == Measure::kIdm          ? Haralick::kInverseDifferenceMoment
+                                    : s.measure == Measure::kSumAverage ? Haralick::kSumAverage
+                                                                        : Haralick::kDifferenceEntropy);
+        break;
+    }
+    features_[b][s.slot] = value;
+  }
+}
+
+void CAnalizaDetektor::AnalyzeFrame(int stride, const std::uint8_t* frame, std::uint8_t* channel) {
+  if (frame == nullptr || channel == nullptr || width_ < kMinSize || height_ < kMinSize ||
+      stride < 3 * width_) {
+    Clear();
+    return;
+  }
+  channel_ = channel;
+  // Each channel is converted once, over the area the discs read, and serves
+  // every slot that measures it.
+  for (int s = 0; s < 13; ++s) {
+    bool converted = false;
+    for (int earlier = 0; earlier < s; ++earlier) converted |= kSchedule[earlier].code == kSchedule[s].code;
+    if (converted) continue;
+    ConvertRegion(kSchedule[s].code, stride, frame, channel, kDiscArea.firstRow, kDiscArea.lastRow,
+                  kDiscArea.firstColumn, kDiscArea.lastColumn);
+    for (int t = s; t < 13; ++t)
+      if (kSchedule[t].code == kSchedule[s].code) MeasureSlot(t);
+  }
+  ClassifyBlocks();
+}
+
+void CAnalizaDetektor::ClassifyBlocks() {
+  for (int b = 0; b < kBlocks; ++b) {
+    const FeatureVector& f = features_[b];
+    FlagRecord& flags = flags_[b];
+    flags[kBlood1] = Blood1(f[0], f[1], f[2]);
+    flags[kUlcer1] = Ulcer1(f[3], f[4], f[5]);
+    flags[kUlcer2] = Ulcer2(f[6], f[7], f[8], f[9]);
+    flags[kUlcer3] = 0;
+    flags[kPatho1] = 0;
+    flags[kBlood2] = Blood2(f[17], f[18], f[19]);
+    flags[kBlood3] = 0;
+  }
+}
+
+bool CAnalizaDetektor::FrameShows(Flag flag) const {
+  for (const FlagRecord& f : flags_)
+    if (f[flag]) return true;
+  return false;
+}
+
+}  // namespace ostrel
