@@ -1,0 +1,636 @@
+#include "quorlin/model/rings.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <type_traits>
+
+#include "quorlin/model/map_writer.h"
+
+namespace quorlin {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+double Frac(double v) { return v - std::trunc(v); }
+
+struct Mat2 {
+  double a11, a12, a21, a22;
+  Mat2 operator*(const Mat2& o) const {
+    return {a11 * o.a11 + a12 * o.a21, a11 * o.a12 + a12 * o.a22, a21 * o.a11 + a22 * o.a21,
+            a21 * o.a12 + a22 * o.a22};
+  }
+};
+constexpr Mat2 kIdentity{1, 0, 0, 1};
+
+// Whether a phase with this neighbourhood fits each node locally; rings 0
+// stands for an unknown grid, where any neighbourhood may be local.
+bool IsLocal(std::int32_t neighborhood, std::uint32_t rings, std::uint32_t perimeter) {
+  if (rings == 0) return true;
+  const std::uint64_t reach = static_cast<std::uint64_t>(static_cast<std::uint32_t>(neighborhood)) + 1;
+  return reach < perimeter || reach < rings;
+}
+
+const char* GeometryProblem(double xo, double yo, std::int64_t rings, std::int64_t perimeter, double rmin,
+                            double ratio) {
+  if (!std::isfinite(xo) || !std::isfinite(yo)) return "the centre Xo, Yo must be finite numbers";
+  if (rings < kMinRings) return "Rings must be at least 2";
+  if (perimeter < kMinPerimeter) return "Perimeter must be at least 4";
+  if (static_cast<std::uint64_t>(rings) * static_cast<std::uint64_t>(perimeter) > kMaxNodes)
+    return "Rings x Perimeter must not exceed 1000000 nodes";
+  if (!(ratio > 0) || !std::isfinite(ratio)) return "Ratio must be a number greater than 0";
+  if (!std::isfinite(rmin)) return "Rmin must be a finite number";
+  return nullptr;
+}
+
+}  // namespace
+
+const char* CheckGeometry(const GRID_GEOMETRY& g) {
+  return GeometryProblem(g.Xo, g.Yo, g.Rings, g.Perimeter, g.Rmin, g.Ratio);
+}
+
+const char* CheckPhase(const GRID_PHASE& phase, std::uint32_t rings, std::uint32_t perimeter) {
+  if (phase.MaxIterations < 0) return "MaxIterations must not be negative";
+  if (phase.MaxIterations == 0) return nullptr;  // the phase never runs
+  if (phase.Neighborhood < 0) return "Neighborhood must not be negative";
+  // A positive Vicinity is truncated to the pixel step, which divides the force.
+  if (phase.Vicinity > 0 && !(phase.Vicinity >= 1 && phase.Vicinity < kFarAway))
+    return "Vicinity must be at least 1 and below 1073741824, or 0 to keep the previous step";
+  const bool usesMomentum = phase.Momentum != 0 || IsLocal(phase.Neighborhood, rings, perimeter);
+  if (usesMomentum && phase.Momentum + phase.Dumping == 0) return "Momentum + Dumping must not be 0";
+  return nullptr;
+}
+
+const char* CheckPhases(std::span<const GRID_PHASE, 4> phases, std::uint32_t rings, std::uint32_t perimeter) {
+  for (const GRID_PHASE& phase : phases)
+    if (const char* problem = CheckPhase(phase, rings, perimeter)) return problem;
+  for (const GRID_PHASE& phase : phases) {
+    if (phase.MaxIterations == 0) continue;
+    if (!(phase.Vicinity > 0)) return "the first phase that runs must set a Vicinity of at least 1";
+    break;
+  }
+  return nullptr;
+}
+
+// ---- nodes ----
+
+template <class Read>
+void GRID_NODE::CaptureTemplate(const Read& read, unsigned cur) {
+  const std::int32_t xi = TruncToInt(x[cur]);
+  const std::int32_t yi = TruncToInt(y[cur]);
+  std::uint8_t* cell = templ;
+  for (std::int32_t dy = -1; dy <= 1; ++dy)
+    for (std::int32_t dx = -1; dx <= 1; ++dx, cell += 3) {
+      std::uint8_t triple[3] = {0, 0, 0};
+      read(xi + dx, yi + dy, triple);
+      std::memcpy(cell, triple, 3);
+    }
+  fx0 = Frac(x[cur]) - 0.5;
+  fy0 = Frac(y[cur]) - 0.5;
+}
+
+// The byte differences are summed per channel as exact integers and weighted
+// once, which is the weighted sum over the patch up to rounding.
+template <class Read>
+double GRID_NODE::MatchCost(const Read& read, std::int32_t px, std::int32_t py, const double w[3]) const {
+  int sum0 = 0, sum1 = 0, sum2 = 0;
+  const std::uint8_t* cell = templ;
+  if constexpr (std::is_same_v<Read, FrameView>) {
+    if (read.Inside(px - 1, py - 1) && read.Inside(px + 1, py + 1)) {
+      for (std::int32_t dy = -1; dy <= 1; ++dy) {
+        const std::uint8_t* pixel = read.At(px - 1, py + dy);
+        for (int dx = 0; dx < 3; ++dx, cell += 3, pixel += read.bytesPerPixel) {
+          sum0 += std::abs(cell[0] - pixel[0]);
+          sum1 += std::abs(cell[1] - pixel[1]);
+          sum2 += std::abs(cell[2] - pixel[2]);
+        }
+      }
+      return (w[0] * sum0 + w[1] * sum1 + w[2] * sum2) / 9.0;
+    }
+  }
+  // Outside the frame the read writes nothing: the previous pixel repeats.
+  std::uint8_t triple[3] = {0, 0, 0};
+  for (std::int32_t dy = -1; dy <= 1; ++dy)
+    for (std::int32_t dx = -1; dx <= 1; ++dx, cell += 3) {
+      read(px + dx, py + dy, triple);
+      sum0 += std::abs(cell[0] - triple[0]);
+      sum1 += std::abs(cell[1] - triple[1]);
+      sum2 += std::abs(cell[2] - triple[2]);
+    }
+  return (w[0] * sum0 + w[1] * sum1 + w[2] * sum2) / 9.0;
+}
+
+template <class Read>
+void GRID_NODE::ImageForce(const Read& read, unsigned cur, const double w[3]) {
+  const std::int32_t xi = TruncToInt(x[cur]);
+  const std::int32_t yi = TruncToInt(y[cur]);
+  const std::int32_t v = vicinity;
+  const double costPlusX = MatchCost(read, xi + v, yi, w);
+  const double costMinusX = MatchCost(read, xi - v, yi, w);
+  const double costPlusY = MatchCost(read, xi, yi + v, w);
+  const double costMinusY = MatchCost(read, xi, yi - v, w);
+  const double a = (2 * (Frac(x[cur]) - fx0) - 1) / v;
+  const double b = (2 * (Frac(y[cur]) - fy0) - 1) / v;
+  Fx = (1 - a) * costMinusX - (1 + a) * costPlusX;
+  Fy = (1 - b) * costMinusY - (1 + b) * costPlusY;
+}
+
+template void GRID_NODE::CaptureTemplate(const PixelReadFn&, unsigned);
+template void GRID_NODE::CaptureTemplate(const FrameView&, unsigned);
+template double GRID_NODE::MatchCost(const PixelReadFn&, std::int32_t, std::int32_t, const double[3]) const;
+template double GRID_NODE::MatchCost(const FrameView&, std::int32_t, std::int32_t, const double[3]) const;
+template void GRID_NODE::ImageForce(const PixelReadFn&, unsigned, const double[3]);
+template void GRID_NODE::ImageForce(const FrameView&, unsigned, const double[3]);
+
+// ---- the grid ----
+
+GRID_RINGS::GRID_RINGS() = default;
+
+bool GRID_RINGS::Create(const double centre[2], std::uint32_t rings, std::uint32_t perimeter, double rmin,
+                        double ratio) {
+  nodes_.clear();
+  nodes_.shrink_to_fit();
+  row_.clear();
+  rings_ = perimeter_ = 0;
+  vicinitySet_ = false;
+  if (GeometryProblem(centre[0], centre[1], rings, perimeter, rmin, ratio)) return false;
+  xo_ = centre[0];
+  yo_ = centre[1];
+  rmin_ = rmin;
+  ratio_ = ratio;
+  rings_ = rings;
+  perimeter_ = perimeter;
+  nodes_.assign(std::size_t{rings} * perimeter, GRID_NODE{});
+  row_.assign(MapRowBytes(perimeter), 0);
+  Layout();
+  phase_ = phaseTime_ = 0;
+  SyncBuffers();
+  return true;
+}
+
+void GRID_RINGS::Layout() {
+  for (std::uint32_t j = 0; j < perimeter_; ++j) {
+    const double theta = 2 * kPi * j / perimeter_;
+    const double sine = std::sin(theta), cosine = std::cos(theta);
+    double factor = 1;
+    for (std::uint32_t k = 0; k < rings_; ++k, factor *= ratio_) {
+      const double r = rmin_ * factor;
+      GRID_NODE& node = Node(j, k);
+      node.x0 = xo_ + r * sine;
+      node.y0 = yo_ + r * cosine;
+      node.x[0] = node.x[1] = node.x0;
+      node.y[0] = node.y[1] = node.y0;
+    }
+  }
+}
+
+void GRID_RINGS::SyncBuffers() {
+  const unsigned cur = Cur(), next = cur ^ 1u;
+  for (GRID_NODE& node : nodes_) {
+    node.x[next] = node.x[cur];
+    node.y[next] = node.y[cur];
+  }
+  time_ = 0;
+}
+
+bool GRID_RINGS::SetPhase(std::uint32_t index, GRID_PHASE phase) {
+  if (index >= 4 || CheckPhase(phase, rings_, perimeter_)) return false;
+  phases_[index] = phase;
+  phase_ = phaseTime_ = 0;
+  SyncBuffers();
+  return true;
+}
+
+bool GRID_RINGS::Reset(const double centre[2], double rmin, double ratio) {
+  if (GeometryProblem(centre[0], centre[1], kMinRings, kMinPerimeter, rmin, ratio)) return false;
+  xo_ = centre[0];
+  yo_ = centre[1];
+  rmin_ = rmin;
+  ratio_ = ratio;
+  Layout();
+  phase_ = phaseTime_ = 0;
+  SyncBuffers();
+  return true;
+}
+
+template <class Read>
+void GRID_RINGS::CaptureAll(const Read& read) {
+  const unsigned cur = Cur();
+  for (GRID_NODE& node : nodes_) node.CaptureTemplate(read, cur);
+}
+template void GRID_RINGS::CaptureAll(const PixelReadFn&);
+template void GRID_RINGS::CaptureAll(const FrameView&);
+
+void GRID_RINGS::CaptureTemplates(PixelReadFn read) { CaptureAll(read); }
+void GRID_RINGS::CaptureTemplates(const FrameView& frame) { CaptureAll(frame); }
+
+bool GRID_RINGS::LocalPhase(const GRID_PHASE& phase) const {
+  return IsLocal(phase.Neighborhood, rings_, perimeter_);
+}
+
+// Visits the neighbourhood of node (j, k) for half-width n: angles j-n..j+n
+// modulo Perimeter (an angle reached twice counts twice), rings clipped.
+template <class Visit>
+static void ForNeighbourhood(std::vector<GRID_NODE>& nodes, std::uint32_t rings, std::uint32_t perimeter,
+                             std::uint32_t j, std::uint32_t k, std::uint32_t n, Visit visit) {
+  const std::int64_t first = (static_cast<std::int64_t>(j) - n) % perimeter;
+  std::uint32_t jj = static_cast<std::uint32_t>(first < 0 ? first + perimeter : first);
+  const std::uint32_t kLo = k > n ? k - n : 0;
+  const std::uint32_t kHi = static_cast<std::uint32_t>(std::min<std::uint64_t>(rings - 1, std::uint64_t{k} + n));
+  const std::uint64_t angles = 2 * std::uint64_t{n} + 1;
+  for (std::uint64_t a = 0; a < angles; ++a) {
+    GRID_NODE* column = &nodes[std::size_t{jj} * rings];
+    for (std::uint32_t kk = kLo; kk <= kHi; ++kk) visit(column[kk]);
+    if (++jj == perimeter) jj = 0;
+  }
+}
+
+void GRID_RINGS::PrepareStats(unsigned p, std::size_t index, std::uint32_t j, std::uint32_t k, bool whole) {
+  double n = 0, sx0 = 0, sy0 = 0;
+  auto forEach = [&](auto visit) {
+    if (whole)
+      for (GRID_NODE& q : nodes_) visit(q);
+    else
+      ForNeighbourhood(nodes_, rings_, perimeter_, j, k, static_cast<std::uint32_t>(phases_[p].Neighborhood), visit);
+  };
+  forEach([&](GRID_NODE& q) {
+    n += 1;
+    sx0 += q.x0;
+    sy0 += q.y0;
+  });
+  const double m0x = sx0 / n, m0y = sy0 / n;
+  double sdx0 = 0, sdy0 = 0, sxx0 = 0, syy0 = 0, sxy0 = 0;
+  forEach([&](GRID_NODE& q) {
+    const double dx0 = q.x0 - m0x, dy0 = q.y0 - m0y;
+    sdx0 += dx0;
+    sdy0 += dy0;
+    sxx0 += dx0 * dx0;
+    syy0 += dy0 * dy0;
+    sxy0 += dx0 * dy0;
+  });
+  GRID_NODE& node = nodes_[index];
+  node.n[p] = n;
+  node.Sx0[p] = sx0;
+  node.Sy0[p] = sy0;
+  node.Sdx0[p] = sdx0;
+  node.Sdy0[p] = sdy0;
+  node.Sxx0[p] = sxx0;
+  node.Syy0[p] = syy0;
+  node.Sxy0[p] = sxy0;
+  node.D0[p] = sxy0 * sxy0 - syy0 * sxx0;
+}
+
+void GRID_RINGS::Prepare() {
+  for (unsigned p = 0; p < 4; ++p) {
+    if (phases_[p].MaxIterations == 0 || nodes_.empty()) continue;
+    if (!LocalPhase(phases_[p])) {
+      PrepareStats(p, 0, 0, 0, true);
+      for (GRID_NODE& node : nodes_) {
+        const GRID_NODE& first = nodes_[0];
+        node.n[p] = first.n[p];
+        node.Sx0[p] = first.Sx0[p];
+        node.Sy0[p] = first.Sy0[p];
+        node.Sdx0[p] = first.Sdx0[p];
+        node.Sdy0[p] = first.Sdy0[p];
+        node.Sxx0[p] = first.Sxx0[p];
+        node.Syy0[p] = first.Syy0[p];
+        node.Sxy0[p] = first.Sxy0[p];
+        node.D0[p] = first.D0[p];
+      }
+      continue;
+    }
+    for (std::uint32_t j = 0; j < perimeter_; ++j)
+      for (std::uint32_t k = 0; k < rings_; ++k) PrepareStats(p, std::size_t{j} * rings_ + k, j, k, false);
+  }
+  j11_ = j22_ = 1;
+  j12_ = j21_ = 0;
+}
+
+// ---- the fits ----
+
+// Sums of one set of nodes (the whole grid or a neighbourhood) for phase p.
+struct GRID_RINGS::Sums {
+  double n, m0x, m0y, mx, my, mfx, mfy;
+  double X0x = 0, X0y = 0, Y0x = 0, Y0y = 0;
+  double Sxx = 0, Syy = 0, Sxy = 0, Sfxx = 0, Sfxy = 0, Sfyx = 0, Sfyy = 0;
+
+  template <class ForEach>
+  Sums(const GRID_NODE& stats, unsigned p, unsigned cur, ForEach forEach) {
+    n = stats.n[p];
+    m0x = stats.Sx0[p] / n;
+    m0y = stats.Sy0[p] / n;
+    double sx = 0, sy = 0, sfx = 0, sfy = 0;
+    forEach([&](const GRID_NODE& q) {
+      sx += q.x[cur];
+      sy += q.y[cur];
+      sfx += q.Fx;
+      sfy += q.Fy;
+    });
+    mx = sx / n;
+    my = sy / n;
+    mfx = sfx / n;
+    mfy = sfy / n;
+    forEach([&](const GRID_NODE& q) {
+      const double dx0 = q.x0 - m0x, dy0 = q.y0 - m0y;
+      const double dx = q.x[cur] - mx, dy = q.y[cur] - my;
+      const double dfx = q.Fx - mfx, dfy = q.Fy - mfy;
+      X0x += dx0 * dx;
+      X0y += dx0 * dy;
+      Y0x += dy0 * dx;
+      Y0y += dy0 * dy;
+      Sxx += dx * dx;
+      Syy += dy * dy;
+      Sxy += dx * dy;
+      Sfxx += dfx * dx;
+      Sfxy += dfx * dy;
+      Sfyx += dfy * dx;
+      Sfyy += dfy * dy;
+    });
+  }
+
+  // Maps rest offsets to current offsets.
+  Mat2 Tension(const GRID_NODE& stats, unsigned p, std::int32_t mode) const {
+    const double d0 = stats.D0[p];
+    if (mode == 3 && d0 != 0) {
+      const double sxx0 = stats.Sxx0[p], syy0 = stats.Syy0[p], sxy0 = stats.Sxy0[p];
+      return {(Y0x * sxy0 - X0x * syy0) / d0, (X0x * sxy0 - Y0x * sxx0) / d0, (Y0y * sxy0 - X0y * syy0) / d0,
+              (X0y * sxy0 - Y0y * sxx0) / d0};
+    }
+    if (mode == 1) return kIdentity;
+    const double s0 = stats.Sxx0[p] + stats.Syy0[p];
+    if (s0 == 0) return kIdentity;
+    const double a = (X0x + Y0y) / s0, b = (X0y - Y0x) / s0;
+    return {a, -b, b, a};
+  }
+
+  // identity + G, G mapping position offsets to force offsets.
+  Mat2 Image(std::int32_t mode) const {
+    if (mode == 0 || mode == 1) return kIdentity;
+    const double e = Sxy * Sxy - Syy * Sxx;
+    if (mode == 3 && e != 0)
+      return {1 + (Sfxy * Sxy - Sfxx * Syy) / e, (Sfxx * Sxy - Sfxy * Sxx) / e, (Sfyy * Sxy - Sfyx * Syy) / e,
+              1 + (Sfyx * Sxy - Sfyy * Sxx) / e};
+    const double s = Sxx + Syy;
+    if (s == 0) return kIdentity;
+    const double alpha = (Sfxx + Sfyy) / s, beta = (Sfyx - Sfxy) / s;
+    return {1 + alpha, -beta, beta, 1 + alpha};
+  }
+
+  // Translation for a node whose own force is (fx, fy).
+  void Translation(const GRID_PHASE& phase, double fx, double fy, double& tx, double& ty) const {
+    const double tt = phase.TensionTranslation, it = phase.ImageTranslation;
+    if (phase.ImageMode != 0) {
+      fx = mfx;
+      fy = mfy;
+    }
+    tx = (1 - tt) * m0x + tt * mx + it * fx;
+    ty = (1 - tt) * m0y + tt * my + it * fy;
+  }
+};
+
+namespace {
+// Mo / (Mo + D); the phase checks refuse Mo + D = 0 where it is used.
+double Velocity(const GRID_PHASE& phase) {
+  const double sum = phase.Momentum + phase.Dumping;
+  return sum != 0 ? phase.Momentum / sum : 0;
+}
+}  // namespace
+
+void GRID_RINGS::FitWholeAffine(const GRID_PHASE& phase) {
+  const unsigned cur = Cur(), next = cur ^ 1u;
+  const Sums sums(nodes_[0], phase_, cur, [&](auto visit) {
+    for (const GRID_NODE& q : nodes_) visit(q);
+  });
+  const Mat2 j = sums.Image(phase.ImageMode) * Mat2{j11_, j12_, j21_, j22_};
+  for (GRID_NODE& node : nodes_) {
+    double tx, ty;
+    sums.Translation(phase, node.Fx, node.Fy, tx, ty);
+    const double rx = node.x0 - sums.m0x, ry = node.y0 - sums.m0y;
+    node.x[next] = j.a11 * rx + j.a12 * ry + tx;
+    node.y[next] = j.a21 * rx + j.a22 * ry + ty;
+  }
+  j11_ = j.a11;
+  j12_ = j.a12;
+  j21_ = j.a21;
+  j22_ = j.a22;
+  motion_ = 1;
+  deformation_ = 0;
+}
+
+void GRID_RINGS::FitWholeMomentum(const GRID_PHASE& phase) {
+  const unsigned cur = Cur(), next = cur ^ 1u;
+  const Sums sums(nodes_[0], phase_, cur, [&](auto visit) {
+    for (const GRID_NODE& q : nodes_) visit(q);
+  });
+  const Mat2 t = sums.Tension(nodes_[0], phase_, phase.TensionMode);
+  const Mat2 a = sums.Image(phase.ImageMode) * t;
+  const double mu = Velocity(phase);
+  double motion = 0, deformation = 0;
+  for (GRID_NODE& node : nodes_) {
+    double tx, ty;
+    sums.Translation(phase, node.Fx, node.Fy, tx, ty);
+    const double rx = node.x0 - sums.m0x, ry = node.y0 - sums.m0y;
+    const double targetX = a.a11 * rx + a.a12 * ry + tx, targetY = a.a21 * rx + a.a22 * ry + ty;
+    const double px = node.x[cur], py = node.y[cur];
+    node.x[next] = targetX + mu * (px - node.x[next]);
+    node.y[next] = targetY + mu * (py - node.y[next]);
+    motion += (targetX - px) * (targetX - px) + (targetY - py) * (targetY - py);
+    const double ex = t.a11 * rx + t.a12 * ry + sums.mx - px, ey = t.a21 * rx + t.a22 * ry + sums.my - py;
+    deformation += ex * ex + ey * ey;
+  }
+  const double count = static_cast<double>(rings_) * perimeter_;
+  motion_ = motion / count;
+  deformation_ = deformation / count;
+  j11_ = a.a11;
+  j12_ = a.a12;
+  j21_ = a.a21;
+  j22_ = a.a22;
+}
+
+void GRID_RINGS::FitLocal(const GRID_PHASE& phase) {
+  const unsigned cur = Cur(), next = cur ^ 1u;
+  const double mu = Velocity(phase);
+  const auto n = static_cast<std::uint32_t>(phase.Neighborhood);
+  double motion = 0, deformation = 0;
+  Mat2 jSum{0, 0, 0, 0};
+  for (std::uint32_t j = 0; j < perimeter_; ++j)
+    for (std::uint32_t k = 0; k < rings_; ++k) {
+      GRID_NODE& node = Node(j, k);
+      // Neighbours are read from the current buffer only.
+      const Sums sums(node, phase_, cur,
+                      [&](auto visit) { ForNeighbourhood(nodes_, rings_, perimeter_, j, k, n, visit); });
+      const Mat2 t = sums.Tension(node, phase_, phase.TensionMode);
+      const Mat2 a = sums.Image(phase.ImageMode) * t;
+      double tx, ty;
+      sums.Translation(phase, node.Fx, node.Fy, tx, ty);
+      const double rx = node.x0 - sums.m0x, ry = node.y0 - sums.m0y;
+      const double targetX = a.a11 * rx + a.a12 * ry + tx, targetY = a.a21 * rx + a.a22 * ry + ty;
+      const double px = node.x[cur], py = node.y[cur];
+      node.x[next] = targetX + mu * (px - node.x[next]);
+      node.y[next] = targetY + mu * (py - node.y[next]);
+      motion += (targetX - px) * (targetX - px) + (targetY - py) * (targetY - py);
+      const double ex = t.a11 * rx + t.a12 * ry + sums.mx - px, ey = t.a21 * rx + t.a22 * ry + sums.my - py;
+      deformation += ex * ex + ey * ey;
+      jSum.a11 += a.a11;
+      jSum.a12 += a.a12;
+      jSum.a21 += a.a21;
+      jSum.a22 += a.a22;
+    }
+  const double count = static_cast<double>(rings_) * perimeter_;
+  motion_ = motion / count;
+  deformation_ = deformation / count;
+  j11_ = jSum.a11 / count;
+  j12_ = jSum.a12 / count;
+  j21_ = jSum.a21 / count;
+  j22_ = jSum.a22 / count;
+}
+
+template <class Read>
+std::uint32_t GRID_RINGS::IterateWith(const Read& read) {
+  if (nodes_.empty()) return 0;
+  const GRID_PHASE& phase = phases_[phase_];
+  // A phase that would run before any pixel step was set is skipped like an
+  // empty one (the phase checks refuse such parameters where they enter).
+  if (phase.MaxIterations == 0 || (!vicinitySet_ && !(phase.Vicinity > 0))) {
+    phaseTime_ = 0;
+    if (++phase_ < 4) return 1;
+    phase_ = 0;
+    SyncBuffers();
+    return 0;
+  }
+  const unsigned cur = Cur();
+  if (phaseTime_ == 0 && phase.Vicinity > 0) {
+    const auto step = static_cast<std::int32_t>(phase.Vicinity);
+    for (GRID_NODE& node : nodes_) node.SetVicinity(step);
+    vicinitySet_ = true;
+  }
+  const double weights[3] = {phase.InfluenceR, phase.InfluenceG, phase.InfluenceB};
+  for (GRID_NODE& node : nodes_) node.ImageForce(read, cur, weights);
+
+  if (LocalPhase(phase))
+    FitLocal(phase);
+  else if (phase.Momentum == 0)
+    FitWholeAffine(phase);
+  else
+    FitWholeMomentum(phase);
+
+  ++time_;
+  ++phaseTime_;
+  if (motion_ < phase.MinMotion) {
+    phaseTime_ = 0;
+    ++phase_;
+  }
+  if (phase_ < 4 && phaseTime_ >= static_cast<unsigned>(phases_[phase_].MaxIterations)) {
+    phaseTime_ = 0;
+    ++phase_;
+  }
+  if (phase_ >= 4) {
+    phaseTime_ = 0;
+    phase_ = 0;
+    SyncBuffers();
+    return 0;
+  }
+  return time_;
+}
+
+std::uint32_t GRID_RINGS::Iterate(PixelReadFn read) { return IterateWith(read); }
+std::uint32_t GRID_RINGS::Iterate(const FrameView& frame) { return IterateWith(frame); }
+
+void GRID_RINGS::Fit(PixelReadFn read) {
+  phase_ = phaseTime_ = 0;
+  SyncBuffers();
+  while (IterateWith(read) != 0) {
+  }
+  ++framesFitted_;
+  ++framesSinceMap_;
+}
+
+void GRID_RINGS::Fit(const FrameView& frame) {
+  phase_ = phaseTime_ = 0;
+  SyncBuffers();
+  while (IterateWith(frame) != 0) {
+  }
+  ++framesFitted_;
+  ++framesSinceMap_;
+}
+
+// ---- measures, drawing, report ----
+
+double GRID_RINGS::GetX() const {
+  if (nodes_.empty()) return 0;
+  const unsigned cur = Cur();
+  double sum = 0;
+  for (const GRID_NODE& node : nodes_) sum += node.x[cur];
+  return sum / static_cast<double>(nodes_.size());
+}
+
+double GRID_RINGS::GetY() const {
+  if (nodes_.empty()) return 0;
+  const unsigned cur = Cur();
+  double sum = 0;
+  for (const GRID_NODE& node : nodes_) sum += node.y[cur];
+  return sum / static_cast<double>(nodes_.size());
+}
+
+double GRID_RINGS::GetAngle() const { return std::atan2(j21_ - j12_, j11_ + j22_); }
+
+double GRID_RINGS::GetDilation() const { return j11_ * j22_ - j12_ * j21_; }
+
+std::int32_t GRID_RINGS::ColourOf(std::uint32_t j, std::uint32_t k) const {
+  return static_cast<std::int32_t>(((((ringOffset_ + k) % rings_) / (rings_ / 2)) ^ (j / (perimeter_ / 4))) & 1u);
+}
+
+void GRID_RINGS::Draw(DrawLineFn line, DrawPointFn point) const {
+  if (rings_ == 0 || perimeter_ == 0) return;
+  const unsigned cur = Cur();
+  auto x = [&](std::uint32_t j, std::uint32_t k) { return TruncToInt(Node(j, k).x[cur]); };
+  auto y = [&](std::uint32_t j, std::uint32_t k) { return TruncToInt(Node(j, k).y[cur]); };
+  if (line) {
+    auto segment = [&](std::uint32_t j1, std::uint32_t k1, std::uint32_t j2, std::uint32_t k2) {
+      line(x(j1, k1), y(j1, k1), x(j2, k2), y(j2, k2), ColourOf(j1, k1));
+    };
+    for (std::uint32_t k = rings_ - 1; k >= 1; --k) segment(0, k, 0, k - 1);
+    for (std::uint32_t k = 0; k < rings_; ++k) segment(0, k, perimeter_ - 1, k);
+    for (std::uint32_t j = 1; j < perimeter_; ++j)
+      for (std::uint32_t k = 1; k < rings_; ++k) {
+        segment(j, k, j, k - 1);
+        segment(j, k, j - 1, k);
+      }
+    for (std::uint32_t j = 1; j < perimeter_; ++j) segment(j, 0, j - 1, 0);
+    return;
+  }
+  if (point)
+    for (std::uint32_t j = 0; j < perimeter_; ++j)
+      for (std::uint32_t k = 0; k < rings_; ++k) point(x(j, k), y(j, k), ColourOf(j, k));
+}
+
+void GRID_RINGS::FormatReport(char* text, std::size_t size) const {
+  if (size == 0) return;
+  std::snprintf(text, size,
+                "MODEL OF DEFORMABLE RINGS:\r\nDeformation = %f\r\nMotion = %f\r\nX = %f Y = %f\r\n"
+                "Dilation = %f\r\nAngle = %f"
+                "\xB0"
+                "\r\nJ11 = %f J12 = %f\r\nJ21 = %f J22 = %f\r\nTime = %d\r\nPhase = %d\r\nPhaseTime = %d",
+                deformation_, motion_, GetX(), GetY(), GetDilation(), GetAngle() * 180 / kPi, j11_, j12_, j21_,
+                j22_, static_cast<int>(time_), static_cast<int>(phase_), static_cast<int>(phaseTime_));
+}
+
+int GRID_RINGS::Shake() {
+  // A per-model generator of 15-bit numbers, so that no other code's use
+  // of a shared generator changes the result.
+  auto next = [this] {
+    shakeSeed_ = shakeSeed_ * 214013u + 2531011u;
+    return static_cast<int>((shakeSeed_ >> 16) & 0x7FFF);
+  };
+  for (GRID_NODE& node : nodes_) {
+    const double dx = next() / 32767.0 * 10 - 5;
+    const double dy = next() / 32767.0 * 10 - 5;
+    node.x[0] = node.x[1] = node.x0 + dx;
+    node.y[0] = node.y[1] = node.y0 + dy;
+  }
+  return 0;
+}
+
+}  // namespace quorlin
