@@ -1,0 +1,39 @@
+# Shared build helpers.
+
+# vireo_add_plugin(NAME SOURCES... LIBS ...): a GStreamer plug-in library
+# libgstNAME.so in the build tree's plug-in folder.
+function(vireo_add_plugin name)
+  cmake_parse_arguments(P "NO_INSTALL" "" "SOURCES;LIBS" ${ARGN})
+  add_library(gst${name} MODULE ${P_SOURCES})
+  target_link_libraries(gst${name} PRIVATE filterhost ${P_LIBS})
+  target_compile_definitions(gst${name} PRIVATE PACKAGE="vireo")
+  set_target_properties(gst${name} PROPERTIES
+    LIBRARY_OUTPUT_DIRECTORY ${VIREO_PLUGIN_OUTPUT_DIR})
+  if(NOT P_NO_INSTALL)
+    install(TARGETS gst${name} LIBRARY DESTINATION ${VIREO_GST_PLUGIN_INSTALL_DIR})
+  endif()
+endfunction()
+
+# The environment every test runs in: build-tree plug-ins, a private plug-in
+# registry, no display.
+set(VIREO_TEST_ENV
+  "GST_PLUGIN_PATH=${VIREO_PLUGIN_OUTPUT_DIR}"
+  "GST_REGISTRY_1_0=${CMAKE_BINARY_DIR}/gst-registry.bin"
+  "GST_REGISTRY_FORK=no"
+  "QT_QPA_PLATFORM=offscreen"
+  "VIREO_DATA_DIR=${VIREO_DATA_DIR}"
+  "VIREO_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+
+# vireo_add_test(NAME SOURCES... LIBS ...): one GoogleTest program whose cases
+# CTest runs one by one.
+function(vireo_add_test name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  gtest_discover_tests(${name}
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "${VIREO_TEST_ENV}" TIMEOUT ${T_TIMEOUT})
+endfunction()

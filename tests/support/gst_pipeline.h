@@ -1,0 +1,52 @@
+// Test helpers for real GStreamer pipelines: push frames through appsrc,
+// collect them from appsink, and read what the bus said.
+#pragma once
+
+#include <gst/gst.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace vtest {
+
+// One decoded frame: tightly packed rows as GStreamer holds them (top-down).
+struct Frame {
+  int width = 0, height = 0, stride = 0;
+  std::string format;
+  std::vector<std::uint8_t> data;
+  GstClockTime pts = GST_CLOCK_TIME_NONE, duration = GST_CLOCK_TIME_NONE;
+  guint64 offset = GST_BUFFER_OFFSET_NONE;
+  bool discont = false;
+  const std::uint8_t* Pixel(int x, int y) const { return data.data() + y * stride + x * bpp(); }
+  int bpp() const { return format == "BGRx" || format == "RGBx" || format == "BGRA" ? 4 : format == "RGB16" ? 2 : 3; }
+};
+
+// What a pipeline run produced.
+struct RunResult {
+  std::vector<Frame> frames;  // from the appsink named "out", if any
+  std::string error;          // first bus error message, empty if none
+  std::vector<std::string> warnings;
+  bool eos = false;
+};
+
+// Initialises GStreamer once for the test program.
+void InitGst();
+
+// Builds `description` (gst-launch syntax). If it has an appsrc named "in",
+// pushes `frames` (each `caps`-shaped, top-down, GStreamer strides) with
+// timestamps at 25 frames per second, then EOS. Collects frames from an
+// appsink named "out" until EOS or error, at most `timeoutSeconds`.
+// `configure` sees the pipeline before it starts.
+RunResult RunPipeline(const std::string& description, const std::string& caps = "",
+                      const std::vector<std::vector<std::uint8_t>>& frames = {}, int timeoutSeconds = 60,
+                      const std::function<void(GstElement*)>& configure = {});
+
+// Stride GStreamer uses for packed RGB rows.
+inline int GstStride(int width, int bytesPerPixel) { return (width * bytesPerPixel + 3) & ~3; }
+
+// A full path below the folder of the test program's scratch files.
+std::string TempPath(const std::string& name);
+
+}  // namespace vtest
