@@ -152,7 +152,9 @@ double CAnalizaDetektor::HistogramStatistic(Statistic kind) const {
 void CAnalizaDetektor::BuildCooccurrence(int dx, int dy, int x, int y) {
   std::fill(&pairs_[0][0], &pairs_[0][0] + 32 * 32, 0u);
   pairCount_ = 0;
-  if (DiscInside(x, y)) {
+  const bool reachable = dx >= -2 * kDiscRadius && dx <= 2 * kDiscRadius && dy >= -2 * kDiscRadius &&
+                         dy <= 2 * kDiscRadius;
+  if (reachable && DiscInside(x, y)) {
     for (int i = std::max(0, -dy); i < kDiscRows && i + dy < kDiscRows; ++i) {
       const int from = std::max(kDisc[i].from, kDisc[i + dy].from - dx);
       const int to = std::min(kDisc[i].to, kDisc[i + dy].to - dx);
