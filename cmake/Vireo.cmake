@@ -14,26 +14,22 @@ function(vireo_add_plugin name)
   endif()
 endfunction()
 
-# The environment every test runs in: build-tree plug-ins, a private plug-in
-# registry, no display.
-set(VIREO_TEST_ENV
-  "GST_PLUGIN_PATH=${VIREO_PLUGIN_OUTPUT_DIR}"
-  "GST_REGISTRY_1_0=${CMAKE_BINARY_DIR}/gst-registry.bin"
-  "GST_REGISTRY_FORK=no"
-  "QT_QPA_PLATFORM=offscreen"
-  "VIREO_DATA_DIR=${VIREO_DATA_DIR}"
-  "VIREO_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
-
 # vireo_add_test(NAME SOURCES... LIBS ...): one GoogleTest program whose cases
-# CTest runs one by one.
+# CTest runs one by one. Every test program sets its own environment at
+# start-up (build-tree plug-ins, a private plug-in registry, no display, the
+# folders of real frames and of the built programs), so it runs the same from
+# CTest and by hand.
 function(vireo_add_test name)
   cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
-  add_executable(${name} ${T_SOURCES})
+  add_executable(${name} ${T_SOURCES} ${PROJECT_SOURCE_DIR}/tests/support/test_env.cpp)
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE
+    VIREO_TEST_PLUGIN_DIR="${VIREO_PLUGIN_OUTPUT_DIR}"
+    VIREO_TEST_REGISTRY="${CMAKE_BINARY_DIR}/gst-registry.bin"
+    VIREO_TEST_DATA_DIR="${VIREO_DATA_DIR}"
+    VIREO_TEST_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
-  gtest_discover_tests(${name}
-    DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "${VIREO_TEST_ENV}" TIMEOUT ${T_TIMEOUT})
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT ${T_TIMEOUT})
 endfunction()

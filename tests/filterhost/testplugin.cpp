@@ -80,7 +80,7 @@ class CTestMarker final : public CTransInPlaceFilter, public TestControl {
   }
 };
 
-class CTestWiden final : public CTransformFilter, public TestControl {
+class CTestWiden final : public CTransformFilter, public TestControl, public ISpecifyPropertyPages {
  public:
   explicit CTestWiden(IUnknown* outer) : CTransformFilter("test widen", outer, vt::CLSID_TestWiden) {}
   DECLARE_IUNKNOWN
@@ -89,8 +89,11 @@ class CTestWiden final : public CTransformFilter, public TestControl {
 
   HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
     if (riid == vt::IID_ITestControl) return GetInterface(static_cast<vt::ITestControl*>(this), ppv);
+    if (riid == IID_ISpecifyPropertyPages) return GetInterface(static_cast<ISpecifyPropertyPages*>(this), ppv);
     return CTransformFilter::NonDelegatingQueryInterface(riid, ppv);
   }
+
+  HRESULT GetPages(CAUUID* pages) override { return GetSinglePage(pages, vt::CLSID_TestWidenPage); }
 
   int Factor() const { return factor_; }
   void SetFactor(int factor) {
