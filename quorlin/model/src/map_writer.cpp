@@ -53,6 +53,8 @@ bool MapWriter::OpenMap(const std::string& path, std::uint32_t perimeter, std::s
     std::fclose(file);
     return false;
   }
+  // On disk at once, so that a map left unfinished can still be read.
+  std::fflush(file);
   file_ = file;
   perimeter_ = perimeter;
   rows_ = 0;
