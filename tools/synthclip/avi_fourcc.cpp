@@ -1,6 +1,7 @@
 #include "tools/synthclip/avi_fourcc.h"
 
 #include <fstream>
+#include <vector>
 
 namespace vireo::synth {
 namespace {
@@ -87,8 +88,9 @@ int PatchAviVideoFourcc(const std::string& path, std::uint32_t fourcc, std::stri
     error = path + " is not an AVI file";
     return -1;
   }
-  int patched = 0;
-  bool writeFailed = false;
+  // Offsets are gathered first so that a damaged file is left untouched.
+  std::vector<std::uint64_t> offsets;
+  int streams = 0;
   const auto streamList = [&](const Chunk& strl) {
     bool video = false;
     return ForEachChunk(file, strl.data + 4, strl.data + strl.size, [&](const Chunk& c) {
@@ -96,10 +98,10 @@ int PatchAviVideoFourcc(const std::string& path, std::uint32_t fourcc, std::stri
         std::uint32_t type = 0;
         if (!file.Read32(c.data, type)) return false;
         video = type == kVids;
-        if (video) writeFailed |= !file.Write32(c.data + kStrhHandler, fourcc);
+        if (video) offsets.push_back(c.data + kStrhHandler);
       } else if (c.id == kStrf && video && c.size >= kStrfCompression + 4) {
-        writeFailed |= !file.Write32(c.data + kStrfCompression, fourcc);
-        ++patched;
+        offsets.push_back(c.data + kStrfCompression);
+        ++streams;
       }
       return true;
     });
@@ -114,11 +116,13 @@ int PatchAviVideoFourcc(const std::string& path, std::uint32_t fourcc, std::stri
     error = path + ": malformed AVI header";
     return -1;
   }
-  if (writeFailed || !file.Flush()) {
+  bool written = true;
+  for (const std::uint64_t offset : offsets) written = written && file.Write32(offset, fourcc);
+  if (!written || !file.Flush()) {
     error = "cannot write " + path;
     return -1;
   }
-  return patched;
+  return streams;
 }
 
 }  // namespace vireo::synth

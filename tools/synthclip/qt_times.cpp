@@ -25,8 +25,8 @@ class AtomFile {
     for (int i = 0; i < bytes; ++i) value = value << 8 | b[i];
     return true;
   }
-  bool Zero(std::uint64_t offset, int bytes) {
-    const char zeros[8] = {};
+  bool Zero(std::uint64_t offset, int bytes) {  // at most 16 bytes
+    const char zeros[16] = {};
     file_.seekp(static_cast<std::streamoff>(offset));
     return static_cast<bool>(file_.write(zeros, bytes));
   }
