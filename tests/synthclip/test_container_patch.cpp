@@ -47,7 +47,7 @@ Bytes StreamList(const char* type, const char* handler) {
   return List("strl", {Chunk("strh", strh), Chunk("strf", strf), Chunk("strn", Bytes(5, 'x'))});
 }
 
-class ContainerPatch : public ::testing::Test {
+class SynthContainerPatch : public ::testing::Test {
  protected:
   std::string path_ = ::testing::TempDir() + "synthclip_patch_" +
                       ::testing::UnitTest::GetInstance()->current_test_info()->name();
@@ -74,7 +74,7 @@ Bytes Avi(const std::vector<Bytes>& streams) {
   return file;
 }
 
-TEST_F(ContainerPatch, RelabelsVideoStreamsOnly) {
+TEST_F(SynthContainerPatch, RelabelsVideoStreamsOnly) {
   const Bytes original = Avi({StreamList("auds", "MJPG"), StreamList("vids", "MJPG")});
   Write(original);
   std::string error;
@@ -94,7 +94,7 @@ TEST_F(ContainerPatch, RelabelsVideoStreamsOnly) {
   EXPECT_EQ(MakeFourcc('M', 'I', 'L', ' '), 0x204C494Du);
 }
 
-TEST_F(ContainerPatch, RejectsDamagedFilesWithoutWriting) {
+TEST_F(SynthContainerPatch, RejectsDamagedFilesWithoutWriting) {
   Bytes file = Avi({StreamList("vids", "MJPG")});
   std::string error;
   // A chunk that claims more bytes than its list holds.
@@ -122,7 +122,7 @@ Bytes Atom(const char* type, const Bytes& body) {
   return b;
 }
 
-TEST_F(ContainerPatch, ClearsQuickTimeTimestamps) {
+TEST_F(SynthContainerPatch, ClearsQuickTimeTimestamps) {
   Bytes v0(100, 0x11), v1(112, 0x22);
   v0[0] = 0, v1[0] = 1;
   Bytes trak = Atom("tkhd", v0);
