@@ -1,0 +1,235 @@
+#include "quorlin.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <new>
+
+#include "quorlin/model/emf.h"
+#include "quorlin/model/params.h"
+
+using namespace fh;
+
+namespace quorlin {
+
+bool AcceptedLayout(const CMediaType* type, FrameLayout* layout) {
+  if (!type || !(*type->Type() == MEDIATYPE_Video)) return false;
+  const VIDEOINFOHEADER* vih = type->VideoInfo();
+  if (!vih) return false;
+  const BITMAPINFOHEADER& bmi = vih->bmiHeader;
+  const bool rgb24 = *type->Subtype() == MEDIASUBTYPE_RGB24 && bmi.biBitCount == 24;
+  const bool rgb32 = *type->Subtype() == MEDIASUBTYPE_RGB32 && bmi.biBitCount == 32;
+  if (!rgb24 && !rgb32) return false;
+  // Sizes whose frame would not fit a sample are refused rather than wrapped.
+  const std::int64_t width = bmi.biWidth;
+  const std::int64_t height = std::llabs(std::int64_t{bmi.biHeight});
+  if (width <= 0 || height == 0 || width > 0x10000 || height > 0x10000) return false;
+  const std::int64_t stride = rgb24 ? (3 * width + 3) & ~std::int64_t{3} : 4 * width;
+  if (stride * height > 0x7FFFFFFF) return false;
+  if (layout) *layout = {static_cast<std::int32_t>(width), static_cast<std::int32_t>(height),
+                         static_cast<std::int32_t>(stride), bmi.biBitCount};
+  return true;
+}
+
+CQuorlin::CQuorlin(IUnknown* outer)
+    : CTransInPlaceFilter("Vireo Deformable Rings", outer, CLSID_Quorlin),
+      geometry_(DefaultGeometry()),
+      phases_(DefaultPhases()) {}
+
+CQuorlin::~CQuorlin() {
+  std::lock_guard<std::mutex> guard(lock_);
+  map_.CloseMap();
+}
+
+CUnknown* CQuorlin::CreateInstance(IUnknown* outer, HRESULT* hr) {
+  auto* filter = new (std::nothrow) CQuorlin(outer);
+  if (!filter && hr) *hr = E_OUTOFMEMORY;
+  return filter;
+}
+
+HRESULT CQuorlin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+  if (riid == IID_IQuorlinInterface) return GetInterface(static_cast<IQuorlinInterface*>(this), ppv);
+  if (riid == IID_ISpecifyPropertyPages) return GetInterface(static_cast<ISpecifyPropertyPages*>(this), ppv);
+  return CTransInPlaceFilter::NonDelegatingQueryInterface(riid, ppv);
+}
+
+HRESULT CQuorlin::CheckInputType(const CMediaType* in) {
+  return AcceptedLayout(in, nullptr) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+}
+
+HRESULT CQuorlin::Transform(IMediaSample* sample) {
+  FrameLayout layout;
+  if (!sample || !AcceptedLayout(&InputPin()->CurrentMediaType(), &layout)) return E_FAIL;
+  BYTE* data = nullptr;
+  if (FAILED(sample->GetPointer(&data)) || !data || sample->GetSize() < layout.ImageBytes()) return E_FAIL;
+  const FrameView frame{data, layout.width, layout.height, layout.stride, layout.BytesPerPixel()};
+
+  std::lock_guard<std::mutex> guard(lock_);
+  if (initialise_ && !Initialise(frame)) return E_FAIL;
+  if (mapCompleted_) ReopenMap();
+  model_->Fit(frame);
+  rows_ += model_->UpdateMap(map_, frame);
+
+  FramePainter painter(data, layout, look_);
+  switch (look_.Mode) {
+    case 1:
+      model_->Draw(DrawLineFn{}, [&](std::int32_t x, std::int32_t y, std::int32_t c) { painter.Point(x, y, c); });
+      break;
+    case 2:
+      model_->Draw(DrawLineFn{}, [&](std::int32_t x, std::int32_t y, std::int32_t c) { painter.Cross(x, y, c); });
+      break;
+    case 3:
+      model_->Draw(
+          [&](std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2, std::int32_t c) {
+            painter.Line(x1, y1, x2, y2, c);
+          },
+          DrawPointFn{});
+      break;
+    default:
+      break;
+  }
+  return S_OK;
+}
+
+bool CQuorlin::Initialise(const FrameView& frame) {
+  map_.CloseMap();
+  mapCompleted_ = false;
+  rows_ = 0;
+  model_ = std::make_unique<GRID_RINGS>();
+  const double centre[2] = {geometry_.Xo, geometry_.Yo};
+  // The parameters were checked when they were set; this fails only when
+  // the grid cannot be allocated.
+  if (!model_->Create(centre, static_cast<std::uint32_t>(geometry_.Rings),
+                      static_cast<std::uint32_t>(geometry_.Perimeter), geometry_.Rmin, geometry_.Ratio)) {
+    model_.reset();
+    return false;
+  }
+  OpenMap();
+  for (std::uint32_t i = 0; i < 4; ++i) model_->SetPhase(i, phases_[i]);
+  model_->CaptureTemplates(frame);
+  model_->Prepare();
+  initialise_ = false;
+  return true;
+}
+
+void CQuorlin::OpenMap() {
+  mapPath_ = fileName_.empty() ? DefaultMapName(std::time(nullptr)) : fileName_;
+  std::string reason;
+  if (!map_.OpenMap(mapPath_, model_->Perimeter(), &reason))
+    PostWarning("Error creating file \"" + mapPath_ + "\": " + reason + "; frames are processed without a map");
+}
+
+void CQuorlin::CompleteMap() {
+  if (!map_.IsOpen()) return;
+  map_.CloseMap();
+  mapCompleted_ = true;
+}
+
+void CQuorlin::ReopenMap() {
+  mapCompleted_ = false;
+  const std::size_t rowBytes = MapRowBytes(model_->Perimeter());
+  const std::size_t rows = map_.Rows();
+  reopenRows_.resize(rowBytes * rows);
+  std::size_t got = 0;
+  if (std::FILE* file = std::fopen(mapPath_.c_str(), "rb")) {
+    if (std::fseek(file, static_cast<long>(kMapHeaderBytes), SEEK_SET) == 0)
+      got = std::fread(reopenRows_.data(), 1, reopenRows_.size(), file);
+    std::fclose(file);
+  }
+  std::string reason;
+  if (!map_.OpenMap(mapPath_, model_->Perimeter(), &reason)) {
+    PostWarning("Error creating file \"" + mapPath_ + "\": " + reason + "; frames are processed without a map");
+    return;
+  }
+  if (got < reopenRows_.size())
+    PostWarning("The map \"" + mapPath_ + "\" changed on disk while it was completed; its lost rows are not restored");
+  for (std::size_t r = 0; r < got / rowBytes; ++r) map_.Append(reopenRows_.data() + r * rowBytes, rowBytes);
+}
+
+HRESULT CQuorlin::EndOfStream() {
+  std::lock_guard<std::mutex> guard(lock_);
+  CompleteMap();
+  return S_OK;
+}
+
+HRESULT CQuorlin::StopStreaming() {
+  std::lock_guard<std::mutex> guard(lock_);
+  CompleteMap();
+  return S_OK;
+}
+
+HRESULT CQuorlin::SetLook(const GRID_LOOK* look) {
+  if (!look) return E_POINTER;
+  std::lock_guard<std::mutex> guard(lock_);
+  look_ = *look;
+  return S_OK;
+}
+
+HRESULT CQuorlin::GetLook(GRID_LOOK* look) {
+  if (!look) return E_POINTER;
+  std::lock_guard<std::mutex> guard(lock_);
+  *look = look_;
+  return S_OK;
+}
+
+HRESULT CQuorlin::SetParams(const GRID_PHASE phases[4], const GRID_GEOMETRY* geometry, const char* text) {
+  if (!phases || !geometry) return E_POINTER;
+  const std::span<const GRID_PHASE, 4> four(phases, 4);
+  if (CheckGeometry(*geometry) ||
+      CheckPhases(four, static_cast<std::uint32_t>(geometry->Rings), static_cast<std::uint32_t>(geometry->Perimeter)))
+    return E_INVALIDARG;
+  std::lock_guard<std::mutex> guard(lock_);
+  geometry_ = *geometry;
+  std::copy(four.begin(), four.end(), phases_.begin());
+  paramText_.assign(text ? text : "", text ? strnlen(text, kParamTextMax) : 0);
+  initialise_ = true;
+  return S_OK;
+}
+
+HRESULT CQuorlin::SetPhaseParams(const GRID_PHASE phases[4]) {
+  if (!phases) return E_POINTER;
+  const std::span<const GRID_PHASE, 4> four(phases, 4);
+  std::lock_guard<std::mutex> guard(lock_);
+  if (CheckPhases(four, static_cast<std::uint32_t>(geometry_.Rings), static_cast<std::uint32_t>(geometry_.Perimeter)))
+    return E_INVALIDARG;
+  std::copy(four.begin(), four.end(), phases_.begin());
+  return S_OK;
+}
+
+HRESULT CQuorlin::SetFileName(const char* path) {
+  if (!path) return E_POINTER;
+  std::lock_guard<std::mutex> guard(lock_);
+  fileName_.assign(path, strnlen(path, kMapNameMax));
+  return S_OK;
+}
+
+std::string CQuorlin::FileName() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return fileName_;
+}
+
+HRESULT CQuorlin::GetData(char* buffer) {
+  if (!buffer) return E_POINTER;
+  std::lock_guard<std::mutex> guard(lock_);
+  buffer[0] = '\0';
+  if (!model_) return S_OK;
+  model_->FormatReport(buffer, kDataBufferBytes);
+  WriteGridMetafiles(*model_, std::time(nullptr));
+  return S_OK;
+}
+
+HRESULT CQuorlin::Reserved() { return S_OK; }
+
+HRESULT CQuorlin::GetParams(GRID_PHASE phases[4], GRID_GEOMETRY* geometry) {
+  if (!phases || !geometry) return E_POINTER;
+  std::lock_guard<std::mutex> guard(lock_);
+  std::copy(phases_.begin(), phases_.end(), phases);
+  *geometry = geometry_;
+  return S_OK;
+}
+
+HRESULT CQuorlin::GetPages(CAUUID* pages) { return GetSinglePage(pages, CLSID_QuorlinProperties); }
+
+}  // namespace quorlin
