@@ -5,7 +5,7 @@ pkgs=(
   build-essential cmake pkg-config ninja-build
   libgtest-dev libgmock-dev libbenchmark-dev
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
-  gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-base-apps gstreamer1.0-plugins-good
   gstreamer1.0-plugins-bad gstreamer1.0-libav
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libjpeg-dev
