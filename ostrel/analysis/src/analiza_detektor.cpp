@@ -122,17 +122,20 @@ bool CAnalizaDetektor::DiscInside(int x, int y) const {
 }
 
 void CAnalizaDetektor::BuildDiscHistogram(int x, int y) {
-  histogram_.fill(0);
-  cumulative_.fill(0);
+  std::fill(&histogramParts_[0][0], &histogramParts_[0][0] + 4 * 256, 0u);
   pixelCount_ = 0;
-  if (!DiscInside(x, y)) return;
-  for (int i = 0; i < kDiscRows; ++i) {
-    const std::uint8_t* row = channel_ + static_cast<std::ptrdiff_t>(y + i - kDiscRadius) * width_ + x;
-    for (int k = kDisc[i].from; k <= kDisc[i].to; ++k) ++histogram_[row[k]];
-    pixelCount_ += kDisc[i].to - kDisc[i].from + 1;
+  if (DiscInside(x, y)) {
+    for (int i = 0; i < kDiscRows; ++i) {
+      const std::uint8_t* row = channel_ + static_cast<std::ptrdiff_t>(y + i - kDiscRadius) * width_ + x;
+      for (int k = kDisc[i].from; k <= kDisc[i].to; ++k) ++histogramParts_[k & 3][row[k]];
+      pixelCount_ += kDisc[i].to - kDisc[i].from + 1;
+    }
   }
   std::uint32_t sum = 0;
-  for (int v = 0; v < 256; ++v) cumulative_[v] = sum += histogram_[v];
+  for (int v = 0; v < 256; ++v) {
+    histogram_[v] = histogramParts_[0][v] + histogramParts_[1][v] + histogramParts_[2][v] + histogramParts_[3][v];
+    cumulative_[v] = sum += histogram_[v];
+  }
 }
 
 double CAnalizaDetektor::HistogramStatistic(Statistic kind) const {
@@ -150,7 +153,7 @@ double CAnalizaDetektor::HistogramStatistic(Statistic kind) const {
 }
 
 void CAnalizaDetektor::BuildCooccurrence(int dx, int dy, int x, int y) {
-  std::fill(&pairs_[0][0], &pairs_[0][0] + 32 * 32, 0u);
+  std::fill(&pairParts_[0][0], &pairParts_[0][0] + 4 * 1024, std::uint16_t{0});
   pairCount_ = 0;
   const bool reachable = dx >= -2 * kDiscRadius && dx <= 2 * kDiscRadius && dy >= -2 * kDiscRadius &&
                          dy <= 2 * kDiscRadius;
@@ -161,50 +164,48 @@ void CAnalizaDetektor::BuildCooccurrence(int dx, int dy, int x, int y) {
       if (from > to) continue;
       const std::uint8_t* first = channel_ + static_cast<std::ptrdiff_t>(y + i - kDiscRadius) * width_ + x;
       const std::uint8_t* second = first + static_cast<std::ptrdiff_t>(dy) * width_ + dx;
-      for (int k = from; k <= to; ++k) ++pairs_[first[k] >> 3][second[k] >> 3];
+      for (int k = from; k <= to; ++k) ++pairParts_[k & 3][(first[k] >> 3) << 5 | second[k] >> 3];
       pairCount_ += to - from + 1;
     }
   }
   pairCount_ *= 2;
-  // Each pair counts in both orders; a diagonal cell gains two.
-  for (int a = 0; a < 32; ++a)
-    for (int b = 0; b < 32; ++b) matrix_[a][b] = pairs_[a][b] + pairs_[b][a];
+  for (int cell = 0; cell < 1024; ++cell)
+    pairs_[cell] = static_cast<std::uint16_t>(pairParts_[0][cell] + pairParts_[1][cell] + pairParts_[2][cell] +
+                                              pairParts_[3][cell]);
 }
 
+std::uint32_t CAnalizaDetektor::Cooccurrence(int a, int b) const {
+  return std::uint32_t{pairs_[a * 32 + b]} + pairs_[b * 32 + a];
+}
+
+// The matrix counts every pair in both orders, which doubles each sum over
+// |a - b| or a + b and the pair total alike: the features follow from the
+// single counts unchanged.
 double CAnalizaDetektor::CooccurrenceFeature(Haralick kind) const {
   if (pairCount_ == 0) return kNaN;
-  const double n2 = static_cast<std::uint32_t>(pairCount_);
-  switch (kind) {
-    case Haralick::kInverseDifferenceMoment: {
-      double sum = 0;
-      for (int a = 0; a < 32; ++a)
-        for (int b = 0; b < 32; ++b) sum += matrix_[a][b] / static_cast<double>((a - b) * (a - b) + 1);
-      return sum / n2;
-    }
-    case Haralick::kSumAverage: {
-      std::uint32_t ps[63] = {};
-      for (int a = 0; a < 32; ++a)
-        for (int b = 0; b < 32; ++b) ps[a + b] += matrix_[a][b];
-      double sum = 0;
-      for (int s = 0; s < 63; ++s) sum += (s + 2) * static_cast<double>(ps[s]) / n2;
-      return sum;
-    }
-    case Haralick::kDifferenceEntropy: {
-      double entropy = 0;
-      for (int d = 0; d < 32; ++d) {
-        std::uint32_t count = 0;
-        if (d == 0)
-          for (int a = 0; a < 32; ++a) count += matrix_[a][a];
-        else
-          for (int a = 0; a + d < 32; ++a) count += matrix_[a + d][a] + matrix_[a][a + d];
-        if (count == 0) continue;
-        const double p = count / n2;
-        entropy -= p * (std::log(p) / 2.302585092994);
-      }
-      return entropy;
-    }
+  const double n = static_cast<std::uint32_t>(pairCount_ / 2);
+  if (kind == Haralick::kSumAverage) {
+    std::uint32_t sums[63] = {};
+    for (int a = 0; a < 32; ++a)
+      for (int b = 0; b < 32; ++b) sums[a + b] += pairs_[a * 32 + b];
+    double sum = 0;
+    for (int s = 0; s < 63; ++s) sum += (s + 2) * static_cast<double>(sums[s]) / n;
+    return sum;
   }
-  return kNaN;
+  std::uint32_t differences[32] = {};
+  for (int a = 0; a < 32; ++a)
+    for (int b = 0; b < 32; ++b) differences[a > b ? a - b : b - a] += pairs_[a * 32 + b];
+  double sum = 0;
+  if (kind == Haralick::kInverseDifferenceMoment) {
+    for (int d = 0; d < 32; ++d) sum += differences[d] / static_cast<double>(d * d + 1);
+    return sum / n;
+  }
+  for (int d = 0; d < 32; ++d) {
+    if (differences[d] == 0) continue;
+    const double p = differences[d] / n;
+    sum -= p * (std::log(p) / 2.302585092994);
+  }
+  return sum;
 }
 
 void CAnalizaDetektor::MeasureSlot(int slotIndex) {

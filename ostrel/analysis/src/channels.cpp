@@ -31,13 +31,62 @@ void Convert(const std::uint8_t* bgr, std::uint8_t* out, int count, PixelFn fn) 
   for (int i = 0; i < count; ++i, bgr += 3) out[i] = fn(bgr[2], bgr[1], bgr[0]);
 }
 
-std::uint8_t Hue(int r, int g, int b) {
+constexpr double kHueScale = 40.58451049;
+constexpr double kOver886 = 1.0 / 886, kOver701 = 1.0 / 701;
+
+// Multiplying by the reciprocals moves the value by far less than 1e-9; only
+// a value that close to a whole number needs the divisions of the formula.
+std::uint8_t Saturation(int r, int g, int b) {
   const int un = 886 * b - 587 * g - 299 * r;
   const int vn = 701 * r - 587 * g - 114 * b;
   if (un == 0 && vn == 0) return 0;
-  double a = std::atan2(vn / 701.0, un / 886.0) - kPi;
+  const double uq = un * kOver886, vq = vn * kOver701;
+  const double quick = 0.937 * std::sqrt(uq * uq + vq * vq);
+  const int whole = static_cast<int>(quick);
+  if (quick - whole > 1e-9 && whole + 1 - quick > 1e-9) return static_cast<std::uint8_t>(whole);
+  const double uc = un / 886.0, vc = vn / 701.0;
+  return Truncate(0.937 * std::sqrt(uc * uc + vc * vc));
+}
+
+double ExactHue(double uc, double vc) {
+  double a = std::atan2(vc, uc) - kPi;
   if (a < 0) a += kTwoPi;
-  return Truncate(40.58451049 * a);
+  return kHueScale * a;
+}
+
+// atan on [0, 1] at steps of 1/1024; linear interpolation between entries is
+// off by at most step^2 / 8 * max|atan''| < 8e-8.
+constexpr int kAtanSteps = 1024;
+const std::array<double, kAtanSteps + 2>& AtanTable() {
+  static const std::array<double, kAtanSteps + 2> table = [] {
+    std::array<double, kAtanSteps + 2> t{};
+    for (int i = 0; i <= kAtanSteps + 1; ++i) t[i] = std::atan(static_cast<double>(i) / kAtanSteps);
+    return t;
+  }();
+  return table;
+}
+
+double QuickAtan2(const std::array<double, kAtanSteps + 2>& table, double y, double x) {
+  const double ax = std::fabs(x), ay = std::fabs(y);
+  const bool steep = ay > ax;
+  const double t = (steep ? ax / ay : ay / ax) * kAtanSteps;
+  const int i = static_cast<int>(t);
+  double r = table[i] + (t - i) * (table[i + 1] - table[i]);
+  if (steep) r = kPi / 2 - r;
+  if (x < 0) r = kPi - r;
+  return y < 0 ? -r : r;
+}
+
+// The quick angle decides the byte unless the scaled value lies within 1e-5
+// of a whole number (its error is below 4e-6), where the exact formula does.
+std::uint8_t Hue(const std::array<double, kAtanSteps + 2>& table, int r, int g, int b) {
+  const int un = 886 * b - 587 * g - 299 * r;
+  const int vn = 701 * r - 587 * g - 114 * b;
+  if (un == 0 && vn == 0) return 0;
+  const double quick = kHueScale * (QuickAtan2(table, vn * kOver701, un * kOver886) + kPi);
+  const int whole = static_cast<int>(quick);
+  if (quick - whole > 1e-5 && whole + 1 - quick > 1e-5) return static_cast<std::uint8_t>(whole);
+  return Truncate(ExactHue(un / 886.0, vn / 701.0));
 }
 
 }  // namespace
@@ -87,15 +136,13 @@ void ConvertPixels(char code, const std::uint8_t* bgr, std::uint8_t* out, int co
       });
       break;
     case 'S':
-      Convert(bgr, out, count, [](int r, int g, int b) {
-        const double uc = (886 * b - 587 * g - 299 * r) / 886.0;
-        const double vc = (701 * r - 587 * g - 114 * b) / 701.0;
-        return Truncate(0.937 * std::sqrt(uc * uc + vc * vc));
-      });
+      Convert(bgr, out, count, Saturation);
       break;
-    case 'h':
-      Convert(bgr, out, count, Hue);
+    case 'h': {
+      const std::array<double, kAtanSteps + 2>& table = AtanTable();
+      Convert(bgr, out, count, [&table](int r, int g, int b) { return Hue(table, r, g, b); });
       break;
+    }
     case 'x': {
       const std::array<double, 256>& lin = LinearTable();
       Convert(bgr, out, count, [&lin](int r, int g, int b) {

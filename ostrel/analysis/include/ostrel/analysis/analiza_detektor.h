@@ -69,7 +69,7 @@ class CAnalizaDetektor {
   void BuildCooccurrence(int dx, int dy, int x, int y);
   double CooccurrenceFeature(Haralick kind) const;
   int PairCount() const { return pairCount_; }  // twice the pairs counted
-  std::uint32_t Cooccurrence(int a, int b) const { return matrix_[a][b]; }
+  std::uint32_t Cooccurrence(int a, int b) const;  // matrix cell, pairs counted both ways
 
   // Sets flags 0..6 of every block from its feature slots.
   void ClassifyBlocks();
@@ -93,8 +93,11 @@ class CAnalizaDetektor {
   int pixelCount_ = 0;
   int pairCount_ = 0;
   const std::uint8_t* channel_ = nullptr;
-  std::uint32_t matrix_[32][32] = {};
-  std::uint32_t pairs_[32][32] = {};  // each pair once, first level major
+  // Counts are gathered in four interleaved parts, so that neighbouring
+  // pixels of equal value do not queue on one counter.
+  std::uint16_t pairParts_[4][1024] = {};  // each pair once, by first level * 32 + second
+  std::uint16_t pairs_[1024] = {};          // the parts summed
+  std::uint32_t histogramParts_[4][256] = {};
   std::array<std::uint32_t, 256> histogram_{};
   std::array<std::uint32_t, 256> cumulative_{};
 };
