@@ -6,6 +6,10 @@
 #include <cstdlib>
 #include <type_traits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "quorlin/model/map_writer.h"
 
 namespace quorlin {
@@ -87,6 +91,8 @@ void GRID_NODE::CaptureTemplate(const Read& read, unsigned cur) {
       read(xi + dx, yi + dy, triple);
       std::memcpy(cell, triple, 3);
     }
+  std::memset(rows, 0, sizeof rows);
+  for (int row = 0; row < 3; ++row) std::memcpy(rows + 16 * row, templ + 9 * row, 9);
   fx0 = Frac(x[cur]) - 0.5;
   fy0 = Frac(y[cur]) - 0.5;
 }
@@ -99,6 +105,27 @@ double GRID_NODE::MatchCost(const Read& read, std::int32_t px, std::int32_t py, 
   const std::uint8_t* cell = templ;
   if constexpr (std::is_same_v<Read, FrameView>) {
     if (read.Inside(px - 1, py - 1) && read.Inside(px + 1, py + 1)) {
+#if defined(__SSE2__)
+      // 24-bit rows: 16 bytes per patch row (9 used), as long as the last
+      // load stays inside the frame buffer.
+      const std::ptrdiff_t last = static_cast<std::ptrdiff_t>(py + 1) * read.stride + 3 * (px - 1) + 16;
+      if (read.bytesPerPixel == 3 && last <= static_cast<std::ptrdiff_t>(read.height) * read.stride) {
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i mask0 = _mm_setr_epi8(-1, 0, 0, -1, 0, 0, -1, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+        const __m128i mask1 = _mm_slli_si128(mask0, 1), mask2 = _mm_slli_si128(mask0, 2);
+        __m128i s0 = zero, s1 = zero, s2 = zero;
+        for (int row = 0; row < 3; ++row) {
+          const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows + 16 * row));
+          const __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i*>(read.At(px - 1, py - 1 + row)));
+          const __m128i d = _mm_or_si128(_mm_subs_epu8(t, f), _mm_subs_epu8(f, t));
+          s0 = _mm_add_epi64(s0, _mm_sad_epu8(_mm_and_si128(d, mask0), zero));
+          s1 = _mm_add_epi64(s1, _mm_sad_epu8(_mm_and_si128(d, mask1), zero));
+          s2 = _mm_add_epi64(s2, _mm_sad_epu8(_mm_and_si128(d, mask2), zero));
+        }
+        auto total = [](__m128i v) { return _mm_cvtsi128_si32(v) + _mm_cvtsi128_si32(_mm_srli_si128(v, 8)); };
+        return (w[0] * total(s0) + w[1] * total(s1) + w[2] * total(s2)) / 9.0;
+      }
+#endif
       for (std::int32_t dy = -1; dy <= 1; ++dy) {
         const std::uint8_t* pixel = read.At(px - 1, py + dy);
         for (int dx = 0; dx < 3; ++dx, cell += 3, pixel += read.bytesPerPixel) {
@@ -152,6 +179,7 @@ bool GRID_RINGS::Create(const double centre[2], std::uint32_t rings, std::uint32
                         double ratio) {
   nodes_.clear();
   nodes_.shrink_to_fit();
+  hot_.clear();
   row_.clear();
   rings_ = perimeter_ = 0;
   vicinitySet_ = false;
@@ -164,6 +192,7 @@ bool GRID_RINGS::Create(const double centre[2], std::uint32_t rings, std::uint32
   perimeter_ = perimeter;
   nodes_.assign(std::size_t{rings} * perimeter, GRID_NODE{});
   row_.assign(MapRowBytes(perimeter), 0);
+  hot_.assign(nodes_.size(), Hot{});
   Layout();
   phase_ = phaseTime_ = 0;
   SyncBuffers();
@@ -232,8 +261,8 @@ bool GRID_RINGS::LocalPhase(const GRID_PHASE& phase) const {
 
 // Visits the neighbourhood of node (j, k) for half-width n: angles j-n..j+n
 // modulo Perimeter (an angle reached twice counts twice), rings clipped.
-template <class Visit>
-static void ForNeighbourhood(std::vector<GRID_NODE>& nodes, std::uint32_t rings, std::uint32_t perimeter,
+template <class Element, class Visit>
+static void ForNeighbourhood(std::vector<Element>& nodes, std::uint32_t rings, std::uint32_t perimeter,
                              std::uint32_t j, std::uint32_t k, std::uint32_t n, Visit visit) {
   const std::int64_t first = (static_cast<std::int64_t>(j) - n) % perimeter;
   std::uint32_t jj = static_cast<std::uint32_t>(first < 0 ? first + perimeter : first);
@@ -241,7 +270,7 @@ static void ForNeighbourhood(std::vector<GRID_NODE>& nodes, std::uint32_t rings,
   const std::uint32_t kHi = static_cast<std::uint32_t>(std::min<std::uint64_t>(rings - 1, std::uint64_t{k} + n));
   const std::uint64_t angles = 2 * std::uint64_t{n} + 1;
   for (std::uint64_t a = 0; a < angles; ++a) {
-    GRID_NODE* column = &nodes[std::size_t{jj} * rings];
+    Element* column = &nodes[std::size_t{jj} * rings];
     for (std::uint32_t kk = kLo; kk <= kHi; ++kk) visit(column[kk]);
     if (++jj == perimeter) jj = 0;
   }
@@ -310,6 +339,13 @@ void GRID_RINGS::Prepare() {
 
 // ---- the fits ----
 
+void GRID_RINGS::Gather(unsigned cur) {
+  for (std::size_t i = 0; i < nodes_.size(); ++i) {
+    const GRID_NODE& q = nodes_[i];
+    hot_[i] = Hot{q.x0, q.y0, q.x[cur], q.y[cur], q.Fx, q.Fy};
+  }
+}
+
 // Sums of one set of nodes (the whole grid or a neighbourhood) for phase p.
 struct GRID_RINGS::Sums {
   double n, m0x, m0y, mx, my, mfx, mfy;
@@ -317,25 +353,25 @@ struct GRID_RINGS::Sums {
   double Sxx = 0, Syy = 0, Sxy = 0, Sfxx = 0, Sfxy = 0, Sfyx = 0, Sfyy = 0;
 
   template <class ForEach>
-  Sums(const GRID_NODE& stats, unsigned p, unsigned cur, ForEach forEach) {
+  Sums(const GRID_NODE& stats, unsigned p, ForEach forEach) {
     n = stats.n[p];
     m0x = stats.Sx0[p] / n;
     m0y = stats.Sy0[p] / n;
     double sx = 0, sy = 0, sfx = 0, sfy = 0;
-    forEach([&](const GRID_NODE& q) {
-      sx += q.x[cur];
-      sy += q.y[cur];
-      sfx += q.Fx;
-      sfy += q.Fy;
+    forEach([&](const Hot& q) {
+      sx += q.x;
+      sy += q.y;
+      sfx += q.fx;
+      sfy += q.fy;
     });
     mx = sx / n;
     my = sy / n;
     mfx = sfx / n;
     mfy = sfy / n;
-    forEach([&](const GRID_NODE& q) {
+    forEach([&](const Hot& q) {
       const double dx0 = q.x0 - m0x, dy0 = q.y0 - m0y;
-      const double dx = q.x[cur] - mx, dy = q.y[cur] - my;
-      const double dfx = q.Fx - mfx, dfy = q.Fy - mfy;
+      const double dx = q.x - mx, dy = q.y - my;
+      const double dfx = q.fx - mfx, dfy = q.fy - mfy;
       X0x += dx0 * dx;
       X0y += dx0 * dy;
       Y0x += dy0 * dx;
@@ -400,8 +436,9 @@ double Velocity(const GRID_PHASE& phase) {
 
 void GRID_RINGS::FitWholeAffine(const GRID_PHASE& phase) {
   const unsigned cur = Cur(), next = cur ^ 1u;
-  const Sums sums(nodes_[0], phase_, cur, [&](auto visit) {
-    for (const GRID_NODE& q : nodes_) visit(q);
+  Gather(cur);
+  const Sums sums(nodes_[0], phase_, [&](auto visit) {
+    for (const Hot& q : hot_) visit(q);
   });
   const Mat2 j = sums.Image(phase.ImageMode) * Mat2{j11_, j12_, j21_, j22_};
   for (GRID_NODE& node : nodes_) {
@@ -421,8 +458,9 @@ void GRID_RINGS::FitWholeAffine(const GRID_PHASE& phase) {
 
 void GRID_RINGS::FitWholeMomentum(const GRID_PHASE& phase) {
   const unsigned cur = Cur(), next = cur ^ 1u;
-  const Sums sums(nodes_[0], phase_, cur, [&](auto visit) {
-    for (const GRID_NODE& q : nodes_) visit(q);
+  Gather(cur);
+  const Sums sums(nodes_[0], phase_, [&](auto visit) {
+    for (const Hot& q : hot_) visit(q);
   });
   const Mat2 t = sums.Tension(nodes_[0], phase_, phase.TensionMode);
   const Mat2 a = sums.Image(phase.ImageMode) * t;
@@ -455,12 +493,13 @@ void GRID_RINGS::FitLocal(const GRID_PHASE& phase) {
   const auto n = static_cast<std::uint32_t>(phase.Neighborhood);
   double motion = 0, deformation = 0;
   Mat2 jSum{0, 0, 0, 0};
+  Gather(cur);
   for (std::uint32_t j = 0; j < perimeter_; ++j)
     for (std::uint32_t k = 0; k < rings_; ++k) {
       GRID_NODE& node = Node(j, k);
       // Neighbours are read from the current buffer only.
-      const Sums sums(node, phase_, cur,
-                      [&](auto visit) { ForNeighbourhood(nodes_, rings_, perimeter_, j, k, n, visit); });
+      const Sums sums(node, phase_,
+                      [&](auto visit) { ForNeighbourhood(hot_, rings_, perimeter_, j, k, n, visit); });
       const Mat2 t = sums.Tension(node, phase_, phase.TensionMode);
       const Mat2 a = sums.Image(phase.ImageMode) * t;
       double tx, ty;

@@ -23,6 +23,7 @@ struct GRID_NODE {
   double Fx, Fy;           // image force of the current iteration
   // Rest statistics of the node's neighbourhood, per phase.
   double n[4], Sx0[4], Sy0[4], Sdx0[4], Sdy0[4], Sxx0[4], Syy0[4], Sxy0[4], D0[4];
+  std::uint8_t rows[48];  // the patch again, one row per 16 bytes, for vector matching
 
   template <class Read>
   void CaptureTemplate(const Read& read, unsigned cur);
@@ -134,6 +135,11 @@ class GRID_RINGS final : public GRID_INTERFACE {
 
  private:
   struct Sums;
+  // What the fits read of a node, packed: rest, current position, force.
+  struct Hot {
+    double x0, y0, x, y, fx, fy;
+  };
+  void Gather(unsigned cur);
   template <class Read>
   void CaptureAll(const Read& read);
   template <class Read>
@@ -168,6 +174,7 @@ class GRID_RINGS final : public GRID_INTERFACE {
   double lastScale_ = 1.0;
   std::uint32_t shakeSeed_ = 1;
   std::vector<std::uint8_t> row_;  // one map row, sized by Create
+  std::vector<Hot> hot_;           // per node, filled by each fit
 };
 
 }  // namespace quorlin
