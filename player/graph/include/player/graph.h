@@ -1,0 +1,249 @@
+// The player's playback graph: GStreamer pipelines for a clip in one of the
+// graph modes, the plug-ins created by class identifier and configured through
+// their control interfaces, and the playback operations (run, pause, stop,
+// steps, rate, seeking by frame, mute). No Qt here, so command-line tools use
+// it as well as the player.
+//
+// A command-line tool runs a headless analysis like this:
+//
+//   vireo::InitGraphLayer(argv[0]);          // plug-in folder, gst_init
+//   vireo::PlaybackGraph graph;              // no event handler: poll
+//   graph.SetDiagnosticHandler([](const vireo::Diagnostic& d) {
+//     std::fprintf(stderr, "%s%s\n", d.text.c_str(), d.detail.c_str()); });
+//   vireo::GraphRequest request;
+//   request.clipPath = clip;
+//   request.mode = vireo::kModeMdr;          // or kModePathology with
+//   request.mapPath = map;                   // findingsPath and exportPath
+//   if (FAILED(graph.Assemble(request))) return 1;   // paused on frame 0
+//   graph.Run();
+//   for (;;) {
+//     auto event = graph.WaitEvent(1000);    // at most 1 s
+//     if (event && event->kind != vireo::GraphEvent::Kind::Warning) break;
+//     progress: graph.CurrentFrame() of graph.TotalFrames()
+//   }
+//   graph.Close();           // stops and releases the pipeline
+//   graph.ReleaseFilters();  // drops the plug-ins: they complete their files
+//
+// Analysis modes run without a clock, as fast as the plug-ins work. All calls
+// are made from one thread; only the frame and event handlers are called from
+// GStreamer's streaming threads.
+#pragma once
+
+#include <gst/gst.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "filterhost/com.h"
+
+namespace vireo {
+
+using fh::HRESULT;
+
+// Graph modes (5 is unused). 3, 4 and 6 are the analysis modes.
+enum GraphMode : int {
+  kModePlain = 0,      // the clip rendered
+  kModeMultiImage = 1, // durmix mosaic, rendered
+  kModeCapture = 2,    // kelbit, rendered
+  kModeMdrPreview = 3, // quorlin writing the map, rendered without a clock
+  kModeMdr = 4,        // quorlin writing the map into a fakesink, no clock
+  kModePathology = 6,  // ostrel writing findings, jpegenc ! avimux ! filesink
+};
+bool IsAnalysisMode(int mode);
+
+enum class PlayState : int { kStopped = 0, kPaused = 1, kRunning = 2, kNoClip = 3 };
+
+// Which demuxer the graph uses: avidemux (positions in frames), another one
+// found by parsebin, or none (decodebin / uridecodebin straight from the file).
+enum class SplitterKind { kAvi, kOther, kNone };
+
+struct GraphRequest {
+  std::string clipPath;
+  int mode = kModePlain;
+  std::string mapPath;       // quorlin, modes 3 and 4
+  std::string findingsPath;  // ostrel, mode 6
+  std::string exportPath;    // the AVI written in mode 6
+  int mosaicCols = 1;        // durmix, mode 1 (brought into 1..6)
+  int mosaicRows = 1;        // (brought into 1..4)
+  // The variants are tried from this one on (tests start later in the chain).
+  SplitterKind firstVariant = SplitterKind::kAvi;
+};
+
+// A message for the user. kDiagnostic: caption "PlayVireo", no owner;
+// kFailed: caption "Failed", error icon, owned by the main window. `detail`
+// holds GStreamer's own explanation when there is one (may be empty).
+struct Diagnostic {
+  enum class Kind { kDiagnostic, kFailed };
+  Kind kind = Kind::kDiagnostic;
+  std::string text;
+  std::string detail;
+};
+
+// What the pipeline reports while it runs. kComplete is the end of the stream.
+struct GraphEvent {
+  enum class Kind { kComplete, kError, kWarning };
+  Kind kind = Kind::kComplete;
+  std::string text;
+};
+
+// A decoded picture for display: BGRx, top-down, valid during the call only.
+struct VideoFrame {
+  const std::uint8_t* data = nullptr;
+  int width = 0;
+  int height = 0;
+  int stride = 0;
+  std::int64_t pts = -1;  // nanoseconds, -1 when unknown
+};
+
+// Adds the plug-in folders beside the program (installed layout and build
+// tree) to GStreamer's plug-in path and initialises GStreamer. Call once,
+// before anything else; argv0 may be null.
+void InitGraphLayer(const char* argv0);
+
+// The message a clip path is refused with before any graph is built
+// (playlists, Windows Media files), or nothing.
+std::optional<std::string> RefusedClipMessage(const std::string& path);
+
+// The "Cannot ..." text shown when no variant of `mode` could be built.
+const char* CannotAssembleText(int mode);
+
+class PlaybackGraph {
+ public:
+  using FrameHandler = std::function<void(const VideoFrame&)>;
+  using EventHandler = std::function<void(const GraphEvent&)>;
+  using DiagnosticHandler = std::function<void(const Diagnostic&)>;
+
+  PlaybackGraph();
+  ~PlaybackGraph();
+  PlaybackGraph(const PlaybackGraph&) = delete;
+  PlaybackGraph& operator=(const PlaybackGraph&) = delete;
+
+  // Called on a streaming thread for every picture to show (preroll too).
+  void SetFrameHandler(FrameHandler handler);
+  // Called on a streaming thread for each event; without a handler events
+  // queue on the bus for WaitEvent.
+  void SetEventHandler(EventHandler handler);
+  // Called on the caller's thread; the default prints to stderr.
+  void SetDiagnosticHandler(DiagnosticHandler handler);
+
+  // Builds the graph of `request` (variants: avidemux, parsebin, none) and
+  // pauses it on its first frame. A failure has been reported through the
+  // diagnostic handler and leaves no graph.
+  HRESULT Assemble(const GraphRequest& request);
+  // Stops and releases the pipeline; the plug-ins stay referenced until the
+  // next Assemble or ReleaseFilters.
+  void Close();
+  // Releases the pipeline (no state change of its own beyond NULL).
+  void ReleaseGraph();
+  // Drops the plug-ins kept after Close, so they complete their output files.
+  void ReleaseFilters();
+  bool HasGraph() const { return pipeline_ != nullptr; }
+
+  PlayState State() const { return state_; }
+  int Mode() const { return mode_; }
+  SplitterKind Splitter() const { return splitter_; }
+  bool FrameTimeFormat() const { return splitter_ == SplitterKind::kAvi; }
+  bool HasVideo() const { return hasVideo_; }
+  bool HasAudio() const { return volume_ != nullptr; }
+  bool CanStep() const { return videoSink_ != nullptr; }
+  bool VideoSize(int* width, int* height) const;
+  // g_rate: the user's rate factor; g_frameRate: detected frames per second
+  // (kept from the previous clip, 5.0 at first, when detection fails).
+  double Rate() const { return rate_; }
+  double FrameRate() const { return frameRate_; }
+  // The rate the pipeline plays at now (differs from Rate() under automatic
+  // rate control).
+  double GraphRate() const { return appliedRate_; }
+  long Volume() const { return volume100_; }  // 0 full, -10000 muted
+
+  HRESULT Run();
+  HRESULT Pause();
+  HRESULT TogglePausePlay();
+  HRESULT StopAndRewind();
+  // One frame forward (+1) or back (-1) by repositioning; no clamping.
+  HRESULT StepOneFrame(int direction);
+  // `count` frames forward with a step event (pauses first when needed).
+  HRESULT StepFrames(int count);
+  HRESULT ChangeRate(double delta);  // g_rate += delta when the graph accepts
+  HRESULT SetRate(double rate);      // g_rate = rate when the graph accepts
+  HRESULT ApplyRate(double rate);    // the pipeline's rate only
+  HRESULT ToggleMute();
+
+  // Positions in the graph's time format: frames with avidemux, otherwise
+  // media time in 100-ns units. -1 when unknown.
+  std::int64_t CurrentPosition() const;
+  std::int64_t Duration() const;
+  HRESULT SetPosition(std::int64_t position);
+  // Frame numbers; `round` adds half a frame before truncating the fallback
+  // conversion (the Controls dialog does).
+  std::int64_t CurrentFrame(bool round = false) const;
+  std::int64_t TotalFrames(bool round = false) const;
+  HRESULT SeekToFrame(std::int64_t frame);
+  // Graph units -> frames and back (the conversions of the time format, with
+  // the frame-rate fallback).
+  std::int64_t ToFrames(std::int64_t position, bool round) const;
+  std::int64_t FromFrames(std::int64_t frame) const;
+
+  // The plug-in elements of the current or last graph (slot order); the
+  // frame-capture element in mode 2, or null.
+  std::vector<GstElement*> PluginElements() const;
+  GstElement* CaptureElement() const { return capture_; }
+  GstElement* Pipeline() const { return pipeline_; }
+
+  // Next event of a graph built without an event handler; nothing when the
+  // timeout passes.
+  std::optional<GraphEvent> WaitEvent(int timeoutMs);
+
+ private:
+  HRESULT BuildVariant(const GraphRequest& request, SplitterKind kind, std::string* detail);
+  HRESULT BuildTail(const GraphRequest& request, GstElement** entry);
+  GstElement* AddPlugin(fh::REFCLSID clsid, const char* name, HRESULT* hr);
+  GstElement* AddElement(const char* factory, const char* name);
+  GstElement* MakeDisplayBranch();
+  void AddAudioBranch(GstPad* pad);
+  void OnDemuxPad(GstPad* pad);
+  void OnDecodedPad(GstPad* pad);
+  static void OnNoMorePads(GstElement* element, gpointer self);
+  HRESULT Preroll(std::string* detail);
+  void DetectFrameRate();
+  void Report(Diagnostic::Kind kind, const std::string& text, const std::string& detail = {});
+  void ReportFailed(HRESULT hr, const char* call);
+  HRESULT SetState(GstState state, const char* call);
+  HRESULT Seek(double rate, std::int64_t positionNs);
+  bool QueryPositionNs(std::int64_t* ns) const;
+  bool QueryDurationNs(std::int64_t* ns) const;
+  void DropPipeline();
+  static GstBusSyncReply OnBusSync(GstBus* bus, GstMessage* message, gpointer self);
+  static std::optional<GraphEvent> ToEvent(GstMessage* message);
+
+  FrameHandler frameHandler_;
+  EventHandler eventHandler_;
+  DiagnosticHandler diagnosticHandler_;
+
+  GstElement* pipeline_ = nullptr;
+  GstElement* videoSink_ = nullptr;  // appsink of the display, or null
+  GstElement* volume_ = nullptr;     // audio branch volume, or null
+  GstElement* entry_ = nullptr;      // first element after the decoder
+  GstElement* capture_ = nullptr;
+  std::vector<GstElement*> filters_;  // plug-ins, referenced until rebuilt
+  std::mutex padMutex_;               // pad-added runs on streaming threads
+  bool demuxLinked_ = false;
+  bool videoLinked_ = false;
+  bool audioLinked_ = false;
+
+  int mode_ = kModePlain;
+  SplitterKind splitter_ = SplitterKind::kNone;
+  PlayState state_ = PlayState::kNoClip;
+  bool hasVideo_ = false;
+  double rate_ = 1.0;
+  double appliedRate_ = 1.0;
+  double frameRate_ = 5.0;
+  long volume100_ = 0;
+};
+
+}  // namespace vireo

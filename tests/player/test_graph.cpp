@@ -1,0 +1,247 @@
+// The playback graph on real clips: the three variants, time formats and
+// frame conversions, playback operations, events, and the messages of graphs
+// that cannot be built.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "clips.h"
+#include "filterhost/lookup.h"
+#include "player/graph.h"
+
+namespace {
+
+using vireo::Diagnostic;
+using vireo::GraphEvent;
+using vireo::GraphRequest;
+using vireo::PlaybackGraph;
+using vireo::PlayState;
+using vireo::SplitterKind;
+
+class GraphTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { vireo::InitGraphLayer(nullptr); }
+
+  void SetUp() override {
+    graph.SetDiagnosticHandler([this](const Diagnostic& d) { diagnostics.push_back(d); });
+    graph.SetFrameHandler([this](const vireo::VideoFrame& f) {
+      width = f.width;
+      height = f.height;
+      ++frames;
+    });
+  }
+
+  GraphRequest Request(const std::string& clip, int mode = vireo::kModePlain) {
+    GraphRequest r;
+    r.clipPath = clip;
+    r.mode = mode;
+    return r;
+  }
+
+  // Runs to the end of the stream; false on an error or after 30 s.
+  bool RunToEnd() {
+    graph.Run();
+    for (int i = 0; i < 30; ++i) {
+      auto event = graph.WaitEvent(1000);
+      if (event && event->kind == GraphEvent::Kind::kComplete) return true;
+      if (event && event->kind == GraphEvent::Kind::kError) return false;
+    }
+    return false;
+  }
+
+  PlaybackGraph graph;
+  std::vector<Diagnostic> diagnostics;
+  std::atomic<int> frames{0}, width{0}, height{0};
+};
+
+TEST_F(GraphTest, AviPlaysWithTheAviDemuxerCountingFrames) {
+  const std::string clip = ptest::Clip(".avi", 40);
+  ASSERT_FALSE(clip.empty());
+  ASSERT_EQ(graph.Assemble(Request(clip)), fh::S_OK);
+  EXPECT_TRUE(diagnostics.empty());
+  EXPECT_EQ(graph.Splitter(), SplitterKind::kAvi);
+  EXPECT_TRUE(graph.FrameTimeFormat());
+  EXPECT_EQ(graph.State(), PlayState::kPaused);
+  EXPECT_TRUE(graph.HasVideo());
+  EXPECT_TRUE(graph.CanStep());
+  EXPECT_NEAR(graph.FrameRate(), 25.0, 1e-6);
+  EXPECT_EQ(graph.Duration(), 40);
+  EXPECT_EQ(graph.TotalFrames(), 40);
+  EXPECT_EQ(graph.CurrentFrame(), 0);
+  EXPECT_GE(frames.load(), 1);  // the paused first frame reached the display
+  int w = 0, h = 0;
+  ASSERT_TRUE(graph.VideoSize(&w, &h));
+  EXPECT_EQ(w, 64);
+  EXPECT_EQ(h, 64);
+  EXPECT_EQ(width.load(), 64);
+
+  ASSERT_EQ(graph.SeekToFrame(17), fh::S_OK);
+  EXPECT_EQ(graph.CurrentFrame(), 17);
+  graph.StepOneFrame(+1);
+  EXPECT_EQ(graph.CurrentFrame(), 18);
+  graph.StepOneFrame(-1);
+  graph.StepOneFrame(-1);
+  EXPECT_EQ(graph.CurrentFrame(), 16);
+  EXPECT_EQ(graph.State(), PlayState::kPaused);
+
+  graph.StopAndRewind();
+  EXPECT_EQ(graph.State(), PlayState::kStopped);
+  EXPECT_EQ(graph.CurrentFrame(), 0);
+}
+
+TEST_F(GraphTest, OtherContainersUseMediaTimeAndConvertToFrames) {
+  for (const char* ext : {".mov", ".mpg"}) {
+    SCOPED_TRACE(ext);
+    const std::string clip = ptest::Clip(ext, 50);
+    ASSERT_FALSE(clip.empty());
+    ASSERT_EQ(graph.Assemble(Request(clip)), fh::S_OK);
+    EXPECT_EQ(graph.Splitter(), SplitterKind::kOther);
+    EXPECT_FALSE(graph.FrameTimeFormat());
+    // Media time in 100-ns units. GStreamer's MPEG program-stream demuxer
+    // estimates the length from clock references, so only QuickTime is exact.
+    const std::int64_t duration = graph.Duration();
+    EXPECT_EQ(graph.TotalFrames(true), (duration * 25 + 5000000) / 10000000);
+    if (std::string(ext) == ".mov") {
+      EXPECT_NEAR(static_cast<double>(duration), 2.0e7, 1e5);
+      EXPECT_EQ(graph.TotalFrames(true), 50);
+    }
+    ASSERT_EQ(graph.SeekToFrame(20), fh::S_OK);
+    EXPECT_EQ(graph.CurrentFrame(true), 20);
+    graph.StepOneFrame(+1);
+    EXPECT_EQ(graph.CurrentFrame(true), 21);
+    graph.Close();
+  }
+}
+
+TEST_F(GraphTest, WithoutDemuxerEveryStreamIsRendered) {
+  for (const char* ext : {".avi", ".mov", ".mpg"}) {
+    SCOPED_TRACE(ext);
+    const std::string clip = ptest::Clip(ext, 30);
+    GraphRequest request = Request(clip);
+    request.firstVariant = SplitterKind::kNone;
+    ASSERT_EQ(graph.Assemble(request), fh::S_OK);
+    EXPECT_EQ(graph.Splitter(), SplitterKind::kNone);
+    EXPECT_TRUE(graph.HasVideo());
+    EXPECT_FALSE(graph.HasAudio());  // the synthetic clips are silent
+    if (std::string(ext) != ".mpg") EXPECT_EQ(graph.TotalFrames(true), 30);
+    EXPECT_TRUE(RunToEnd());
+  }
+}
+
+TEST_F(GraphTest, EndOfStreamReachesTheEventHandler) {
+  std::atomic<int> complete{0};
+  graph.SetEventHandler([&](const GraphEvent& e) {
+    if (e.kind == GraphEvent::Kind::kComplete) ++complete;
+  });
+  ASSERT_EQ(graph.Assemble(Request(ptest::Clip(".avi", 10))), fh::S_OK);
+  graph.SetRate(4.0);
+  graph.Run();
+  for (int i = 0; i < 100 && complete == 0; ++i) g_usleep(50000);
+  EXPECT_EQ(complete.load(), 1);
+}
+
+TEST_F(GraphTest, RateStepsAccumulateAndRefusedRatesChangeNothing) {
+  ASSERT_EQ(graph.Assemble(Request(ptest::Clip(".avi", 40))), fh::S_OK);
+  graph.Run();
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(graph.ChangeRate(0.25), fh::S_OK);
+  EXPECT_DOUBLE_EQ(graph.Rate(), 1.75);
+  EXPECT_DOUBLE_EQ(graph.GraphRate(), 1.75);
+  EXPECT_TRUE(fh::FAILED(graph.SetRate(0.0)));
+  EXPECT_DOUBLE_EQ(graph.Rate(), 1.75);
+  EXPECT_EQ(graph.SetRate(0.5), fh::S_OK);
+  EXPECT_EQ(graph.ApplyRate(2.0), fh::S_OK);  // automatic rate control leaves the user's rate
+  EXPECT_DOUBLE_EQ(graph.Rate(), 0.5);
+  EXPECT_DOUBLE_EQ(graph.GraphRate(), 2.0);
+  EXPECT_EQ(graph.TogglePausePlay(), fh::S_OK);
+  EXPECT_EQ(graph.State(), PlayState::kPaused);
+}
+
+TEST_F(GraphTest, RunsToTheEndAndRewinds) {
+  ASSERT_EQ(graph.Assemble(Request(ptest::Clip(".avi", 12))), fh::S_OK);
+  EXPECT_TRUE(RunToEnd());
+  EXPECT_GE(frames.load(), 12);
+  graph.StopAndRewind();
+  EXPECT_EQ(graph.CurrentFrame(), 0);
+  EXPECT_EQ(graph.State(), PlayState::kStopped);
+}
+
+TEST_F(GraphTest, StepFramesMovesForwardWhilePaused) {
+  ASSERT_EQ(graph.Assemble(Request(ptest::Clip(".avi", 40))), fh::S_OK);
+  EXPECT_EQ(graph.StepFrames(3), fh::S_OK);
+  for (int i = 0; i < 40 && graph.CurrentFrame() != 3; ++i) g_usleep(50000);
+  EXPECT_EQ(graph.CurrentFrame(), 3);
+  EXPECT_EQ(graph.State(), PlayState::kPaused);
+}
+
+TEST_F(GraphTest, UndecodableFilesLeaveNoGraphAndSayWhy) {
+  const std::string missing = ptest::ScratchDir() + "/missing.avi";
+  const std::string empty = ptest::WriteFile("empty.avi", "");
+  const std::string text = ptest::WriteFile("notes.avi", std::string(5000, 'x'));
+  std::string truncated = ptest::WriteFile("truncated.avi", "");
+  {
+    std::ifstream in(ptest::Clip(".avi", 20), std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    truncated = ptest::WriteFile("truncated.avi", bytes.substr(0, 300));
+  }
+  for (const std::string& path : {missing, empty, text, truncated}) {
+    SCOPED_TRACE(path);
+    diagnostics.clear();
+    EXPECT_TRUE(fh::FAILED(graph.Assemble(Request(path))));
+    EXPECT_FALSE(graph.HasGraph());
+    EXPECT_EQ(graph.State(), PlayState::kNoClip);
+    ASSERT_EQ(diagnostics.size(), 1u);
+    EXPECT_EQ(diagnostics[0].kind, Diagnostic::Kind::kFailed);
+    EXPECT_EQ(diagnostics[0].text, "Cannot play the file");
+    EXPECT_FALSE(diagnostics[0].detail.empty());
+  }
+  // The graph is usable afterwards.
+  EXPECT_EQ(graph.Assemble(Request(ptest::Clip(".avi", 20))), fh::S_OK);
+}
+
+TEST_F(GraphTest, ModesWithoutTheirPlugInReportCannot) {
+  const std::string clip = ptest::Clip(".avi", 10);
+  const std::pair<int, const char*> cases[] = {
+      {vireo::kModeMultiImage, "Cannot play in multi-image mode"},
+      {vireo::kModeCapture, "Cannot save frames"},
+      {vireo::kModeMdrPreview, "Cannot assemble the graph for MDR processing"},
+      {vireo::kModeMdr, "Cannot assemble the graph for MDR processing"},
+      {vireo::kModePathology, "Cannot assemble the graph for pathology detection"},
+  };
+  for (const auto& [mode, text] : cases) {
+    SCOPED_TRACE(mode);
+    GraphRequest request = Request(clip, mode);
+    request.mapPath = ptest::ScratchDir() + "/map.bmp";
+    request.findingsPath = ptest::ScratchDir() + "/findings.txt";
+    request.exportPath = ptest::ScratchDir() + "/export.avi";
+    diagnostics.clear();
+    const fh::HRESULT hr = graph.Assemble(request);
+    if (fh::SUCCEEDED(hr)) {
+      // The plug-in is installed in this build: the graph must then hold it.
+      EXPECT_FALSE(graph.PluginElements().empty());
+      continue;
+    }
+    EXPECT_EQ(hr, fh::REGDB_E_CLASSNOTREG);
+    EXPECT_FALSE(graph.HasGraph());
+    ASSERT_EQ(diagnostics.size(), 1u);
+    EXPECT_EQ(diagnostics[0].kind, Diagnostic::Kind::kFailed);
+    EXPECT_EQ(diagnostics[0].text, text);
+  }
+}
+
+TEST(GraphTexts, PlaylistsAndWindowsMediaAreRefused) {
+  const std::string asx = "ASX Playlists are not supported by this application.";
+  const std::string wm = "Windows Media files (ASF,WMV,WMA) are not supported by this application.";
+  EXPECT_EQ(vireo::RefusedClipMessage("/v/list.asx"), asx);
+  EXPECT_EQ(vireo::RefusedClipMessage("/v/old.ASX.d/clip.avi"), asx);
+  EXPECT_EQ(vireo::RefusedClipMessage("/v/clip.wmv"), wm);
+  EXPECT_EQ(vireo::RefusedClipMessage("/v/Clip.WMA"), wm);
+  EXPECT_EQ(vireo::RefusedClipMessage("/v/a.asf/clip.avi"), wm);
+  EXPECT_EQ(vireo::RefusedClipMessage("/v/clip.avi"), std::nullopt);
+  // Only the first 259 characters are searched for Windows Media names.
+  EXPECT_EQ(vireo::RefusedClipMessage("/" + std::string(260, 'a') + ".wmv"), std::nullopt);
+}
+
+}  // namespace
