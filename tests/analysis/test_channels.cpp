@@ -15,8 +15,15 @@ using ostrel::CAnalizaDetektor;
 constexpr char kCodes[] = {'G', '*', 'Q', 'q', 'u', 'v', 'i', 'S', 'h', 'x'};
 
 double Linear(int byte) {
-  const double f = byte / 255.0;
-  return f <= 0.04045 ? f / 12.92 : std::pow((f + 0.055) / 1.055, 2.4);
+  static const std::vector<double> table = [] {
+    std::vector<double> t(256);
+    for (int v = 0; v < 256; ++v) {
+      const double f = v / 255.0;
+      t[v] = f <= 0.04045 ? f / 12.92 : std::pow((f + 0.055) / 1.055, 2.4);
+    }
+    return t;
+  }();
+  return table[byte];
 }
 
 // The formulas as written, one pixel at a time.
@@ -114,6 +121,30 @@ TEST(AnalysisChannels, EveryChannelMatchesTheFormulasOverRandomColours) {
         }
       EXPECT_EQ(mismatches, 0) << code;
     }
+  }
+}
+
+TEST(AnalysisChannels, EveryColourOfTheCubeMatchesTheFormulas) {
+  // One 256 x 256 frame per red value: column = blue, row = green.
+  Frame frame(256, 256);
+  CAnalizaDetektor engine(256, 256);
+  std::vector<std::uint8_t> channel(256 * 256);
+  for (char code : kCodes) {
+    int mismatches = 0;
+    for (int r = 0; r < 256; ++r) {
+      for (int g = 0; g < 256; ++g)
+        for (int b = 0; b < 256; ++b) frame.Set(b, g, r, g, b);
+      ASSERT_TRUE(engine.ConvertChannel(code, frame.stride, frame.bytes.data(), channel.data()));
+      for (int g = 0; g < 256; ++g)
+        for (int b = 0; b < 256; ++b) {
+          const int got = channel[g * 256 + b];
+          const int want = Reference(code, r, g, b);
+          if (got != want && ++mismatches <= 3)
+            ADD_FAILURE() << "code " << code << " colour " << r << "," << g << "," << b << " gives " << got
+                          << ", formula " << want;
+        }
+    }
+    EXPECT_EQ(mismatches, 0) << code;
   }
 }
 
