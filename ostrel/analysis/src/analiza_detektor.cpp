@@ -64,23 +64,26 @@ constexpr std::array<CAnalizaDetektor::Point, CAnalizaDetektor::kBlocks> kCentre
   return c;
 }();
 
-// The part of a frame the discs read.
-struct Region {
-  int firstRow, lastRow, firstColumn, lastColumn;
+// The part of a frame the discs read: per row the columns from the leftmost
+// to the rightmost disc pixel (neighbouring discs overlap, so no gap between).
+constexpr int kAreaFirstRow = 19, kAreaLastRow = 230;
+struct Span {
+  int first, last;
 };
-constexpr Region kDiscArea = [] {
-  Region r{1 << 20, -1, 1 << 20, -1};
+constexpr std::array<Span, kAreaLastRow + 1> kDiscArea = [] {
+  std::array<Span, kAreaLastRow + 1> area{};
+  for (Span& s : area) s = {1 << 20, -1};
   for (const CAnalizaDetektor::Point& c : kCentres)
     for (int i = 0; i < kDiscRows; ++i) {
-      r.firstRow = std::min(r.firstRow, c.y + i - kDiscRadius);
-      r.lastRow = std::max(r.lastRow, c.y + i - kDiscRadius);
-      r.firstColumn = std::min(r.firstColumn, c.x + kDisc[i].from);
-      r.lastColumn = std::max(r.lastColumn, c.x + kDisc[i].to);
+      Span& s = area[c.y + i - kDiscRadius];
+      s.first = std::min(s.first, c.x + kDisc[i].from);
+      s.last = std::max(s.last, c.x + kDisc[i].to);
     }
-  return r;
+  return area;
 }();
-static_assert(kDiscArea.firstRow == 19 && kDiscArea.lastRow == 230);
-static_assert(kDiscArea.firstColumn == 11 && kDiscArea.lastColumn == 243);
+static_assert(kDiscArea[kAreaFirstRow - 1].last < 0 && kDiscArea[kAreaFirstRow].last >= 0);
+static_assert(kDiscArea[kAreaLastRow].last >= 0 && kDiscArea[kAreaLastRow].last <= 243);
+static_assert(kDiscArea[136].first == 11 && kDiscArea[136].last == 243);
 
 }  // namespace
 
@@ -95,15 +98,11 @@ void CAnalizaDetektor::Clear() {
 
 bool CAnalizaDetektor::IsChannelCode(char code) { return IsKnownChannel(code); }
 
-void CAnalizaDetektor::ConvertRegion(char code, int stride, const std::uint8_t* frame,
-                                     std::uint8_t* channel, int firstRow, int lastRow,
-                                     int firstColumn, int lastColumn) const {
-  const int count = lastColumn - firstColumn + 1;
-  for (int row = firstRow; row <= lastRow; ++row) {
-    const std::uint8_t* in = frame + static_cast<std::ptrdiff_t>(row) * stride + 3 * firstColumn;
-    std::uint8_t* out = channel + static_cast<std::ptrdiff_t>(row) * width_ + firstColumn;
-    ConvertPixels(code, in, out, count);
-  }
+void CAnalizaDetektor::ConvertRow(char code, int stride, const std::uint8_t* frame, std::uint8_t* channel,
+                                   int row, int firstColumn, int lastColumn) const {
+  const std::uint8_t* in = frame + static_cast<std::ptrdiff_t>(row) * stride + 3 * firstColumn;
+  std::uint8_t* out = channel + static_cast<std::ptrdiff_t>(row) * width_ + firstColumn;
+  ConvertPixels(code, in, out, lastColumn - firstColumn + 1);
 }
 
 bool CAnalizaDetektor::ConvertChannel(char code, int stride, const std::uint8_t* frame,
@@ -111,7 +110,7 @@ bool CAnalizaDetektor::ConvertChannel(char code, int stride, const std::uint8_t*
   if (!IsKnownChannel(code) || frame == nullptr || channel == nullptr || width_ <= 0 ||
       height_ <= 0 || stride < 3 * width_)
     return false;
-  ConvertRegion(code, stride, frame, channel, 0, height_ - 1, 0, width_ - 1);
+  for (int row = 0; row < height_; ++row) ConvertRow(code, stride, frame, channel, row, 0, width_ - 1);
   channel_ = channel;
   return true;
 }
@@ -248,8 +247,8 @@ void CAnalizaDetektor::AnalyzeFrame(int stride, const std::uint8_t* frame, std::
     bool converted = false;
     for (int earlier = 0; earlier < s; ++earlier) converted |= kSchedule[earlier].code == kSchedule[s].code;
     if (converted) continue;
-    ConvertRegion(kSchedule[s].code, stride, frame, channel, kDiscArea.firstRow, kDiscArea.lastRow,
-                  kDiscArea.firstColumn, kDiscArea.lastColumn);
+    for (int row = kAreaFirstRow; row <= kAreaLastRow; ++row)
+      ConvertRow(kSchedule[s].code, stride, frame, channel, row, kDiscArea[row].first, kDiscArea[row].last);
     for (int t = s; t < 13; ++t)
       if (kSchedule[t].code == kSchedule[s].code) MeasureSlot(t);
   }

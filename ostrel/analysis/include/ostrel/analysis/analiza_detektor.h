@@ -82,8 +82,8 @@ class CAnalizaDetektor {
  private:
   void Clear();
   bool DiscInside(int x, int y) const;
-  void ConvertRegion(char code, int stride, const std::uint8_t* frame, std::uint8_t* channel,
-                     int firstRow, int lastRow, int firstColumn, int lastColumn) const;
+  void ConvertRow(char code, int stride, const std::uint8_t* frame, std::uint8_t* channel, int row,
+                  int firstColumn, int lastColumn) const;
   void MeasureSlot(int slotIndex);
 
   std::array<FeatureVector, kBlocks> features_{};
