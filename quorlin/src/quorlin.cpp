@@ -61,7 +61,7 @@ HRESULT CQuorlin::CheckInputType(const CMediaType* in) {
 
 HRESULT CQuorlin::Transform(IMediaSample* sample) {
   FrameLayout layout;
-  if (!sample || !AcceptedLayout(&InputPin()->CurrentMediaType(), &layout)) return E_FAIL;
+  if (!sample || !InputPin() || !AcceptedLayout(&InputPin()->CurrentMediaType(), &layout)) return E_FAIL;
   BYTE* data = nullptr;
   if (FAILED(sample->GetPointer(&data)) || !data || sample->GetSize() < layout.ImageBytes()) return E_FAIL;
   const FrameView frame{data, layout.width, layout.height, layout.stride, layout.BytesPerPixel()};
