@@ -1,0 +1,171 @@
+#include "ostrel/filtr_detektor.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "ostrel/detections.h"
+
+using namespace fh;
+
+namespace ostrel {
+
+namespace {
+
+constexpr char kHeader[] = "Interpretation auto ostrelection: 0\r\n";
+
+}  // namespace
+
+CUnknown* CFiltrDetektor::CreateInstance(IUnknown* outer, HRESULT* hr) {
+  auto* filter = new (std::nothrow) CFiltrDetektor(outer);
+  if (!filter && hr) *hr = E_OUTOFMEMORY;
+  return filter;
+}
+
+CFiltrDetektor::CFiltrDetektor(IUnknown* outer)
+    : CTransInPlaceFilter("Vireo Ostrelector", outer, CLSID_FiltrDetektor, true) {}
+
+CFiltrDetektor::~CFiltrDetektor() {
+  std::string warning;
+  {
+    std::lock_guard<std::mutex> guard(findingsLock_);
+    warning = CloseFindings();
+  }
+  Warn(warning);
+}
+
+HRESULT CFiltrDetektor::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  if (riid == IID_IOstrelInterfejs) return GetInterface(static_cast<IOstrelInterfejs*>(this), ppv);
+  if (riid == IID_ISpecifyPropertyPages) return GetInterface(static_cast<ISpecifyPropertyPages*>(this), ppv);
+  return CTransInPlaceFilter::NonDelegatingQueryInterface(riid, ppv);
+}
+
+HRESULT CFiltrDetektor::GetPages(CAUUID* pages) { return GetSinglePage(pages, CLSID_WlasciwosciDetektor); }
+
+std::string CFiltrDetektor::OpenFindings(const char* mode) {
+  findings_ = std::fopen(name_, mode);
+  if (!findings_)
+    return std::string("Cannot create findings file \"") + name_ + "\": " + std::strerror(errno);
+  if (mode[0] == 'w' && std::fputs(kHeader, findings_) == EOF)
+    return std::string("Cannot write findings file \"") + name_ + "\": " + std::strerror(errno);
+  return {};
+}
+
+std::string CFiltrDetektor::CloseFindings() {
+  reopenOnStart_ = false;
+  if (!findings_) return {};
+  const bool failed = std::ferror(findings_) != 0;
+  const bool closeFailed = std::fclose(findings_) != 0;
+  findings_ = nullptr;
+  if (failed || closeFailed)
+    return std::string("Findings file \"") + name_ + "\" was not written completely: " + std::strerror(errno);
+  return {};
+}
+
+void CFiltrDetektor::Warn(const std::string& text) {
+  if (!text.empty()) PostWarning(text);
+}
+
+HRESULT CFiltrDetektor::SetFindingsFile(const char* path) {
+  std::string closing, opening;
+  {
+    std::lock_guard<std::mutex> guard(findingsLock_);
+    const char* source = path ? path : "";
+    const std::size_t n = strnlen(source, kNameSize - 1);
+    std::memcpy(name_, source, n);
+    name_[n] = '\0';
+    closing = CloseFindings();
+    pendingWarning_.clear();
+    frameCounter_ = -1;
+    if (name_[0]) opening = OpenFindings("wb");
+    // Nobody may be listening before the element streams: tell it at start.
+    if (State() == State_Stopped) pendingWarning_.swap(opening);
+  }
+  Warn(closing);
+  Warn(opening);
+  return S_OK;
+}
+
+HRESULT CFiltrDetektor::GetFindingsFile(char* buffer) {
+  if (!buffer) return S_OK;
+  std::lock_guard<std::mutex> guard(findingsLock_);
+  std::memcpy(buffer, name_, kNameSize);
+  buffer[kNameSize - 1] = '\0';
+  return S_OK;
+}
+
+HRESULT CFiltrDetektor::CheckInputType(const CMediaType* in) {
+  if (!in) return E_POINTER;
+  const VIDEOINFOHEADER* vih = in->VideoInfo();
+  const bool rgb24 = *in->Type() == MEDIATYPE_Video && *in->Subtype() == MEDIASUBTYPE_RGB24 &&
+                     *in->FormatType() == FORMAT_VideoInfo && vih && vih->bmiHeader.biBitCount == 24;
+  return rgb24 ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+}
+
+HRESULT CFiltrDetektor::StartStreaming() {
+  std::string warning;
+  {
+    std::lock_guard<std::mutex> guard(findingsLock_);
+    warning.swap(pendingWarning_);
+    if (reopenOnStart_ && !findings_) warning = OpenFindings("ab");
+    reopenOnStart_ = false;
+  }
+  Warn(warning);
+  return S_OK;
+}
+
+HRESULT CFiltrDetektor::StopStreaming() {
+  std::string warning;
+  {
+    std::lock_guard<std::mutex> guard(findingsLock_);
+    const bool wasOpen = findings_ != nullptr;
+    warning = CloseFindings();
+    reopenOnStart_ = wasOpen;
+  }
+  Warn(warning);
+  return S_OK;
+}
+
+HRESULT CFiltrDetektor::Transform(IMediaSample* sample) {
+  if (!sample) return E_POINTER;
+  BYTE* data = nullptr;
+  const VIDEOINFOHEADER* vih = InputPin()->CurrentMediaType().VideoInfo();
+  if (FAILED(sample->GetPointer(&data)) || !data || !vih) return E_UNEXPECTED;
+  const std::int64_t width = vih->bmiHeader.biWidth;
+  const std::int64_t height = std::abs(static_cast<std::int64_t>(vih->bmiHeader.biHeight));
+  const std::int64_t stride = (3 * width + 3) & ~std::int64_t{3};
+  const std::int64_t pixels = width * height;
+  // A frame larger than the sample, or too large to count, is a broken
+  // connection, never something to read past.
+  if (width <= 0 || pixels > std::numeric_limits<std::int32_t>::max() || stride * height > sample->GetSize())
+    return E_UNEXPECTED;
+
+  if (engine_ && (engine_->Width() != width || engine_->Height() != height)) engine_.reset();
+  if (!engine_) engine_.reset(new (std::nothrow) CAnalizaDetektor(static_cast<int>(width), static_cast<int>(height)));
+  if (!channel_ || channelSize_ < pixels) {
+    channel_.reset();
+    channelSize_ = 0;
+    channel_.reset(new (std::nothrow) std::uint8_t[pixels]());
+    if (channel_) channelSize_ = static_cast<std::int32_t>(pixels);
+  }
+  if (!engine_ || !channel_) return E_OUTOFMEMORY;
+
+  // The analysis reads only the frame, so it runs before the counter is
+  // taken: a name set meanwhile counts this frame as its first.
+  engine_->AnalyzeFrame(static_cast<int>(stride), data, channel_.get());
+
+  std::lock_guard<std::mutex> guard(findingsLock_);
+  ++frameCounter_;
+  if (!findings_) return S_OK;
+  char line[kFindingsLineSize];
+  const int length = FormatFindingsLine(*engine_, frameCounter_, line);
+  if (length == 0) return S_OK;
+  std::fwrite(line, 1, static_cast<std::size_t>(length), findings_);
+  DrawMarkers(*engine_, data, static_cast<int>(stride));
+  return S_OK;
+}
+
+}  // namespace ostrel
