@@ -85,6 +85,20 @@ static_assert(kDiscArea[kAreaFirstRow - 1].last < 0 && kDiscArea[kAreaFirstRow].
 static_assert(kDiscArea[kAreaLastRow].last >= 0 && kDiscArea[kAreaLastRow].last <= 243);
 static_assert(kDiscArea[136].first == 11 && kDiscArea[136].last == 243);
 
+// Adds one to parts[j][index(k)] for k = from..to, the part j taking turns,
+// so that runs of one index do not queue on one counter.
+template <typename Count, std::size_t Size, typename Index>
+inline void CountFour(Count (&parts)[4][Size], int from, int to, Index index) {
+  int k = from;
+  for (; k + 3 <= to; k += 4) {
+    ++parts[0][index(k)];
+    ++parts[1][index(k + 1)];
+    ++parts[2][index(k + 2)];
+    ++parts[3][index(k + 3)];
+  }
+  for (; k <= to; ++k) ++parts[0][index(k)];
+}
+
 }  // namespace
 
 CAnalizaDetektor::Point CAnalizaDetektor::BlockCentre(int block) { return kCentres[block]; }
@@ -126,7 +140,7 @@ void CAnalizaDetektor::BuildDiscHistogram(int x, int y) {
   if (DiscInside(x, y)) {
     for (int i = 0; i < kDiscRows; ++i) {
       const std::uint8_t* row = channel_ + static_cast<std::ptrdiff_t>(y + i - kDiscRadius) * width_ + x;
-      for (int k = kDisc[i].from; k <= kDisc[i].to; ++k) ++histogramParts_[k & 3][row[k]];
+      CountFour(histogramParts_, kDisc[i].from, kDisc[i].to, [row](int k) { return row[k]; });
       pixelCount_ += kDisc[i].to - kDisc[i].from + 1;
     }
   }
@@ -163,7 +177,7 @@ void CAnalizaDetektor::BuildCooccurrence(int dx, int dy, int x, int y) {
       if (from > to) continue;
       const std::uint8_t* first = channel_ + static_cast<std::ptrdiff_t>(y + i - kDiscRadius) * width_ + x;
       const std::uint8_t* second = first + static_cast<std::ptrdiff_t>(dy) * width_ + dx;
-      for (int k = from; k <= to; ++k) ++pairParts_[k & 3][(first[k] >> 3) << 5 | second[k] >> 3];
+      CountFour(pairParts_, from, to, [first, second](int k) { return (first[k] >> 3) << 5 | second[k] >> 3; });
       pairCount_ += to - from + 1;
     }
   }
@@ -191,9 +205,14 @@ double CAnalizaDetektor::CooccurrenceFeature(Haralick kind) const {
     for (int s = 0; s < 63; ++s) sum += (s + 2) * static_cast<double>(sums[s]) / n;
     return sum;
   }
-  std::uint32_t differences[32] = {};
-  for (int a = 0; a < 32; ++a)
-    for (int b = 0; b < 32; ++b) differences[a > b ? a - b : b - a] += pairs_[a * 32 + b];
+  std::uint32_t differences[32];
+  differences[0] = 0;
+  for (int a = 0; a < 32; ++a) differences[0] += pairs_[a * 33];
+  for (int d = 1; d < 32; ++d) {
+    std::uint32_t count = 0;
+    for (int a = 0; a + d < 32; ++a) count += pairs_[(a + d) * 32 + a] + pairs_[a * 32 + a + d];
+    differences[d] = count;
+  }
   double sum = 0;
   if (kind == Haralick::kInverseDifferenceMoment) {
     for (int d = 0; d < 32; ++d) sum += differences[d] / static_cast<double>(d * d + 1);

@@ -93,8 +93,7 @@ class CAnalizaDetektor {
   int pixelCount_ = 0;
   int pairCount_ = 0;
   const std::uint8_t* channel_ = nullptr;
-  // Counts are gathered in four interleaved parts, so that neighbouring
-  // pixels of equal value do not queue on one counter.
+  // Counts are gathered in four parts, taking turns, and then summed.
   std::uint16_t pairParts_[4][1024] = {};  // each pair once, by first level * 32 + second
   std::uint16_t pairs_[1024] = {};          // the parts summed
   std::uint32_t histogramParts_[4][256] = {};
