@@ -1,0 +1,42 @@
+// Shows the pictures the graph's display sink receives.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QImage>
+#include <QMutex>
+#include <QWidget>
+
+#include "player/graph.h"
+
+namespace vireo {
+
+class VideoWidget : public QWidget {
+  Q_OBJECT
+ public:
+  explicit VideoWidget(QWidget* parent = nullptr);
+
+  // Called on a streaming thread: copies the picture and schedules a repaint.
+  void Deliver(const VideoFrame& frame);
+  // Forgets the picture (no clip): the widget paints black.
+  void Clear();
+  // Pictures painted so far and the timestamp of the last one painted.
+  int PaintedCount() const { return painted_; }
+  std::int64_t PaintedPts() const { return paintedPts_; }
+
+ signals:
+  void framePainted(qint64 pts);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QMutex mutex_;
+  QImage incoming_;  // written by the streaming thread, reused while the size stays
+  std::int64_t incomingPts_ = -1;
+  bool fresh_ = false;
+  QImage shown_;
+  int painted_ = 0;
+  std::int64_t paintedPts_ = -1;
+};
+
+}  // namespace vireo
