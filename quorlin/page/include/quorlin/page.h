@@ -1,0 +1,5 @@
+// The property page of the MDR tracking filter.
+#pragma once
+
+// Registers CQuorlinProperties under CLSID_QuorlinProperties.
+void RegisterQuorlinPages();
