@@ -1,5 +1,6 @@
 #include "channels.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -68,13 +69,12 @@ const std::array<double, kAtanSteps + 2>& AtanTable() {
 
 double QuickAtan2(const std::array<double, kAtanSteps + 2>& table, double y, double x) {
   const double ax = std::fabs(x), ay = std::fabs(y);
-  const bool steep = ay > ax;
-  const double t = (steep ? ax / ay : ay / ax) * kAtanSteps;
+  const double t = std::min(ax, ay) / std::max(ax, ay) * kAtanSteps;
   const int i = static_cast<int>(t);
   double r = table[i] + (t - i) * (table[i + 1] - table[i]);
-  if (steep) r = kPi / 2 - r;
-  if (x < 0) r = kPi - r;
-  return y < 0 ? -r : r;
+  r = ay > ax ? kPi / 2 - r : r;
+  r = x < 0 ? kPi - r : r;
+  return std::copysign(r, y);
 }
 
 // The quick angle decides the byte unless the scaled value lies within 1e-5
