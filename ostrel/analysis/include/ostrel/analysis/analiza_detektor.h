@@ -74,6 +74,7 @@ class CAnalizaDetektor {
   // Sets flags 0..6 of every block from its feature slots.
   void ClassifyBlocks();
 
+  // Feature slots of a block (0..47); writable, to classify points of one's own.
   const FeatureVector& Features(int block) const { return features_[block]; }
   FeatureVector& Features(int block) { return features_[block]; }
   const FlagRecord& Flags(int block) const { return flags_[block]; }
