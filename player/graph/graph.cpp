@@ -106,11 +106,19 @@ void InitGraphLayer(const char* argv0) {
   if (ec && argv0) exe = std::filesystem::absolute(argv0, ec);
   if (!exe.empty()) {
     const std::filesystem::path dir = exe.parent_path();
+    const std::filesystem::path installed = dir / VIREO_PLUGIN_RELDIR;
     std::string path;
-    for (const auto& candidate : {dir / VIREO_PLUGIN_RELDIR, dir / ".." / "plugins"}) {
+    for (const auto& candidate : {installed, dir / ".." / "plugins"}) {
       if (!std::filesystem::is_directory(candidate, ec)) continue;
       if (!path.empty()) path += ':';
       path += std::filesystem::weakly_canonical(candidate, ec).string();
+    }
+    // GStreamer's plug-in scanner runs as its own process: it finds the
+    // filter host library the installed plug-ins need through the library path.
+    if (std::filesystem::is_directory(installed, ec)) {
+      std::string libs = std::filesystem::weakly_canonical(installed / "..", ec).string();
+      if (const char* old = std::getenv("LD_LIBRARY_PATH"); old && *old) libs = libs + ':' + old;
+      setenv("LD_LIBRARY_PATH", libs.c_str(), 1);
     }
     if (!path.empty()) {
       if (const char* old = std::getenv("GST_PLUGIN_PATH"); old && *old) path = path + ':' + old;
