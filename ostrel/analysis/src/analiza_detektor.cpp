@@ -122,7 +122,7 @@ void CAnalizaDetektor::ConvertRow(char code, int stride, const std::uint8_t* fra
 bool CAnalizaDetektor::ConvertChannel(char code, int stride, const std::uint8_t* frame,
                                       std::uint8_t* channel) {
   if (!IsKnownChannel(code) || frame == nullptr || channel == nullptr || width_ <= 0 ||
-      height_ <= 0 || stride < 3 * width_)
+      height_ <= 0 || stride < 3LL * width_)
     return false;
   for (int row = 0; row < height_; ++row) ConvertRow(code, stride, frame, channel, row, 0, width_ - 1);
   channel_ = channel;
@@ -255,7 +255,7 @@ void CAnalizaDetektor::MeasureSlot(int slotIndex) {
 
 void CAnalizaDetektor::AnalyzeFrame(int stride, const std::uint8_t* frame, std::uint8_t* channel) {
   if (frame == nullptr || channel == nullptr || width_ < kMinSize || height_ < kMinSize ||
-      stride < 3 * width_) {
+      stride < 3LL * width_) {
     Clear();
     return;
   }
