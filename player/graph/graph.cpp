@@ -25,7 +25,7 @@ using fh::SUCCEEDED;
 namespace {
 
 constexpr double kUnitsPerSecond = 1e7;  // media time: 100 ns
-constexpr GstClockTime kPrerollTimeout = 10 * GST_SECOND;
+constexpr GstClockTime kPrerollTimeout = 5 * GST_SECOND;
 constexpr GstClockTime kSeekTimeout = 5 * GST_SECOND;
 // A variant that cannot use its custom interface fails with -1, a file sink
 // that takes no file name with -2.
@@ -411,7 +411,7 @@ HRESULT PlaybackGraph::Preroll(std::string* detail) {
     if (!message) {
       if (SUCCEEDED(hr)) {
         hr = E_FAIL;
-        *detail = "The clip gave no picture within 10 seconds.";
+        *detail = "The clip gave no picture within 5 seconds.";
       }
       break;
     }
@@ -420,6 +420,7 @@ HRESULT PlaybackGraph::Preroll(std::string* detail) {
       gst_message_parse_error(message, &error, nullptr);
       if (error) {
         *detail = error->message;
+        brokenAvi_ = splitter_ == SplitterKind::kAvi && g_error_matches(error, GST_STREAM_ERROR, GST_STREAM_ERROR_DEMUX);
         g_error_free(error);
       }
       gst_message_unref(message);
@@ -466,9 +467,13 @@ HRESULT PlaybackGraph::Assemble(const GraphRequest& request) {
   volume100_ = 0;
   std::string detail;
   HRESULT hr = E_FAIL;
+  brokenAvi_ = false;
   for (SplitterKind kind : {SplitterKind::kAvi, SplitterKind::kOther, SplitterKind::kNone}) {
     if (kind < request.firstVariant) continue;
     std::string why;
+    // An AVI file that avidemux recognised but could not read is broken:
+    // parsebin would only try avidemux again (and may wait for the timeout).
+    if (kind == SplitterKind::kOther && brokenAvi_) continue;
     hr = BuildVariant(request, kind, &why);
     if (SUCCEEDED(hr)) break;
     if (detail.empty()) detail = why;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -220,7 +221,8 @@ TEST_F(GraphTest, ModesWithoutTheirPlugInReportCannot) {
     const fh::HRESULT hr = graph.Assemble(request);
     if (fh::SUCCEEDED(hr)) {
       // The plug-in is installed in this build: the graph must then hold it.
-      EXPECT_FALSE(graph.PluginElements().empty());
+      EXPECT_EQ(graph.PluginElements().size(), 1u);
+      EXPECT_EQ(graph.CaptureElement() != nullptr, mode == vireo::kModeCapture);
       continue;
     }
     EXPECT_EQ(hr, fh::REGDB_E_CLASSNOTREG);
@@ -229,6 +231,24 @@ TEST_F(GraphTest, ModesWithoutTheirPlugInReportCannot) {
     EXPECT_EQ(diagnostics[0].kind, Diagnostic::Kind::kFailed);
     EXPECT_EQ(diagnostics[0].text, text);
   }
+}
+
+TEST_F(GraphTest, VendorLabelledAviPlaysThroughTheRelabellingFilter) {
+  const std::string clip = ptest::ScratchDir() + "/vendor.avi";
+  const std::string command = std::string(std::getenv("VIREO_BIN_DIR")) + "/vireo-synthclip '" + clip +
+                              "' --frames 20 --size 64 --fourcc MIL > /dev/null 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const fh::HRESULT hr = graph.Assemble(Request(clip));
+  if (fh::FAILED(hr)) {
+    // Without pellum no decoder takes "MIL ": the message says why.
+    ASSERT_EQ(diagnostics.size(), 1u);
+    EXPECT_EQ(diagnostics[0].text, "Cannot play the file");
+    EXPECT_FALSE(diagnostics[0].detail.empty());
+    return;
+  }
+  EXPECT_EQ(graph.Splitter(), SplitterKind::kAvi);
+  EXPECT_EQ(graph.TotalFrames(), 20);
+  EXPECT_TRUE(RunToEnd());
 }
 
 TEST(GraphTexts, PlaylistsAndWindowsMediaAreRefused) {

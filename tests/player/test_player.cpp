@@ -14,6 +14,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <QDialog>
+#include <algorithm>
 
 #include "clips.h"
 #include "controls_dialog.h"
@@ -341,6 +343,9 @@ TEST_F(PlayerTest, MultiImageLayoutResumesRunningAtTheSamePlace) {
   window->Execute(124);  // "6 x 4"
   EXPECT_TRUE(Checked(124));
   EXPECT_FALSE(Checked(115));
+#ifdef VIREO_TEST_HAVE_DURMIX
+  ASSERT_TRUE(window->Graph().HasGraph());
+#endif
   if (!window->Graph().HasGraph()) {
     // No frame multiplicator in this build.
     ASSERT_EQ(messages.size(), 1u);
@@ -355,6 +360,13 @@ TEST_F(PlayerTest, MultiImageLayoutResumesRunningAtTheSamePlace) {
   ASSERT_TRUE(window->Graph().VideoSize(&w, &h));
   EXPECT_EQ(w, 6 * 64);
   EXPECT_EQ(h, 4 * 64);
+  // The frame multiplicator's property page is reachable from the menu.
+  window->Execute(vireo::kCmdFilterProperties);
+  EXPECT_TRUE(messages.empty());
+  const auto sheets = window->findChildren<QDialog*>();
+  EXPECT_TRUE(std::any_of(sheets.begin(), sheets.end(), [](QDialog* d) {
+    return d->isVisible() && d->windowTitle().startsWith("durmix");
+  }));
   window->Execute(115);
   EXPECT_EQ(window->Graph().Mode(), vireo::kModePlain);
 }

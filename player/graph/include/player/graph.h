@@ -235,6 +235,7 @@ class PlaybackGraph {
   bool demuxLinked_ = false;
   bool videoLinked_ = false;
   bool audioLinked_ = false;
+  bool brokenAvi_ = false;  // the AVI variant failed inside avidemux
 
   int mode_ = kModePlain;
   SplitterKind splitter_ = SplitterKind::kNone;
