@@ -716,7 +716,9 @@ HRESULT PlaybackGraph::StepOneFrame(int direction) {
 
 HRESULT PlaybackGraph::StepFrames(int count) {
   if (!videoSink_ || count <= 0) return E_FAIL;
-  if (state_ != PlayState::kPaused) TogglePausePlay();
+  // Steps start from a paused picture (also from stopped, where toggling
+  // would start playback instead).
+  if (state_ != PlayState::kPaused && FAILED(Pause())) return E_FAIL;
   const bool sent = gst_element_send_event(videoSink_, gst_event_new_step(GST_FORMAT_BUFFERS, count, 1.0, TRUE, FALSE));
   return sent ? S_OK : E_FAIL;
 }
