@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <type_traits>
 
 #if defined(__SSE2__)
@@ -80,6 +81,25 @@ const char* CheckPhases(std::span<const GRID_PHASE, 4> phases, std::uint32_t rin
 
 // ---- nodes ----
 
+namespace {
+
+// The weighted patch cost from the exact per-channel sums of byte differences.
+double WeightedCost(const double w[3], int sum0, int sum1, int sum2) {
+  return (w[0] * sum0 + w[1] * sum1 + w[2] * sum2) / 9.0;
+}
+
+// The force from the four costs of a node.
+void SetForce(GRID_NODE& node, unsigned cur, double costPlusX, double costMinusX, double costPlusY,
+              double costMinusY) {
+  const std::int32_t v = node.vicinity;
+  const double a = (2 * (Frac(node.x[cur]) - node.fx0) - 1) / v;
+  const double b = (2 * (Frac(node.y[cur]) - node.fy0) - 1) / v;
+  node.Fx = (1 - a) * costMinusX - (1 + a) * costPlusX;
+  node.Fy = (1 - b) * costMinusY - (1 + b) * costPlusY;
+}
+
+}  // namespace
+
 template <class Read>
 void GRID_NODE::CaptureTemplate(const Read& read, unsigned cur) {
   const std::int32_t xi = TruncToInt(x[cur]);
@@ -123,7 +143,7 @@ double GRID_NODE::MatchCost(const Read& read, std::int32_t px, std::int32_t py, 
           s2 = _mm_add_epi64(s2, _mm_sad_epu8(_mm_and_si128(d, mask2), zero));
         }
         auto total = [](__m128i v) { return _mm_cvtsi128_si32(v) + _mm_cvtsi128_si32(_mm_srli_si128(v, 8)); };
-        return (w[0] * total(s0) + w[1] * total(s1) + w[2] * total(s2)) / 9.0;
+        return WeightedCost(w, total(s0), total(s1), total(s2));
       }
 #endif
       for (std::int32_t dy = -1; dy <= 1; ++dy) {
@@ -134,7 +154,7 @@ double GRID_NODE::MatchCost(const Read& read, std::int32_t px, std::int32_t py, 
           sum2 += std::abs(cell[2] - pixel[2]);
         }
       }
-      return (w[0] * sum0 + w[1] * sum1 + w[2] * sum2) / 9.0;
+      return WeightedCost(w, sum0, sum1, sum2);
     }
   }
   // Outside the frame the read writes nothing: the previous pixel repeats.
@@ -146,7 +166,7 @@ double GRID_NODE::MatchCost(const Read& read, std::int32_t px, std::int32_t py, 
       sum1 += std::abs(cell[1] - triple[1]);
       sum2 += std::abs(cell[2] - triple[2]);
     }
-  return (w[0] * sum0 + w[1] * sum1 + w[2] * sum2) / 9.0;
+  return WeightedCost(w, sum0, sum1, sum2);
 }
 
 template <class Read>
@@ -158,10 +178,7 @@ void GRID_NODE::ImageForce(const Read& read, unsigned cur, const double w[3]) {
   const double costMinusX = MatchCost(read, xi - v, yi, w);
   const double costPlusY = MatchCost(read, xi, yi + v, w);
   const double costMinusY = MatchCost(read, xi, yi - v, w);
-  const double a = (2 * (Frac(x[cur]) - fx0) - 1) / v;
-  const double b = (2 * (Frac(y[cur]) - fy0) - 1) / v;
-  Fx = (1 - a) * costMinusX - (1 + a) * costPlusX;
-  Fy = (1 - b) * costMinusY - (1 + b) * costPlusY;
+  SetForce(*this, cur, costPlusX, costMinusX, costPlusY, costMinusY);
 }
 
 template void GRID_NODE::CaptureTemplate(const PixelReadFn&, unsigned);
@@ -170,6 +187,74 @@ template double GRID_NODE::MatchCost(const PixelReadFn&, std::int32_t, std::int3
 template double GRID_NODE::MatchCost(const FrameView&, std::int32_t, std::int32_t, const double[3]) const;
 template void GRID_NODE::ImageForce(const PixelReadFn&, unsigned, const double[3]);
 template void GRID_NODE::ImageForce(const FrameView&, unsigned, const double[3]);
+
+namespace {
+
+#if defined(__SSE2__)
+// Absolute byte differences of one patch row against the frame at p.
+[[gnu::always_inline]] inline __m128i RowDiff(__m128i t, const std::uint8_t* p) {
+  const __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  return _mm_or_si128(_mm_subs_epu8(t, f), _mm_subs_epu8(f, t));
+}
+
+// Sum of the bytes selected by mask in the three rows.
+[[gnu::always_inline]] inline int ChannelSum(__m128i d0, __m128i d1, __m128i d2, __m128i mask) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i s = _mm_add_epi64(_mm_add_epi64(_mm_sad_epu8(_mm_and_si128(d0, mask), zero),
+                                                _mm_sad_epu8(_mm_and_si128(d1, mask), zero)),
+                                  _mm_sad_epu8(_mm_and_si128(d2, mask), zero));
+  return _mm_cvtsi128_si32(s) + _mm_cvtsi128_si32(_mm_srli_si128(s, 8));
+}
+
+// The cost of the template rows t against the patch whose top-left pixel is p.
+[[gnu::always_inline]] inline double PatchCost(const __m128i t[3], const std::uint8_t* p, std::ptrdiff_t stride,
+                                               const __m128i mask[3], const double w[3]) {
+  const __m128i d0 = RowDiff(t[0], p), d1 = RowDiff(t[1], p + stride), d2 = RowDiff(t[2], p + 2 * stride);
+  return WeightedCost(w, ChannelSum(d0, d1, d2, mask[0]), ChannelSum(d0, d1, d2, mask[1]),
+                      ChannelSum(d0, d1, d2, mask[2]));
+}
+
+// ImageForce of a node on a 24-bit frame with the four patches matched in one
+// go: the template rows are loaded once and the per-channel sums are the
+// exact integers MatchCost sums, so the force is the same to the last bit.
+// False (nothing done) when a patch or a 16-byte row load would leave the frame.
+bool FusedImageForce(GRID_NODE& node, const FrameView& frame, unsigned cur, const double w[3]) {
+  const std::int32_t v = node.vicinity;
+  if (frame.bytesPerPixel != 3 || v < 1) return false;
+  const std::int64_t xi = TruncToInt(node.x[cur]), yi = TruncToInt(node.y[cur]);
+  if (xi - v - 1 < 0 || xi + v + 1 >= frame.width || yi - v - 1 < 0 || yi + v + 1 >= frame.height) return false;
+  const std::ptrdiff_t stride = frame.stride;
+  const std::int64_t endPlusY = (yi + v + 1) * stride + 3 * (xi - 1) + 16;
+  const std::int64_t endPlusX = (yi + 1) * stride + 3 * (xi + v - 1) + 16;
+  if (std::max(endPlusY, endPlusX) > std::int64_t{frame.height} * stride) return false;
+  const auto x = static_cast<std::int32_t>(xi), y = static_cast<std::int32_t>(yi);
+  const __m128i t[3] = {_mm_loadu_si128(reinterpret_cast<const __m128i*>(node.rows)),
+                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(node.rows + 16)),
+                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(node.rows + 32))};
+  const __m128i mask0 = _mm_setr_epi8(-1, 0, 0, -1, 0, 0, -1, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+  const __m128i mask[3] = {mask0, _mm_slli_si128(mask0, 1), _mm_slli_si128(mask0, 2)};
+  const double costPlusX = PatchCost(t, frame.At(x + v - 1, y - 1), stride, mask, w);
+  const double costMinusX = PatchCost(t, frame.At(x - v - 1, y - 1), stride, mask, w);
+  const double costPlusY = PatchCost(t, frame.At(x - 1, y + v - 1), stride, mask, w);
+  const double costMinusY = PatchCost(t, frame.At(x - 1, y - v - 1), stride, mask, w);
+  SetForce(node, cur, costPlusX, costMinusX, costPlusY, costMinusY);
+  return true;
+}
+#endif
+
+// Every node's image force for one iteration.
+template <class Read>
+void ImageForces(std::vector<GRID_NODE>& nodes, const Read& read, unsigned cur, const double w[3]) {
+  for (GRID_NODE& node : nodes) {
+#if defined(__SSE2__)
+    if constexpr (std::is_same_v<Read, FrameView>)
+      if (FusedImageForce(node, read, cur, w)) continue;
+#endif
+    node.ImageForce(read, cur, w);
+  }
+}
+
+}  // namespace
 
 // ---- the grid ----
 
@@ -346,14 +431,95 @@ void GRID_RINGS::Gather(unsigned cur) {
   }
 }
 
-// Sums of one set of nodes (the whole grid or a neighbourhood) for phase p.
-struct GRID_RINGS::Sums {
+namespace {
+
+// The means and centred sums of one set of nodes.
+struct SumValues {
   double n, m0x, m0y, mx, my, mfx, mfy;
-  double X0x = 0, X0y = 0, Y0x = 0, Y0y = 0;
-  double Sxx = 0, Syy = 0, Sxy = 0, Sfxx = 0, Sfxy = 0, Sfyx = 0, Sfyy = 0;
+  double X0x, X0y, Y0x, Y0y;
+  double Sxx, Syy, Sxy, Sfxx, Sfxy, Sfyx, Sfyy;
+};
+
+#if defined(__SSE2__)
+// The sums of the neighbourhoods of nodes (j, k) and (j + 1, k), one per
+// lane, each lane adding in the order of the scalar sums (angle outer, ring
+// inner), so both equal them to the last bit. columns holds, per field
+// (x0, y0, x, y, fx, fy) and ring, `width` values; entry e is angle (e - n)
+// mod Perimeter, so the neighbourhood of angle j is entries j .. j + 2n.
+void PairSums(const double* columns, std::size_t width, std::size_t rings, std::uint32_t j, std::uint32_t k,
+              std::uint32_t n, const GRID_NODE& first, const GRID_NODE& second, unsigned p, SumValues& a,
+              SumValues& b) {
+  const std::uint32_t kLo = k > n ? k - n : 0;
+  const auto kHi = static_cast<std::uint32_t>(std::min<std::uint64_t>(rings - 1, std::uint64_t{k} + n));
+  const std::size_t field = rings * width;
+  auto at = [&](std::size_t f, std::uint32_t kk, std::uint32_t e) {
+    return _mm_loadu_pd(columns + f * field + kk * width + e);
+  };
+  const __m128d count = _mm_set_pd(second.n[p], first.n[p]);
+  const __m128d m0x = _mm_div_pd(_mm_set_pd(second.Sx0[p], first.Sx0[p]), count);
+  const __m128d m0y = _mm_div_pd(_mm_set_pd(second.Sy0[p], first.Sy0[p]), count);
+  __m128d sx = _mm_setzero_pd(), sy = sx, sfx = sx, sfy = sx;
+  for (std::uint32_t e = j; e <= j + 2 * n; ++e)
+    for (std::uint32_t kk = kLo; kk <= kHi; ++kk) {
+      sx = _mm_add_pd(sx, at(2, kk, e));
+      sy = _mm_add_pd(sy, at(3, kk, e));
+      sfx = _mm_add_pd(sfx, at(4, kk, e));
+      sfy = _mm_add_pd(sfy, at(5, kk, e));
+    }
+  const __m128d mx = _mm_div_pd(sx, count), my = _mm_div_pd(sy, count);
+  const __m128d mfx = _mm_div_pd(sfx, count), mfy = _mm_div_pd(sfy, count);
+  __m128d x0x = _mm_setzero_pd(), x0y = x0x, y0x = x0x, y0y = x0x, sxx = x0x, syy = x0x, sxy = x0x;
+  __m128d sfxx = x0x, sfxy = x0x, sfyx = x0x, sfyy = x0x;
+  for (std::uint32_t e = j; e <= j + 2 * n; ++e)
+    for (std::uint32_t kk = kLo; kk <= kHi; ++kk) {
+      const __m128d dx0 = _mm_sub_pd(at(0, kk, e), m0x), dy0 = _mm_sub_pd(at(1, kk, e), m0y);
+      const __m128d dx = _mm_sub_pd(at(2, kk, e), mx), dy = _mm_sub_pd(at(3, kk, e), my);
+      const __m128d dfx = _mm_sub_pd(at(4, kk, e), mfx), dfy = _mm_sub_pd(at(5, kk, e), mfy);
+      x0x = _mm_add_pd(x0x, _mm_mul_pd(dx0, dx));
+      x0y = _mm_add_pd(x0y, _mm_mul_pd(dx0, dy));
+      y0x = _mm_add_pd(y0x, _mm_mul_pd(dy0, dx));
+      y0y = _mm_add_pd(y0y, _mm_mul_pd(dy0, dy));
+      sxx = _mm_add_pd(sxx, _mm_mul_pd(dx, dx));
+      syy = _mm_add_pd(syy, _mm_mul_pd(dy, dy));
+      sxy = _mm_add_pd(sxy, _mm_mul_pd(dx, dy));
+      sfxx = _mm_add_pd(sfxx, _mm_mul_pd(dfx, dx));
+      sfxy = _mm_add_pd(sfxy, _mm_mul_pd(dfx, dy));
+      sfyx = _mm_add_pd(sfyx, _mm_mul_pd(dfy, dx));
+      sfyy = _mm_add_pd(sfyy, _mm_mul_pd(dfy, dy));
+    }
+  auto put = [&](double SumValues::*member, __m128d v) {
+    _mm_storel_pd(&(a.*member), v);
+    _mm_storeh_pd(&(b.*member), v);
+  };
+  put(&SumValues::n, count);
+  put(&SumValues::m0x, m0x);
+  put(&SumValues::m0y, m0y);
+  put(&SumValues::mx, mx);
+  put(&SumValues::my, my);
+  put(&SumValues::mfx, mfx);
+  put(&SumValues::mfy, mfy);
+  put(&SumValues::X0x, x0x);
+  put(&SumValues::X0y, x0y);
+  put(&SumValues::Y0x, y0x);
+  put(&SumValues::Y0y, y0y);
+  put(&SumValues::Sxx, sxx);
+  put(&SumValues::Syy, syy);
+  put(&SumValues::Sxy, sxy);
+  put(&SumValues::Sfxx, sfxx);
+  put(&SumValues::Sfxy, sfxy);
+  put(&SumValues::Sfyx, sfyx);
+  put(&SumValues::Sfyy, sfyy);
+}
+#endif
+
+}  // namespace
+
+// Sums of one set of nodes (the whole grid or a neighbourhood) for phase p.
+struct GRID_RINGS::Sums : SumValues {
+  explicit Sums(const SumValues& values) : SumValues(values) {}
 
   template <class ForEach>
-  Sums(const GRID_NODE& stats, unsigned p, ForEach forEach) {
+  Sums(const GRID_NODE& stats, unsigned p, ForEach forEach) : SumValues{} {
     n = stats.n[p];
     m0x = stats.Sx0[p] / n;
     m0y = stats.Sy0[p] / n;
@@ -493,30 +659,60 @@ void GRID_RINGS::FitLocal(const GRID_PHASE& phase) {
   const auto n = static_cast<std::uint32_t>(phase.Neighborhood);
   double motion = 0, deformation = 0;
   Mat2 jSum{0, 0, 0, 0};
-  Gather(cur);
-  for (std::uint32_t j = 0; j < perimeter_; ++j)
-    for (std::uint32_t k = 0; k < rings_; ++k) {
-      GRID_NODE& node = Node(j, k);
-      // Neighbours are read from the current buffer only.
-      const Sums sums(node, phase_,
-                      [&](auto visit) { ForNeighbourhood(hot_, rings_, perimeter_, j, k, n, visit); });
-      const Mat2 t = sums.Tension(node, phase_, phase.TensionMode);
-      const Mat2 a = sums.Image(phase.ImageMode) * t;
-      double tx, ty;
-      sums.Translation(phase, node.Fx, node.Fy, tx, ty);
-      const double rx = node.x0 - sums.m0x, ry = node.y0 - sums.m0y;
-      const double targetX = a.a11 * rx + a.a12 * ry + tx, targetY = a.a21 * rx + a.a22 * ry + ty;
-      const double px = node.x[cur], py = node.y[cur];
-      node.x[next] = targetX + mu * (px - node.x[next]);
-      node.y[next] = targetY + mu * (py - node.y[next]);
-      motion += (targetX - px) * (targetX - px) + (targetY - py) * (targetY - py);
-      const double ex = t.a11 * rx + t.a12 * ry + sums.mx - px, ey = t.a21 * rx + t.a22 * ry + sums.my - py;
-      deformation += ex * ex + ey * ey;
-      jSum.a11 += a.a11;
-      jSum.a12 += a.a12;
-      jSum.a21 += a.a21;
-      jSum.a22 += a.a22;
+  // Node (j, k) moves toward its target from the sums of its neighbourhood.
+  auto update = [&](std::uint32_t j, std::uint32_t k, const Sums& sums) {
+    GRID_NODE& node = Node(j, k);
+    const Mat2 t = sums.Tension(node, phase_, phase.TensionMode);
+    const Mat2 a = sums.Image(phase.ImageMode) * t;
+    double tx, ty;
+    sums.Translation(phase, node.Fx, node.Fy, tx, ty);
+    const double rx = node.x0 - sums.m0x, ry = node.y0 - sums.m0y;
+    const double targetX = a.a11 * rx + a.a12 * ry + tx, targetY = a.a21 * rx + a.a22 * ry + ty;
+    const double px = node.x[cur], py = node.y[cur];
+    node.x[next] = targetX + mu * (px - node.x[next]);
+    node.y[next] = targetY + mu * (py - node.y[next]);
+    motion += (targetX - px) * (targetX - px) + (targetY - py) * (targetY - py);
+    const double ex = t.a11 * rx + t.a12 * ry + sums.mx - px, ey = t.a21 * rx + t.a22 * ry + sums.my - py;
+    deformation += ex * ex + ey * ey;
+    jSum.a11 += a.a11;
+    jSum.a12 += a.a12;
+    jSum.a21 += a.a21;
+    jSum.a22 += a.a22;
+  };
+#if defined(__SSE2__)
+  if (n <= perimeter_) {
+    // Two angles at a time; the second angle's sums wait until the first
+    // angle's rings are done, so the nodes are updated in the usual order.
+    const std::size_t width = std::size_t{perimeter_} + 2 * n + 1;
+    FillColumns(cur, n, width);
+    pending_.resize(rings_);
+    for (std::uint32_t j = 0; j < perimeter_; j += 2) {
+      const std::uint32_t j2 = j + 1 < perimeter_ ? j + 1 : j;
+      for (std::uint32_t k = 0; k < rings_; ++k) {
+        SumValues first, second;
+        PairSums(columns_.data(), width, rings_, j, k, n, Node(j, k), Node(j2, k), phase_, first, second);
+        update(j, k, Sums(first));
+        static_assert(sizeof second == sizeof pending_[k]);
+        std::memcpy(&pending_[k], &second, sizeof second);
+      }
+      if (j2 == j) break;
+      for (std::uint32_t k = 0; k < rings_; ++k) {
+        SumValues second;
+        std::memcpy(&second, &pending_[k], sizeof second);
+        update(j2, k, Sums(second));
+      }
     }
+  } else
+#endif
+  {
+    Gather(cur);
+    for (std::uint32_t j = 0; j < perimeter_; ++j)
+      for (std::uint32_t k = 0; k < rings_; ++k)
+        // Neighbours are read from the current buffer only.
+        update(j, k, Sums(Node(j, k), phase_, [&](auto visit) {
+                 ForNeighbourhood(hot_, rings_, perimeter_, j, k, n, visit);
+               }));
+  }
   const double count = static_cast<double>(rings_) * perimeter_;
   motion_ = motion / count;
   deformation_ = deformation / count;
@@ -524,6 +720,24 @@ void GRID_RINGS::FitLocal(const GRID_PHASE& phase) {
   j12_ = jSum.a12 / count;
   j21_ = jSum.a21 / count;
   j22_ = jSum.a22 / count;
+}
+
+void GRID_RINGS::FillColumns(unsigned cur, std::uint32_t n, std::size_t width) {
+  const std::size_t field = rings_ * width;
+  columns_.resize(6 * field);
+  const std::uint32_t shift = perimeter_ - n % perimeter_;
+  for (std::uint32_t k = 0; k < rings_; ++k) {
+    double* out = columns_.data() + k * width;
+    for (std::size_t e = 0; e < width; ++e) {
+      const GRID_NODE& q = Node(static_cast<std::uint32_t>((e + shift) % perimeter_), k);
+      out[e] = q.x0;
+      out[field + e] = q.y0;
+      out[2 * field + e] = q.x[cur];
+      out[3 * field + e] = q.y[cur];
+      out[4 * field + e] = q.Fx;
+      out[5 * field + e] = q.Fy;
+    }
+  }
 }
 
 template <class Read>
@@ -546,7 +760,7 @@ std::uint32_t GRID_RINGS::IterateWith(const Read& read) {
     vicinitySet_ = true;
   }
   const double weights[3] = {phase.InfluenceR, phase.InfluenceG, phase.InfluenceB};
-  for (GRID_NODE& node : nodes_) node.ImageForce(read, cur, weights);
+  ImageForces(nodes_, read, cur, weights);
 
   if (LocalPhase(phase))
     FitLocal(phase);

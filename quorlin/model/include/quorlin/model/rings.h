@@ -157,6 +157,9 @@ class GRID_RINGS final : public GRID_INTERFACE {
   void FitWholeAffine(const GRID_PHASE& phase);
   void FitWholeMomentum(const GRID_PHASE& phase);
   void FitLocal(const GRID_PHASE& phase);
+  // Rest, current positions and forces per field and ring, angles extended
+  // by n on both sides, for the local fits.
+  void FillColumns(unsigned cur, std::uint32_t n, std::size_t width);
   void ShiftInward();
   void ShiftOutward();
   void ResetToRest();
@@ -175,6 +178,12 @@ class GRID_RINGS final : public GRID_INTERFACE {
   std::uint32_t shakeSeed_ = 1;
   std::vector<std::uint8_t> row_;  // one map row, sized by Create
   std::vector<Hot> hot_;           // per node, filled by each fit
+  std::vector<double> columns_;    // FillColumns
+  // The sums of one angle's nodes waiting while the previous angle's are used.
+  struct PendingSums {
+    double values[18];
+  };
+  std::vector<PendingSums> pending_;
 };
 
 }  // namespace quorlin
