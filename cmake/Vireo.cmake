@@ -7,8 +7,10 @@ function(vireo_add_plugin name)
   add_library(gst${name} MODULE ${P_SOURCES})
   target_link_libraries(gst${name} PRIVATE filterhost ${P_LIBS})
   target_compile_definitions(gst${name} PRIVATE PACKAGE="vireo")
+  # Installed plug-ins sit one folder below the filter host library.
   set_target_properties(gst${name} PROPERTIES
-    LIBRARY_OUTPUT_DIRECTORY ${VIREO_PLUGIN_OUTPUT_DIR})
+    LIBRARY_OUTPUT_DIRECTORY ${VIREO_PLUGIN_OUTPUT_DIR}
+    INSTALL_RPATH "$ORIGIN/..")
   if(NOT P_NO_INSTALL)
     install(TARGETS gst${name} LIBRARY DESTINATION ${VIREO_GST_PLUGIN_INSTALL_DIR})
   endif()
