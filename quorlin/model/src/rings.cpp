@@ -88,12 +88,17 @@ double WeightedCost(const double w[3], int sum0, int sum1, int sum2) {
   return (w[0] * sum0 + w[1] * sum1 + w[2] * sum2) / 9.0;
 }
 
-// The force from the four costs of a node.
-void SetForce(GRID_NODE& node, unsigned cur, double costPlusX, double costMinusX, double costPlusY,
-              double costMinusY) {
+// frac(v) given t = TruncToInt(v): v - t unless v was out of the int range
+// (or not a number). The sign of a zero may differ from Frac's, which the
+// force, subtracting the template's fraction first, never shows.
+double FracOf(double v, std::int32_t t) { return t > -kFarAway && t < kFarAway ? v - t : Frac(v); }
+
+// The force from the four costs of a node whose current position truncates to (xi, yi).
+void SetForce(GRID_NODE& node, unsigned cur, std::int32_t xi, std::int32_t yi, double costPlusX, double costMinusX,
+              double costPlusY, double costMinusY) {
   const std::int32_t v = node.vicinity;
-  const double a = (2 * (Frac(node.x[cur]) - node.fx0) - 1) / v;
-  const double b = (2 * (Frac(node.y[cur]) - node.fy0) - 1) / v;
+  const double a = (2 * (FracOf(node.x[cur], xi) - node.fx0) - 1) / v;
+  const double b = (2 * (FracOf(node.y[cur], yi) - node.fy0) - 1) / v;
   node.Fx = (1 - a) * costMinusX - (1 + a) * costPlusX;
   node.Fy = (1 - b) * costMinusY - (1 + b) * costPlusY;
 }
@@ -178,7 +183,7 @@ void GRID_NODE::ImageForce(const Read& read, unsigned cur, const double w[3]) {
   const double costMinusX = MatchCost(read, xi - v, yi, w);
   const double costPlusY = MatchCost(read, xi, yi + v, w);
   const double costMinusY = MatchCost(read, xi, yi - v, w);
-  SetForce(*this, cur, costPlusX, costMinusX, costPlusY, costMinusY);
+  SetForce(*this, cur, xi, yi, costPlusX, costMinusX, costPlusY, costMinusY);
 }
 
 template void GRID_NODE::CaptureTemplate(const PixelReadFn&, unsigned);
@@ -197,21 +202,40 @@ namespace {
   return _mm_or_si128(_mm_subs_epu8(t, f), _mm_subs_epu8(f, t));
 }
 
-// Sum of the bytes selected by mask in the three rows.
-[[gnu::always_inline]] inline int ChannelSum(__m128i d0, __m128i d1, __m128i d2, __m128i mask) {
+// Per-channel sums of the absolute differences of the template rows t
+// against the patch whose top-left pixel is p, each as four 32-bit parts.
+struct ChannelParts {
+  __m128i c[3];
+};
+[[gnu::always_inline]] inline ChannelParts PatchParts(const __m128i t[3], const std::uint8_t* p,
+                                                      std::ptrdiff_t stride) {
   const __m128i zero = _mm_setzero_si128();
-  const __m128i s = _mm_add_epi64(_mm_add_epi64(_mm_sad_epu8(_mm_and_si128(d0, mask), zero),
-                                                _mm_sad_epu8(_mm_and_si128(d1, mask), zero)),
-                                  _mm_sad_epu8(_mm_and_si128(d2, mask), zero));
-  return _mm_cvtsi128_si32(s) + _mm_cvtsi128_si32(_mm_srli_si128(s, 8));
+  const __m128i d0 = RowDiff(t[0], p), d1 = RowDiff(t[1], p + stride), d2 = RowDiff(t[2], p + 2 * stride);
+  // Column sums of the three rows in 16 bits: bytes 0..7, and byte 8 first in `high`.
+  const __m128i low = _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(d0, zero), _mm_unpacklo_epi8(d1, zero)),
+                                    _mm_unpacklo_epi8(d2, zero));
+  const __m128i high = _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(d0, zero), _mm_unpackhi_epi8(d1, zero)),
+                                     _mm_unpackhi_epi8(d2, zero));
+  // Byte i of a row belongs to channel i mod 3.
+  const __m128i pick0 = _mm_setr_epi16(1, 0, 0, 1, 0, 0, 1, 0), pick1 = _mm_setr_epi16(0, 1, 0, 0, 1, 0, 0, 1);
+  const __m128i pick2 = _mm_setr_epi16(0, 0, 1, 0, 0, 1, 0, 0), pick8 = _mm_setr_epi16(1, 0, 0, 0, 0, 0, 0, 0);
+  return {{_mm_madd_epi16(low, pick0), _mm_madd_epi16(low, pick1),
+           _mm_add_epi32(_mm_madd_epi16(low, pick2), _mm_madd_epi16(high, pick8))}};
 }
 
-// The cost of the template rows t against the patch whose top-left pixel is p.
-[[gnu::always_inline]] inline double PatchCost(const __m128i t[3], const std::uint8_t* p, std::ptrdiff_t stride,
-                                               const __m128i mask[3], const double w[3]) {
-  const __m128i d0 = RowDiff(t[0], p), d1 = RowDiff(t[1], p + stride), d2 = RowDiff(t[2], p + 2 * stride);
-  return WeightedCost(w, ChannelSum(d0, d1, d2, mask[0]), ChannelSum(d0, d1, d2, mask[1]),
-                      ChannelSum(d0, d1, d2, mask[2]));
+// [sum of a, sum of b, sum of c, sum of d] over the four 32-bit lanes of each.
+[[gnu::always_inline]] inline __m128i Totals(__m128i a, __m128i b, __m128i c, __m128i d) {
+  const __m128i ab = _mm_add_epi32(_mm_unpacklo_epi32(a, b), _mm_unpackhi_epi32(a, b));
+  const __m128i cd = _mm_add_epi32(_mm_unpacklo_epi32(c, d), _mm_unpackhi_epi32(c, d));
+  return _mm_add_epi32(_mm_unpacklo_epi64(ab, cd), _mm_unpackhi_epi64(ab, cd));
+}
+
+// WeightedCost of two patches at once, the same operations in each lane.
+[[gnu::always_inline]] inline __m128d WeightedCosts(const double w[3], __m128i s0, __m128i s1, __m128i s2) {
+  const __m128d sum = _mm_add_pd(_mm_add_pd(_mm_mul_pd(_mm_set1_pd(w[0]), _mm_cvtepi32_pd(s0)),
+                                            _mm_mul_pd(_mm_set1_pd(w[1]), _mm_cvtepi32_pd(s1))),
+                                 _mm_mul_pd(_mm_set1_pd(w[2]), _mm_cvtepi32_pd(s2)));
+  return _mm_div_pd(sum, _mm_set1_pd(9.0));
 }
 
 // ImageForce of a node on a 24-bit frame with the four patches matched in one
@@ -231,13 +255,17 @@ bool FusedImageForce(GRID_NODE& node, const FrameView& frame, unsigned cur, cons
   const __m128i t[3] = {_mm_loadu_si128(reinterpret_cast<const __m128i*>(node.rows)),
                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(node.rows + 16)),
                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(node.rows + 32))};
-  const __m128i mask0 = _mm_setr_epi8(-1, 0, 0, -1, 0, 0, -1, 0, 0, 0, 0, 0, 0, 0, 0, 0);
-  const __m128i mask[3] = {mask0, _mm_slli_si128(mask0, 1), _mm_slli_si128(mask0, 2)};
-  const double costPlusX = PatchCost(t, frame.At(x + v - 1, y - 1), stride, mask, w);
-  const double costMinusX = PatchCost(t, frame.At(x - v - 1, y - 1), stride, mask, w);
-  const double costPlusY = PatchCost(t, frame.At(x - 1, y + v - 1), stride, mask, w);
-  const double costMinusY = PatchCost(t, frame.At(x - 1, y - v - 1), stride, mask, w);
-  SetForce(node, cur, costPlusX, costMinusX, costPlusY, costMinusY);
+  const ChannelParts plusX = PatchParts(t, frame.At(x + v - 1, y - 1), stride);
+  const ChannelParts minusX = PatchParts(t, frame.At(x - v - 1, y - 1), stride);
+  const ChannelParts plusY = PatchParts(t, frame.At(x - 1, y + v - 1), stride);
+  const ChannelParts minusY = PatchParts(t, frame.At(x - 1, y - v - 1), stride);
+  __m128i sums[3];  // per channel: +x, -x, +y, -y
+  for (int c = 0; c < 3; ++c) sums[c] = Totals(plusX.c[c], minusX.c[c], plusY.c[c], minusY.c[c]);
+  auto upper = [](__m128i s) { return _mm_shuffle_epi32(s, _MM_SHUFFLE(3, 2, 3, 2)); };
+  double cost[4];
+  _mm_storeu_pd(cost, WeightedCosts(w, sums[0], sums[1], sums[2]));
+  _mm_storeu_pd(cost + 2, WeightedCosts(w, upper(sums[0]), upper(sums[1]), upper(sums[2])));
+  SetForce(node, cur, x, y, cost[0], cost[1], cost[2], cost[3]);
   return true;
 }
 #endif
