@@ -3,7 +3,6 @@
 // avidemux and a Motion JPEG decoder.
 #include "filterhost/registry.h"
 #include "pellum/pellum.h"
-#include "pellum/unsized_caps.h"
 
 using namespace fh;
 
@@ -24,7 +23,7 @@ const CFactoryTemplate kTemplate = {"PELLUM", &CLSID_NullInPlace, pellum::CNullI
 const ElementInfo kElement = {"pellum", "Codec/Parser/Video",
                                "Offers capsule vendor \"MIL \" video as Motion JPEG, samples unchanged"};
 
-gboolean PluginInit(GstPlugin* plugin) { return pellum::RegisterUnsizedElement(plugin, kTemplate, kElement); }
+gboolean PluginInit(GstPlugin* plugin) { return RegisterFilter(plugin, kTemplate, kElement); }
 
 }  // namespace
 

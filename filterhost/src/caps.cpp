@@ -107,7 +107,6 @@ GstStructure* MediaTypeToStructure(const AM_MEDIA_TYPE& mt, const GstStructure* 
   const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
   const int width = vih->bmiHeader.biWidth;
   const int height = vih->bmiHeader.biHeight < 0 ? -vih->bmiHeader.biHeight : vih->bmiHeader.biHeight;
-  if (width <= 0 || height <= 0) return nullptr;
 
   GstStructure* s = nullptr;
   DWORD fourcc = 0;
@@ -121,7 +120,15 @@ GstStructure* MediaTypeToStructure(const AM_MEDIA_TYPE& mt, const GstStructure* 
   if (!s && IsFourCCSubtype(mt.subtype, &fourcc))
     s = gst_structure_new("video/x-avi-unknown", "fourcc", G_TYPE_INT, static_cast<int>(fourcc), nullptr);
   if (!s) return nullptr;
-  gst_structure_set(s, "width", G_TYPE_INT, width, "height", G_TYPE_INT, height, nullptr);
+  // Raw frames need a size; compressed streams may come without one (avidemux
+  // gives unknown codecs no size), and then none is claimed.
+  const bool raw = IsRawVideo(s);
+  if (width > 0 && height > 0) {
+    gst_structure_set(s, "width", G_TYPE_INT, width, "height", G_TYPE_INT, height, nullptr);
+  } else if (raw) {
+    gst_structure_free(s);
+    return nullptr;
+  }
 
   int refN = 0, refD = 1;
   if (reference && gst_structure_get_fraction(reference, "framerate", &refN, &refD) &&
@@ -131,10 +138,10 @@ GstStructure* MediaTypeToStructure(const AM_MEDIA_TYPE& mt, const GstStructure* 
     const auto g = std::gcd(kUnitsPerSecond, vih->AvgTimePerFrame);
     gst_structure_set(s, "framerate", GST_TYPE_FRACTION, static_cast<int>(kUnitsPerSecond / g),
                       static_cast<int>(vih->AvgTimePerFrame / g), nullptr);
-  } else {
+  } else if (raw) {
     gst_structure_set(s, "framerate", GST_TYPE_FRACTION, 0, 1, nullptr);
   }
-  if (reference && IsRawVideo(s) && IsRawVideo(reference)) {
+  if (reference && raw && IsRawVideo(reference)) {
     for (const char* field : {"pixel-aspect-ratio", "interlace-mode"}) {
       const GValue* v = gst_structure_get_value(reference, field);
       if (v) gst_structure_set_value(s, field, v);
@@ -162,9 +169,11 @@ CMediaType ProbeMediaType(const ProbeFormat& f) {
 
 GstStructure* GeneralizeStructure(const GstStructure* s) {
   GstStructure* g = gst_structure_copy(s);
-  gst_structure_set(g, "width", GST_TYPE_INT_RANGE, 1, G_MAXINT, "height", GST_TYPE_INT_RANGE, 1, G_MAXINT,
-                    "framerate", GST_TYPE_FRACTION_RANGE, 0, 1, G_MAXINT, 1, nullptr);
-  gst_structure_remove_fields(g, "pixel-aspect-ratio", "interlace-mode", nullptr);
+  gst_structure_remove_fields(g, "width", "height", "framerate", "pixel-aspect-ratio", "interlace-mode", nullptr);
+  // Raw frames always have a size; compressed ones match with or without.
+  if (IsRawVideo(g))
+    gst_structure_set(g, "width", GST_TYPE_INT_RANGE, 1, G_MAXINT, "height", GST_TYPE_INT_RANGE, 1, G_MAXINT,
+                      "framerate", GST_TYPE_FRACTION_RANGE, 0, 1, G_MAXINT, 1, nullptr);
   return g;
 }
 

@@ -20,8 +20,8 @@ bool StructureToMediaType(const GstStructure* s, CMediaType* mt);
 GstStructure* MediaTypeToStructure(const AM_MEDIA_TYPE& mt, const GstStructure* reference);
 
 // The media types probed to build an element's pad templates: one per
-// format the bridge can carry, at a nominal size. Width, height and frame
-// rate of the resulting template caps are ranges.
+// format the bridge can carry, at a nominal size. Raw templates take any
+// size and rate; compressed ones name none.
 struct ProbeFormat {
   const char* capsName;
   const char* format;  // raw video format, or nullptr
@@ -30,7 +30,7 @@ struct ProbeFormat {
 const ProbeFormat* ProbeFormats(int* count);
 // The probe media type of one format.
 CMediaType ProbeMediaType(const ProbeFormat& f);
-// `s` with width, height and frame rate opened to their full ranges.
+// `s` as a template: any size and rate.
 GstStructure* GeneralizeStructure(const GstStructure* s);
 
 }  // namespace fh

@@ -24,7 +24,8 @@ Frame FrameFromSample(GstSample* sample) {
   GstBuffer* buf = gst_sample_get_buffer(sample);
   GstCaps* caps = gst_sample_get_caps(sample);
   GstVideoInfo info;
-  if (caps && gst_video_info_from_caps(&info, caps)) {
+  const bool raw = caps && gst_structure_has_name(gst_caps_get_structure(caps, 0), "video/x-raw");
+  if (raw && gst_video_info_from_caps(&info, caps)) {
     f.width = GST_VIDEO_INFO_WIDTH(&info);
     f.height = GST_VIDEO_INFO_HEIGHT(&info);
     f.format = gst_video_format_to_string(GST_VIDEO_INFO_FORMAT(&info));
