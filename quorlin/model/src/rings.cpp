@@ -471,38 +471,40 @@ struct SumValues {
 #if defined(__SSE2__)
 // The sums of the neighbourhoods of nodes (j, k) and (j + 1, k), one per
 // lane, each lane adding in the order of the scalar sums (angle outer, ring
-// inner), so both equal them to the last bit. columns holds, per field
-// (x0, y0, x, y, fx, fy) and ring, `width` values; entry e is angle (e - n)
-// mod Perimeter, so the neighbourhood of angle j is entries j .. j + 2n.
+// inner), so both equal them to the last bit. columns holds `width` entries
+// per ring; entry e holds, for angles (e - n) mod Perimeter and the next one,
+// the pairs x0, y0, x, y, fx, fy (kPairFields doubles), so the neighbourhood
+// of angle j is entries j .. j + 2n.
+constexpr std::size_t kPairFields = 12;
 void PairSums(const double* columns, std::size_t width, std::size_t rings, std::uint32_t j, std::uint32_t k,
               std::uint32_t n, const GRID_NODE& first, const GRID_NODE& second, unsigned p, SumValues& a,
               SumValues& b) {
   const std::uint32_t kLo = k > n ? k - n : 0;
   const auto kHi = static_cast<std::uint32_t>(std::min<std::uint64_t>(rings - 1, std::uint64_t{k} + n));
-  const std::size_t field = rings * width;
-  auto at = [&](std::size_t f, std::uint32_t kk, std::uint32_t e) {
-    return _mm_loadu_pd(columns + f * field + kk * width + e);
-  };
+  const std::size_t ring = width * kPairFields;
+  const double* const from = columns + kLo * ring + j * kPairFields;
+  const double* const to = columns + kLo * ring + (j + 2 * std::size_t{n} + 1) * kPairFields;
+  const std::size_t rows = kHi - kLo + 1;
   const __m128d count = _mm_set_pd(second.n[p], first.n[p]);
   const __m128d m0x = _mm_div_pd(_mm_set_pd(second.Sx0[p], first.Sx0[p]), count);
   const __m128d m0y = _mm_div_pd(_mm_set_pd(second.Sy0[p], first.Sy0[p]), count);
   __m128d sx = _mm_setzero_pd(), sy = sx, sfx = sx, sfy = sx;
-  for (std::uint32_t e = j; e <= j + 2 * n; ++e)
-    for (std::uint32_t kk = kLo; kk <= kHi; ++kk) {
-      sx = _mm_add_pd(sx, at(2, kk, e));
-      sy = _mm_add_pd(sy, at(3, kk, e));
-      sfx = _mm_add_pd(sfx, at(4, kk, e));
-      sfy = _mm_add_pd(sfy, at(5, kk, e));
+  for (const double* column = from; column != to; column += kPairFields)
+    for (const double *q = column, *end = column + rows * ring; q != end; q += ring) {
+      sx = _mm_add_pd(sx, _mm_load_pd(q + 4));
+      sy = _mm_add_pd(sy, _mm_load_pd(q + 6));
+      sfx = _mm_add_pd(sfx, _mm_load_pd(q + 8));
+      sfy = _mm_add_pd(sfy, _mm_load_pd(q + 10));
     }
   const __m128d mx = _mm_div_pd(sx, count), my = _mm_div_pd(sy, count);
   const __m128d mfx = _mm_div_pd(sfx, count), mfy = _mm_div_pd(sfy, count);
   __m128d x0x = _mm_setzero_pd(), x0y = x0x, y0x = x0x, y0y = x0x, sxx = x0x, syy = x0x, sxy = x0x;
   __m128d sfxx = x0x, sfxy = x0x, sfyx = x0x, sfyy = x0x;
-  for (std::uint32_t e = j; e <= j + 2 * n; ++e)
-    for (std::uint32_t kk = kLo; kk <= kHi; ++kk) {
-      const __m128d dx0 = _mm_sub_pd(at(0, kk, e), m0x), dy0 = _mm_sub_pd(at(1, kk, e), m0y);
-      const __m128d dx = _mm_sub_pd(at(2, kk, e), mx), dy = _mm_sub_pd(at(3, kk, e), my);
-      const __m128d dfx = _mm_sub_pd(at(4, kk, e), mfx), dfy = _mm_sub_pd(at(5, kk, e), mfy);
+  for (const double* column = from; column != to; column += kPairFields)
+    for (const double *q = column, *end = column + rows * ring; q != end; q += ring) {
+      const __m128d dx0 = _mm_sub_pd(_mm_load_pd(q), m0x), dy0 = _mm_sub_pd(_mm_load_pd(q + 2), m0y);
+      const __m128d dx = _mm_sub_pd(_mm_load_pd(q + 4), mx), dy = _mm_sub_pd(_mm_load_pd(q + 6), my);
+      const __m128d dfx = _mm_sub_pd(_mm_load_pd(q + 8), mfx), dfy = _mm_sub_pd(_mm_load_pd(q + 10), mfy);
       x0x = _mm_add_pd(x0x, _mm_mul_pd(dx0, dx));
       x0y = _mm_add_pd(x0y, _mm_mul_pd(dx0, dy));
       y0x = _mm_add_pd(y0x, _mm_mul_pd(dy0, dx));
@@ -711,14 +713,14 @@ void GRID_RINGS::FitLocal(const GRID_PHASE& phase) {
   if (n <= perimeter_) {
     // Two angles at a time; the second angle's sums wait until the first
     // angle's rings are done, so the nodes are updated in the usual order.
-    const std::size_t width = std::size_t{perimeter_} + 2 * n + 1;
-    FillColumns(cur, n, width);
+    const std::size_t width = std::size_t{perimeter_} + 2 * n;
+    const double* const columns = FillColumns(cur, n, width);
     pending_.resize(rings_);
     for (std::uint32_t j = 0; j < perimeter_; j += 2) {
       const std::uint32_t j2 = j + 1 < perimeter_ ? j + 1 : j;
       for (std::uint32_t k = 0; k < rings_; ++k) {
         SumValues first, second;
-        PairSums(columns_.data(), width, rings_, j, k, n, Node(j, k), Node(j2, k), phase_, first, second);
+        PairSums(columns, width, rings_, j, k, n, Node(j, k), Node(j2, k), phase_, first, second);
         update(j, k, Sums(first));
         static_assert(sizeof second == sizeof pending_[k]);
         std::memcpy(&pending_[k], &second, sizeof second);
@@ -750,22 +752,24 @@ void GRID_RINGS::FitLocal(const GRID_PHASE& phase) {
   j22_ = jSum.a22 / count;
 }
 
-void GRID_RINGS::FillColumns(unsigned cur, std::uint32_t n, std::size_t width) {
-  const std::size_t field = rings_ * width;
-  columns_.resize(6 * field);
+const double* GRID_RINGS::FillColumns(unsigned cur, std::uint32_t n, std::size_t width) {
+  columns_.resize(rings_ * width * kPairFields + 1);
+  // 16-byte aligned pairs for the vector loads.
+  double* const start = columns_.data() + (reinterpret_cast<std::uintptr_t>(columns_.data()) % 16 != 0);
+  double* out = start;
   const std::uint32_t shift = perimeter_ - n % perimeter_;
-  for (std::uint32_t k = 0; k < rings_; ++k) {
-    double* out = columns_.data() + k * width;
-    for (std::size_t e = 0; e < width; ++e) {
-      const GRID_NODE& q = Node(static_cast<std::uint32_t>((e + shift) % perimeter_), k);
-      out[e] = q.x0;
-      out[field + e] = q.y0;
-      out[2 * field + e] = q.x[cur];
-      out[3 * field + e] = q.y[cur];
-      out[4 * field + e] = q.Fx;
-      out[5 * field + e] = q.Fy;
-    }
-  }
+  for (std::uint32_t k = 0; k < rings_; ++k)
+    for (std::size_t e = 0; e < width; ++e, out += kPairFields)
+      for (std::size_t lane = 0; lane < 2; ++lane) {
+        const GRID_NODE& q = Node(static_cast<std::uint32_t>((e + lane + shift) % perimeter_), k);
+        out[lane] = q.x0;
+        out[2 + lane] = q.y0;
+        out[4 + lane] = q.x[cur];
+        out[6 + lane] = q.y[cur];
+        out[8 + lane] = q.Fx;
+        out[10 + lane] = q.Fy;
+      }
+  return start;
 }
 
 template <class Read>

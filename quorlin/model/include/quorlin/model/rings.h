@@ -157,9 +157,9 @@ class GRID_RINGS final : public GRID_INTERFACE {
   void FitWholeAffine(const GRID_PHASE& phase);
   void FitWholeMomentum(const GRID_PHASE& phase);
   void FitLocal(const GRID_PHASE& phase);
-  // Rest, current positions and forces per field and ring, angles extended
-  // by n on both sides, for the local fits.
-  void FillColumns(unsigned cur, std::uint32_t n, std::size_t width);
+  // Rest, current positions and forces of pairs of neighbouring angles per
+  // ring, angles extended by n on both sides, for the local fits.
+  const double* FillColumns(unsigned cur, std::uint32_t n, std::size_t width);
   void ShiftInward();
   void ShiftOutward();
   void ResetToRest();
