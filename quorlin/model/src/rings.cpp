@@ -13,6 +13,14 @@
 
 #include "quorlin/model/map_writer.h"
 
+// The vector kernels are also built for AVX2, chosen at load time: the same
+// operations in three-operand form, without FMA, so the results are the same.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define VIREO_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define VIREO_VECTOR_CLONES
+#endif
+
 namespace quorlin {
 
 namespace {
@@ -242,7 +250,8 @@ struct ChannelParts {
 // go: the template rows are loaded once and the per-channel sums are the
 // exact integers MatchCost sums, so the force is the same to the last bit.
 // False (nothing done) when a patch or a 16-byte row load would leave the frame.
-bool FusedImageForce(GRID_NODE& node, const FrameView& frame, unsigned cur, const double w[3]) {
+[[gnu::always_inline]] inline bool FusedImageForce(GRID_NODE& node, const FrameView& frame, unsigned cur,
+                                                  const double w[3]) {
   const std::int32_t v = node.vicinity;
   if (frame.bytesPerPixel != 3 || v < 1) return false;
   const std::int64_t xi = TruncToInt(node.x[cur]), yi = TruncToInt(node.y[cur]);
@@ -273,14 +282,17 @@ bool FusedImageForce(GRID_NODE& node, const FrameView& frame, unsigned cur, cons
 // Every node's image force for one iteration.
 template <class Read>
 void ImageForces(std::vector<GRID_NODE>& nodes, const Read& read, unsigned cur, const double w[3]) {
-  for (GRID_NODE& node : nodes) {
-#if defined(__SSE2__)
-    if constexpr (std::is_same_v<Read, FrameView>)
-      if (FusedImageForce(node, read, cur, w)) continue;
-#endif
-    node.ImageForce(read, cur, w);
-  }
+  for (GRID_NODE& node : nodes) node.ImageForce(read, cur, w);
 }
+
+#if defined(__SSE2__)
+// On a frame buffer, the fused matching wherever it applies.
+VIREO_VECTOR_CLONES void ImageForces(std::vector<GRID_NODE>& nodes, const FrameView& frame, unsigned cur,
+                                     const double w[3]) {
+  for (GRID_NODE& node : nodes)
+    if (!FusedImageForce(node, frame, cur, w)) node.ImageForce(frame, cur, w);
+}
+#endif
 
 }  // namespace
 
@@ -476,7 +488,7 @@ struct SumValues {
 // the pairs x0, y0, x, y, fx, fy (kPairFields doubles), so the neighbourhood
 // of angle j is entries j .. j + 2n.
 constexpr std::size_t kPairFields = 12;
-void PairSums(const double* columns, std::size_t width, std::size_t rings, std::uint32_t j, std::uint32_t k,
+VIREO_VECTOR_CLONES void PairSums(const double* columns, std::size_t width, std::size_t rings, std::uint32_t j, std::uint32_t k,
               std::uint32_t n, const GRID_NODE& first, const GRID_NODE& second, unsigned p, SumValues& a,
               SumValues& b) {
   const std::uint32_t kLo = k > n ? k - n : 0;
