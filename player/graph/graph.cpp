@@ -406,7 +406,8 @@ HRESULT PlaybackGraph::Preroll(std::string* detail) {
     const gint64 left = deadline - g_get_monotonic_time();
     GstMessage* message = left > 0 ? gst_bus_timed_pop_filtered(
                                          bus, left * GST_USECOND,
-                                         static_cast<GstMessageType>(GST_MESSAGE_ASYNC_DONE | GST_MESSAGE_ERROR))
+                                         static_cast<GstMessageType>(GST_MESSAGE_ASYNC_DONE | GST_MESSAGE_ERROR |
+                                                                     GST_MESSAGE_WARNING))
                                    : nullptr;
     if (!message) {
       if (SUCCEEDED(hr)) {
@@ -426,6 +427,16 @@ HRESULT PlaybackGraph::Preroll(std::string* detail) {
       gst_message_unref(message);
       hr = E_FAIL;
       break;
+    }
+    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_WARNING) {
+      // A plug-in's warning (e.g. a file it cannot create) must still reach
+      // the user: handed over now or at the next WaitEvent.
+      if (auto event = ToEvent(message)) {
+        if (eventHandler_) eventHandler_(*event);
+        else prerollWarnings_.push_back(*event);
+      }
+      gst_message_unref(message);
+      continue;
     }
     gst_message_unref(message);
     if (SUCCEEDED(hr)) break;
@@ -501,6 +512,7 @@ HRESULT PlaybackGraph::Assemble(const GraphRequest& request) {
 }
 
 void PlaybackGraph::DropPipeline() {
+  prerollWarnings_.clear();
   if (!pipeline_) return;
   gst_element_set_state(pipeline_, GST_STATE_NULL);
   GstBus* bus = gst_element_get_bus(pipeline_);
@@ -569,6 +581,11 @@ GstBusSyncReply PlaybackGraph::OnBusSync(GstBus*, GstMessage* message, gpointer 
 }
 
 std::optional<GraphEvent> PlaybackGraph::WaitEvent(int timeoutMs) {
+  if (!prerollWarnings_.empty()) {
+    GraphEvent event = prerollWarnings_.front();
+    prerollWarnings_.erase(prerollWarnings_.begin());
+    return event;
+  }
   if (!pipeline_) return std::nullopt;
   GstBus* bus = gst_element_get_bus(pipeline_);
   const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(timeoutMs) * 1000;

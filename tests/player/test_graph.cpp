@@ -233,6 +233,18 @@ TEST_F(GraphTest, ModesWithoutTheirPlugInReportCannot) {
   }
 }
 
+TEST_F(GraphTest, APlugInWarningWhilePrerollingReachesTheCaller) {
+  GraphRequest request = Request(ptest::Clip(".avi", 10), vireo::kModePathology);
+  request.findingsPath = ptest::ScratchDir() + "/no such folder/findings.txt";
+  request.exportPath = ptest::ScratchDir() + "/warned.avi";
+  if (fh::FAILED(graph.Assemble(request))) GTEST_SKIP() << "the detector plug-in is not built";
+  auto event = graph.WaitEvent(1000);
+  ASSERT_TRUE(event.has_value());
+  EXPECT_EQ(event->kind, GraphEvent::Kind::kWarning);
+  EXPECT_NE(event->text.find("no such folder"), std::string::npos) << event->text;
+  EXPECT_TRUE(RunToEnd());
+}
+
 TEST_F(GraphTest, VendorLabelledAviPlaysThroughTheRelabellingFilter) {
   const std::string clip = ptest::ScratchDir() + "/vendor.avi";
   const std::string command = std::string(std::getenv("VIREO_BIN_DIR")) + "/vireo-synthclip '" + clip +

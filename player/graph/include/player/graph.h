@@ -223,6 +223,8 @@ class PlaybackGraph {
 
   FrameHandler frameHandler_;
   EventHandler eventHandler_;
+  // Warnings posted while the graph prerolled, not yet handed out.
+  std::vector<GraphEvent> prerollWarnings_;
   DiagnosticHandler diagnosticHandler_;
 
   GstElement* pipeline_ = nullptr;
