@@ -32,6 +32,7 @@ class MapState {
   // Takes the blocks read from a checked map file.
   void Assign(std::vector<std::uint8_t> header, std::vector<std::uint8_t> pixels, int biWidth,
               int rows, int stride, int bitCount, bool egomotion);
+  void SetEgomotion(bool egomotion);
 
  private:
   std::vector<std::uint8_t> header_;
