@@ -1,0 +1,384 @@
+#include "findings_dialog.h"
+
+#include <QCloseEvent>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QStyle>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "preprocess_file_dialog.h"
+#include "main_window.h"
+#include "map_state.h"
+#include "messages.h"
+
+namespace vireo {
+
+namespace {
+
+constexpr int kTicksPerMinute = 300;
+
+QString FromBytes(const std::string& bytes) { return QString::fromUtf8(bytes.data(), static_cast<int>(bytes.size())); }
+std::string PathBytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+bool IsArrow(int key) { return key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Up || key == Qt::Key_Down; }
+
+const QString kFilter = QStringLiteral("Findings file (*.txt)");
+
+bool ClipExtension(const QString& ext) {
+  for (const char* known : {".avi", ".mov", ".m1v", ".mpg", ".mpeg"})
+    if (ext.compare(QLatin1String(known), Qt::CaseInsensitive) == 0) return true;
+  return false;
+}
+
+}  // namespace
+
+QString AskOne(const FileDialogRequest& request) {
+  const QStringList chosen = AskFiles(request);
+  return chosen.isEmpty() ? QString() : chosen.first();
+}
+
+std::string MapMeasuresText(const MapState& map, std::int64_t frame) {
+  const int row = map.RowForFrame(frame);
+  if (row < 0) return {};
+  const MapRecord record = map.Record(row);
+  double rollChange = record.roll - (row > 0 ? map.Record(row - 1).roll : 0.0f);
+  if (rollChange > 180) rollChange -= 360;
+  if (rollChange < -180) rollChange += 360;
+
+  double sum[3] = {}, squares[3] = {};  // blue, green, red
+  const std::uint8_t* pixel = map.Row(row);
+  const int width = map.Width();
+  for (int x = 0; x < width; ++x, pixel += 3)
+    for (int c = 0; c < 3; ++c) {
+      sum[c] += pixel[c];
+      squares[c] += static_cast<double>(pixel[c]) * pixel[c];
+    }
+  double mean[3] = {}, deviation[3] = {};
+  for (int c = 0; c < 3 && width > 0; ++c) {
+    mean[c] = sum[c] / width;
+    deviation[c] = std::sqrt(std::max(0.0, squares[c] / width - mean[c] * mean[c]));
+  }
+  char text[512];
+  std::snprintf(text, sizeof text, "%4.4f %4.4f %4.4f %4.4f %4.4f %4.4f %4.4f %4.4f %4.4f %4.4f %4.4f",
+                record.deformation, record.imageDifference, record.drift, record.velocity, rollChange, mean[2],
+                deviation[2], mean[1], deviation[1], mean[0], deviation[0]);
+  return text;
+}
+
+FindingsDialog::FindingsDialog(MainWindow* main, const QString& listPath)
+    : QDialog(main, Qt::Tool), main_(main), listPath_(listPath) {
+  setWindowTitle(QStringLiteral("Findings"));
+  setAttribute(Qt::WA_DeleteOnClose);
+  resize(480, 390);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 2);
+  layout->setSpacing(2);
+  list_ = new QListWidget(this);
+  list_->setObjectName(QString::number(kList));
+  list_->setSelectionMode(QAbstractItemView::SingleSelection);
+  list_->installEventFilter(this);
+  layout->addWidget(list_, 1);
+  edit_ = new QLineEdit(list_->viewport());
+  edit_->setObjectName(QString::number(kEdit));
+  edit_->hide();
+
+  auto* bottom = new QHBoxLayout;
+  auto* labels = new QVBoxLayout;
+  viewed_ = new QLabel(QStringLiteral("Viewed frame:"), this);
+  viewed_->setObjectName(QString::number(kViewed));
+  labels->addWidget(viewed_);
+  labels->addWidget(new QLabel(QStringLiteral("Double-click on the list to edit"), this));
+  bottom->addLayout(labels, 1);
+  struct ButtonSpec {
+    int id;
+    const char* text;
+  };
+  for (const ButtonSpec& spec : {ButtonSpec{kLoad, "Load..."}, ButtonSpec{kSaveAs, "Save as..."},
+                                 ButtonSpec{kAddNew, "Add New"}, ButtonSpec{kRemove, "Remove"}}) {
+    auto* button = new QPushButton(QString::fromLatin1(spec.text), this);
+    button->setObjectName(QString::number(spec.id));
+    button->setDefault(spec.id == kAddNew);
+    button->installEventFilter(this);
+    bottom->addWidget(button);
+  }
+  layout->addLayout(bottom);
+
+  connect(Button(kAddNew), &QPushButton::clicked, this, &FindingsDialog::AddNew);
+  connect(Button(kRemove), &QPushButton::clicked, this, &FindingsDialog::Remove);
+  connect(Button(kLoad), &QPushButton::clicked, this, &FindingsDialog::LoadDialog);
+  connect(Button(kSaveAs), &QPushButton::clicked, this, &FindingsDialog::SaveAsDialog);
+  connect(list_, &QListWidget::currentRowChanged, this, [this](int row) {
+    if (!selecting_) Jump(row);
+  });
+  connect(list_, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) { StartEdit(list_->row(item)); });
+  connect(edit_, &QLineEdit::textEdited, this, [this] { editChanged_ = true; });
+  connect(edit_, &QLineEdit::editingFinished, this, &FindingsDialog::CommitEdit);
+
+  auto* timer = new QTimer(this);
+  connect(timer, &QTimer::timeout, this, &FindingsDialog::Tick);
+  timer->start(200);
+}
+
+QPushButton* FindingsDialog::Button(int id) const { return findChild<QPushButton*>(QString::number(id)); }
+
+QStringList FindingsDialog::Entries() const {
+  QStringList entries;
+  for (int i = 0; i < list_->count(); ++i) entries << list_->item(i)->text();
+  return entries;
+}
+
+int FindingsDialog::Selected() const { return list_->currentRow(); }
+
+void FindingsDialog::Select(int row) { list_->setCurrentRow(row); }
+
+QString FindingsDialog::ViewedText() const { return viewed_->text(); }
+
+int FindingsDialog::Insert(const Finding& finding, const QString& entry) {
+  // Frame order, then text (the same as the list's text order for frames of
+  // up to eight digits).
+  int row = 0;
+  while (row < list_->count() &&
+         (findings_[row].frame < finding.frame ||
+          (findings_[row].frame == finding.frame && list_->item(row)->text() <= entry)))
+    ++row;
+  findings_.insert(findings_.begin() + row, finding);
+  const QSignalBlocker block(list_);
+  list_->insertItem(row, entry);
+  return row;
+}
+
+void FindingsDialog::Erase(int row) {
+  findings_.erase(findings_.begin() + row);
+  const QSignalBlocker block(list_);
+  delete list_->takeItem(row);
+}
+
+void FindingsDialog::Clear() {
+  findings_.clear();
+  const QSignalBlocker block(list_);
+  list_->clear();
+}
+
+bool FindingsDialog::LoadFile(const QString& path) {
+  auto file = ReadFindingsFile(PathBytes(path));
+  if (!file) return false;
+  CommitEdit();
+  Clear();
+  header_ = file->header;
+  ticks_ = file->minutes * kTicksPerMinute;
+  for (const Finding& finding : file->findings) Insert(finding, FromBytes(EntryText(finding)));
+  return true;
+}
+
+bool FindingsDialog::SaveFile(const QString& path) {
+  const auto failure = WriteFindingsFile(PathBytes(path), header_, ticks_ / kTicksPerMinute, findings_);
+  if (!failure) return true;
+  MessageRequest request;
+  request.owner = this;
+  request.caption = QStringLiteral("Error");
+  request.icon = QMessageBox::Warning;
+  request.text = QStringLiteral("Cannot save the findings to \"%1\": %2").arg(path, FromBytes(*failure));
+  ShowMessage(request);
+  return false;
+}
+
+void FindingsDialog::Flush(const QString& firstPath) {
+  if (!changed_) return;
+  changed_ = false;
+  QString path = firstPath;
+  for (;;) {
+    std::optional<std::string> failure;
+    if (path.size() > 4) {
+      failure = WriteFindingsFile(PathBytes(path), header_, ticks_ / kTicksPerMinute, findings_);
+      if (!failure) return;
+    }
+    MessageRequest request;
+    request.owner = this;
+    request.caption = QStringLiteral("Error");
+    request.icon = QMessageBox::Warning;
+    request.text = failure ? QStringLiteral("Cannot save the findings to \"%1\": %2").arg(path, FromBytes(*failure))
+                           : QStringLiteral("The findings of this clip have no findings file.");
+    request.detail = QStringLiteral("Save them under another name? No discards the changed findings.");
+    request.buttons = QMessageBox::Yes | QMessageBox::No;
+    if (ShowMessage(request) != QMessageBox::Yes) return;
+    FileDialogRequest ask;
+    ask.owner = this;
+    ask.title = QStringLiteral("Save Findings File...");
+    ask.save = true;
+    ask.initialPath = path;
+    ask.filter = kFilter;
+    path = AskOne(ask);
+    if (path.isEmpty()) return;
+  }
+}
+
+void FindingsDialog::Jump(int row) {
+  if (row < 0 || row >= static_cast<int>(findings_.size())) return;
+  PlaybackGraph& graph = main_->Graph();
+  if (!graph.HasGraph()) return;
+  graph.Pause();
+  main_->UpdateTitle();
+  graph.SeekToFrame(findings_[row].frame);
+}
+
+void FindingsDialog::StartEdit(int row) {
+  if (row < 0 || row >= list_->count()) return;
+  editIndex_ = row;
+  editFinding_ = findings_[row];
+  editChanged_ = false;
+  const QRect rect = list_->visualItemRect(list_->item(row));
+  const int frame = style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
+  edit_->setGeometry(rect.left(), rect.top(), rect.width() + 2 * frame, rect.height() + 2 * frame);
+  edit_->setText(FromBytes(editFinding_.text));
+  edit_->show();
+  edit_->setFocus();
+  Jump(row);
+}
+
+void FindingsDialog::CommitEdit() {
+  if (editIndex_ < 0) return;
+  const int row = editIndex_;
+  editIndex_ = -1;  // hiding the editor loses its focus: commit once
+  if (editChanged_) {
+    changed_ = true;
+    Finding finding = editFinding_;
+    finding.text = edit_->text().toStdString();
+    Erase(row);
+    Insert(finding, FromBytes(EntryText(finding)));
+  }
+  editChanged_ = false;
+  edit_->clear();
+  edit_->hide();
+}
+
+void FindingsDialog::AddNew() {
+  CommitEdit();
+  PlaybackGraph& graph = main_->Graph();
+  if (!graph.HasGraph()) return;
+  graph.Pause();
+  main_->UpdateTitle();
+  const std::int64_t frame = graph.CurrentFrame();
+  if (frame < 0) return;
+  Finding finding;
+  finding.frame = frame;
+  finding.minute = ticks_ / kTicksPerMinute;
+  const MapState& map = main_->Map();
+  if (map.Loaded() && map.Egomotion()) finding.text = MapMeasuresText(map, frame);
+  QString entry = QString::asprintf("%08lld", static_cast<long long>(frame));
+  if (!finding.text.empty()) entry = FromBytes(EntryText(finding));
+  const int row = Insert(finding, entry);
+  selecting_ = true;
+  list_->setCurrentRow(row);
+  selecting_ = false;
+  changed_ = true;
+}
+
+void FindingsDialog::Remove() {
+  CommitEdit();
+  const int row = list_->currentRow();
+  if (row < 0) return;
+  Erase(row);
+  selecting_ = true;
+  list_->setCurrentRow(row < list_->count() ? row : -1);
+  selecting_ = false;
+  changed_ = true;
+}
+
+void FindingsDialog::Tick() {
+  ++ticks_;
+  const PlaybackGraph& graph = main_->Graph();
+  viewed_->setText(graph.HasGraph()
+                       ? QStringLiteral("Viewed frame: %1").arg(graph.CurrentFrame())
+                       : QStringLiteral("Viewed frame unknown"));
+}
+
+void FindingsDialog::LoadDialog() {
+  FileDialogRequest ask;
+  ask.owner = this;
+  ask.title = QStringLiteral("Open Findings File...");
+  ask.filter = kFilter;
+  const QString path = AskOne(ask);
+  if (!path.isEmpty()) LoadFile(path);
+}
+
+void FindingsDialog::SaveAsDialog() {
+  FileDialogRequest ask;
+  ask.owner = this;
+  ask.title = QStringLiteral("Save Findings File...");
+  ask.save = true;
+  ask.filter = kFilter;
+  const QString& clip = main_->State().clipPath;
+  const int dot = clip.lastIndexOf(QLatin1Char('.'));
+  if (dot >= 0 && ClipExtension(clip.mid(dot))) ask.initialPath = clip.left(dot) + QStringLiteral(".txt");
+  const QString path = AskOne(ask);
+  if (path.isEmpty()) return;
+  CommitEdit();
+  if (SaveFile(path)) changed_ = false;
+}
+
+bool FindingsDialog::eventFilter(QObject* watched, QEvent* event) {
+  // Arrow keys on the list and the buttons drive playback, except while a
+  // finding is being edited.
+  if (event->type() == QEvent::KeyPress && editIndex_ < 0) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (IsArrow(key->key())) {
+      main_->HandleKey(key);
+      return true;
+    }
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+void FindingsDialog::keyPressEvent(QKeyEvent* event) { main_->HandleKey(event); }
+
+void FindingsDialog::closeEvent(QCloseEvent* event) {
+  CommitEdit();
+  Flush(main_->State().findingsPath);
+  Clear();
+  main_->FindingsClosed();
+  event->accept();
+}
+
+// ---- the main window's side ---------------------------------------------------
+
+void MainWindow::LoadFindings(const QString& path) {
+  if (!ReadFindingsFile(QFile::encodeName(path).toStdString())) return;
+  if (!findings_) {
+    findings_ = new FindingsDialog(this, path);
+  } else {
+    // A changed list goes to its own file before another replaces it.
+    findings_->Flush(findings_->ListPath());
+    findings_->SetListPath(path);
+  }
+  findings_->show();
+  Action(kCmdFindings)->setChecked(true);
+  findings_->LoadFile(path);
+}
+
+void MainWindow::ToggleFindings() {
+  if (findings_) {
+    findings_->close();
+    return;
+  }
+  findings_ = new FindingsDialog(this, state_.findingsPath);
+  findings_->show();
+  Action(kCmdFindings)->setChecked(true);
+}
+
+void MainWindow::FindingsClosed() {
+  state_.findingsPath.clear();
+  Action(kCmdFindings)->setChecked(false);
+  findings_ = nullptr;
+}
+
+}  // namespace vireo

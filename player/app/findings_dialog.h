@@ -1,0 +1,104 @@
+// The "Findings" tool window: the reviewer's list of marked frames, sorted by
+// frame, with in-place editing, "Add New" (with the MDR measures of the frame
+// when a map is loaded), "Remove", "Load...", "Save as..." and the
+// interpretation-time counter. No finding is dropped without the user's word:
+// a save that fails says why and, on closing, offers another name.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "findings_file.h"
+#include "preprocess_file_dialog.h"
+
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+
+namespace vireo {
+
+class MainWindow;
+class MapState;
+
+// The one path a file dialog returns, empty for Cancel.
+QString AskOne(const FileDialogRequest& request);
+
+// The text "Add New" records for `frame` with a loaded map that carries
+// measures: the eleven "%4.4f" values of the frame's row, without the frame.
+std::string MapMeasuresText(const MapState& map, std::int64_t frame);
+
+class FindingsDialog : public QDialog {
+  Q_OBJECT
+ public:
+  // Control identifiers of the dialog's template.
+  enum : int { kList = 1024, kEdit = 1025, kViewed = 1029, kLoad = 1028, kSaveAs = 6, kAddNew = 1, kRemove = 2 };
+
+  // `listPath`: the findings file the list belongs to.
+  FindingsDialog(MainWindow* main, const QString& listPath);
+
+  // Replaces the list, header and counter by a file's; false (nothing
+  // changed) when it cannot be read.
+  bool LoadFile(const QString& path);
+  // Writes the list; on failure tells the user which file and why.
+  bool SaveFile(const QString& path);
+  // Before the list is replaced or dropped: a changed list is written to
+  // `path`; when that fails the user may choose another file. Clears the
+  // changed flag.
+  void Flush(const QString& path);
+
+  void AddNew();
+  void Remove();
+  void StartEdit(int row);
+  void CommitEdit();
+  // The 200 ms timer: counter and viewed frame.
+  void Tick();
+
+  const std::vector<Finding>& Findings() const { return findings_; }
+  QStringList Entries() const;
+  int Selected() const;
+  void Select(int row);  // as a click on the list
+  bool Changed() const { return changed_; }
+  std::int64_t Ticks() const { return ticks_; }
+  const std::string& Header() const { return header_; }
+  const QString& ListPath() const { return listPath_; }
+  void SetListPath(const QString& path) { listPath_ = path; }
+  QString ViewedText() const;
+  QListWidget* List() const { return list_; }
+  QLineEdit* Editor() const { return edit_; }
+  QPushButton* Button(int id) const;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  // Inserts in frame order; returns the row.
+  int Insert(const Finding& finding, const QString& entry);
+  void Erase(int row);
+  void Clear();
+  void Jump(int row);  // pause and seek to the finding
+  void LoadDialog();
+  void SaveAsDialog();
+
+  MainWindow* main_;
+  QListWidget* list_;
+  QLineEdit* edit_;
+  QLabel* viewed_;
+  std::vector<Finding> findings_;  // in list order
+  std::string header_ = kNewFindingsHeader;
+  std::int64_t ticks_ = 0;  // 200 ms ticks, 300 a minute
+  bool changed_ = false;
+  int editIndex_ = -1;
+  Finding editFinding_;
+  bool editChanged_ = false;
+  bool selecting_ = false;  // selection set by the program: no seek
+  QString listPath_;
+};
+
+}  // namespace vireo
