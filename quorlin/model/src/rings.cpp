@@ -17,8 +17,6 @@
 // operations in three-operand form, without FMA, so the results are the same.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 #define VIREO_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#define VIREO_WIDE_KERNELS 1
-#include <immintrin.h>
 #else
 #define VIREO_VECTOR_CLONES
 #endif
@@ -287,89 +285,10 @@ void ImageForces(std::vector<GRID_NODE>& nodes, const Read& read, unsigned cur, 
   for (GRID_NODE& node : nodes) node.ImageForce(read, cur, w);
 }
 
-#if defined(VIREO_WIDE_KERNELS)
-#define VIREO_WIDE __attribute__((target("avx2"), always_inline)) inline
-
-// Absolute byte differences of one row of the template t (in both halves)
-// against two patches at once, p in the low half and q in the high half.
-VIREO_WIDE __m256i RowDiff2(__m256i t, const std::uint8_t* p, const std::uint8_t* q) {
-  const __m256i f = _mm256_inserti128_si256(
-      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))),
-      _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)), 1);
-  return _mm256_or_si256(_mm256_subs_epu8(t, f), _mm256_subs_epu8(f, t));
-}
-
-// PatchParts for two patches at once, one per half.
-struct ChannelParts2 {
-  __m256i c[3];
-};
-VIREO_WIDE ChannelParts2 PatchParts2(const __m256i t[3], const std::uint8_t* p, const std::uint8_t* q,
-                                     std::ptrdiff_t stride) {
-  const __m256i zero = _mm256_setzero_si256();
-  const __m256i d0 = RowDiff2(t[0], p, q), d1 = RowDiff2(t[1], p + stride, q + stride);
-  const __m256i d2 = RowDiff2(t[2], p + 2 * stride, q + 2 * stride);
-  const __m256i low = _mm256_add_epi16(
-      _mm256_add_epi16(_mm256_unpacklo_epi8(d0, zero), _mm256_unpacklo_epi8(d1, zero)), _mm256_unpacklo_epi8(d2, zero));
-  const __m256i high = _mm256_add_epi16(
-      _mm256_add_epi16(_mm256_unpackhi_epi8(d0, zero), _mm256_unpackhi_epi8(d1, zero)), _mm256_unpackhi_epi8(d2, zero));
-  const __m256i pick0 = _mm256_setr_epi16(1, 0, 0, 1, 0, 0, 1, 0, 1, 0, 0, 1, 0, 0, 1, 0);
-  const __m256i pick1 = _mm256_setr_epi16(0, 1, 0, 0, 1, 0, 0, 1, 0, 1, 0, 0, 1, 0, 0, 1);
-  const __m256i pick2 = _mm256_setr_epi16(0, 0, 1, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 1, 0, 0);
-  const __m256i pick8 = _mm256_setr_epi16(1, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0);
-  return {{_mm256_madd_epi16(low, pick0), _mm256_madd_epi16(low, pick1),
-           _mm256_add_epi32(_mm256_madd_epi16(low, pick2), _mm256_madd_epi16(high, pick8))}};
-}
-
-// From the parts of (+x | -x) and (+y | -y): the totals [+x, -x, +y, -y].
-VIREO_WIDE __m128i Totals2(__m256i x, __m256i y) {
-  const __m256i pairs = _mm256_hadd_epi32(x, y);         // halves: (+x +x +y +y), (-x -x -y -y)
-  const __m256i sums = _mm256_hadd_epi32(pairs, pairs);  // halves: (+x +y +x +y), (-x -y -x -y)
-  return _mm_unpacklo_epi32(_mm256_castsi256_si128(sums), _mm256_extracti128_si256(sums, 1));
-}
-
-// FusedImageForce with the patches matched two at a time in 32-byte vectors
-// and the four costs weighted at once, each lane with WeightedCost's operations.
-__attribute__((target("avx2"))) bool FusedImageForceWide(GRID_NODE& node, const FrameView& frame, unsigned cur,
-                                                         const double w[3]) {
-  const std::int32_t v = node.vicinity;
-  if (frame.bytesPerPixel != 3 || v < 1) return false;
-  const std::int64_t xi = TruncToInt(node.x[cur]), yi = TruncToInt(node.y[cur]);
-  if (xi - v - 1 < 0 || xi + v + 1 >= frame.width || yi - v - 1 < 0 || yi + v + 1 >= frame.height) return false;
-  const std::ptrdiff_t stride = frame.stride;
-  const std::int64_t endPlusY = (yi + v + 1) * stride + 3 * (xi - 1) + 16;
-  const std::int64_t endPlusX = (yi + 1) * stride + 3 * (xi + v - 1) + 16;
-  if (std::max(endPlusY, endPlusX) > std::int64_t{frame.height} * stride) return false;
-  const auto x = static_cast<std::int32_t>(xi), y = static_cast<std::int32_t>(yi);
-  const __m256i t[3] = {_mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(node.rows))),
-                        _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(node.rows + 16))),
-                        _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(node.rows + 32)))};
-  const ChannelParts2 alongX = PatchParts2(t, frame.At(x + v - 1, y - 1), frame.At(x - v - 1, y - 1), stride);
-  const ChannelParts2 alongY = PatchParts2(t, frame.At(x - 1, y + v - 1), frame.At(x - 1, y - v - 1), stride);
-  __m256d sum[3];
-  for (int c = 0; c < 3; ++c) sum[c] = _mm256_cvtepi32_pd(Totals2(alongX.c[c], alongY.c[c]));
-  const __m256d weighted = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_set1_pd(w[0]), sum[0]),
-                                                       _mm256_mul_pd(_mm256_set1_pd(w[1]), sum[1])),
-                                         _mm256_mul_pd(_mm256_set1_pd(w[2]), sum[2]));
-  double cost[4];
-  _mm256_storeu_pd(cost, _mm256_div_pd(weighted, _mm256_set1_pd(9.0)));
-  SetForce(node, cur, x, y, cost[0], cost[1], cost[2], cost[3]);
-  return true;
-}
-
-__attribute__((target("avx2"))) void ImageForcesWide(std::vector<GRID_NODE>& nodes, const FrameView& frame,
-                                                     unsigned cur, const double w[3]) {
-  for (GRID_NODE& node : nodes)
-    if (!FusedImageForceWide(node, frame, cur, w)) node.ImageForce(frame, cur, w);
-}
-#endif
-
 #if defined(__SSE2__)
 // On a frame buffer, the fused matching wherever it applies.
-void ImageForces(std::vector<GRID_NODE>& nodes, const FrameView& frame, unsigned cur, const double w[3]) {
-#if defined(VIREO_WIDE_KERNELS)
-  static const bool wide = __builtin_cpu_supports("avx2");
-  if (wide) return ImageForcesWide(nodes, frame, cur, w);
-#endif
+VIREO_VECTOR_CLONES void ImageForces(std::vector<GRID_NODE>& nodes, const FrameView& frame, unsigned cur,
+                                     const double w[3]) {
   for (GRID_NODE& node : nodes)
     if (!FusedImageForce(node, frame, cur, w)) node.ImageForce(frame, cur, w);
 }
