@@ -145,6 +145,10 @@ bool ClipWriter::Push() {
   return true;
 }
 
+GstClockTime ClipWriter::Length() const {
+  return gst_util_uint64_scale(frame_, static_cast<guint64>(fpsDen_) * GST_SECOND, fpsNum_);
+}
+
 bool ClipWriter::Finish() {
   if (!pipeline_) return false;
   gst_app_src_end_of_stream(GST_APP_SRC(source_));

@@ -35,6 +35,8 @@ class ClipWriter {
   // Ends the stream and waits until the file is complete.
   bool Finish();
   const std::string& Error() const { return error_; }
+  // Time from the first pushed frame to the end of the last one.
+  GstClockTime Length() const;
 
  private:
   bool CheckBus(GstClockTime timeout, bool untilEos);

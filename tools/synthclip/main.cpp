@@ -18,6 +18,7 @@
 
 #include "tools/synthclip/avi_fourcc.h"
 #include "tools/synthclip/clip_writer.h"
+#include "tools/synthclip/mpeg_packs.h"
 #include "tools/synthclip/qt_times.h"
 #include "tools/synthclip/renderer.h"
 
@@ -267,6 +268,10 @@ int Run(const Options& options) {
     std::string error;
     if (vireo::synth::ClearQuickTimeTimes(g_tempClip, error) < 1)
       return Fail(error.empty() ? "no QuickTime movie header written" : error);
+  }
+  if (container == Container::kMpeg) {
+    std::string error;
+    if (vireo::synth::PackEveryPicture(g_tempClip, writer.Length(), error) < 0) return Fail(error);
   }
   if (options.fourccMil) {
     std::string error;
