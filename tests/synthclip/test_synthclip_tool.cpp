@@ -55,11 +55,13 @@ class SynthClipTool : public ::testing::Test {
 
 struct Playback {
   int buffers = 0;
-  std::string caps;   // caps of the last buffer's pad
+  std::string caps;   // caps of the first buffer's pad
+  GstClockTime firstTime = GST_CLOCK_TIME_NONE;  // stream time of the first buffer
+  gint64 duration = -1, position = -1;           // queried after preroll
   bool ok = false;
 };
 
-void CountBuffer(GstElement*, GstBuffer*, GstPad* pad, gpointer data) {
+void CountBuffer(GstElement*, GstBuffer* buffer, GstPad* pad, gpointer data) {
   auto* playback = static_cast<Playback*>(data);
   if (playback->buffers++ == 0) {
     if (GstCaps* caps = gst_pad_get_current_caps(pad)) {
@@ -68,11 +70,18 @@ void CountBuffer(GstElement*, GstBuffer*, GstPad* pad, gpointer data) {
       g_free(text);
       gst_caps_unref(caps);
     }
+    if (GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0)) {
+      const GstSegment* segment = nullptr;
+      gst_event_parse_segment(event, &segment);
+      playback->firstTime = gst_segment_to_stream_time(segment, GST_FORMAT_TIME, GST_BUFFER_PTS(buffer));
+      gst_event_unref(event);
+    }
   }
 }
 
-// Plays `description` (which ends in a fakesink named "sink") to the end and
-// counts the buffers reaching the sink.
+// Prerolls `description` (which ends in a fakesink named "sink"), asks for
+// its duration and position, then plays it to the end counting the buffers
+// reaching the sink.
 Playback Play(const std::string& description) {
   Playback playback;
   GError* error = nullptr;
@@ -85,6 +94,11 @@ Playback Play(const std::string& description) {
   GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "sink");
   g_object_set(sink, "signal-handoffs", TRUE, "sync", FALSE, nullptr);
   g_signal_connect(sink, "handoff", G_CALLBACK(CountBuffer), &playback);
+  gst_element_set_state(pipeline, GST_STATE_PAUSED);
+  if (gst_element_get_state(pipeline, nullptr, nullptr, 60 * GST_SECOND) == GST_STATE_CHANGE_SUCCESS) {
+    gst_element_query_duration(pipeline, GST_FORMAT_TIME, &playback.duration);
+    gst_element_query_position(pipeline, GST_FORMAT_TIME, &playback.position);
+  }
   gst_element_set_state(pipeline, GST_STATE_PLAYING);
   GstBus* bus = gst_element_get_bus(pipeline);
   GstMessage* message = gst_bus_timed_pop_filtered(bus, 60 * GST_SECOND,
@@ -164,6 +178,32 @@ TEST_F(SynthClipTool, EveryContainerDecodesBackToAllFrames) {
     EXPECT_EQ(decoded.buffers, std::stoi(c.frames)) << c.name;
     EXPECT_NE(decoded.caps.find("video/x-raw"), std::string::npos) << decoded.caps;
     EXPECT_NE(decoded.caps.find("width=(int)" + c.size), std::string::npos) << decoded.caps;
+  }
+}
+
+// The program-stream demuxer takes a clip's start and length from the time
+// stamps of pictures right after pack headers; a clip must start at its first
+// frame and last as long as its frames.
+TEST_F(SynthClipTool, MpegClipsPlayFromTheFirstFrameForTheirWholeLength) {
+  struct Case {
+    std::string fps;
+    int frames;
+    double rate;
+  };
+  for (const Case& c : {Case{"25", 24, 25.0}, Case{"29.97", 9, 30000.0 / 1001}}) {
+    const std::string clip = Path("clip" + c.fps + ".mpg");
+    ASSERT_EQ(Run({clip, "--frames", std::to_string(c.frames), "--size", "48", "--fps", c.fps}), 0) << Log();
+    for (const std::string parse : {"decodebin", "parsebin"}) {
+      SCOPED_TRACE(c.fps + " " + parse);
+      const Playback played = Play("filesrc location=\"" + clip + "\" ! " + parse + " ! fakesink name=sink");
+      EXPECT_TRUE(played.ok);
+      EXPECT_EQ(played.buffers, c.frames);
+      EXPECT_EQ(played.firstTime, 0u);
+      EXPECT_EQ(played.position, 0);
+      // Within half a frame, so that length times rate rounds to the frame count.
+      const double length = c.frames / c.rate * GST_SECOND;
+      EXPECT_NEAR(static_cast<double>(played.duration), length, 0.5 * GST_SECOND / c.rate);
+    }
   }
 }
 
