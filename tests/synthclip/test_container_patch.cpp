@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tools/synthclip/avi_fourcc.h"
+#include "tools/synthclip/mpeg_packs.h"
 #include "tools/synthclip/qt_times.h"
 
 namespace vireo::synth {
@@ -150,6 +151,112 @@ TEST_F(SynthContainerPatch, ClearsQuickTimeTimestamps) {
   file[3] = 0xF0;  // an atom running past the end of the file
   Write(file);
   EXPECT_EQ(ClearQuickTimeTimes(path_, error), -1);
+}
+
+// MPEG program streams: 90 kHz clock references and time stamps.
+Bytes Pack(std::uint64_t scr) {
+  return {0, 0, 1, 0xBA, static_cast<std::uint8_t>(0x44 | ((scr >> 30) & 7) << 3 | ((scr >> 28) & 3)),
+          static_cast<std::uint8_t>(scr >> 20), static_cast<std::uint8_t>(((scr >> 15) & 0x1F) << 3 | 4 | ((scr >> 13) & 3)),
+          static_cast<std::uint8_t>(scr >> 5), static_cast<std::uint8_t>((scr & 0x1F) << 3 | 4), 1, 0, 0x40, 3, 0xF8};
+}
+void PutStamp(Bytes& b, std::uint8_t prefix, std::uint64_t t) {
+  for (std::uint8_t v : {static_cast<std::uint8_t>(prefix << 4 | ((t >> 30) & 7) << 1 | 1), static_cast<std::uint8_t>(t >> 22),
+                         static_cast<std::uint8_t>((t >> 15) << 1 | 1), static_cast<std::uint8_t>(t >> 7),
+                         static_cast<std::uint8_t>(t << 1 | 1)})
+    b.push_back(v);
+}
+// A video packet with decoding and presentation time `t`.
+Bytes VideoPacket(std::uint64_t t, const Bytes& payload) {
+  Bytes b{0, 0, 1, 0xE0, 0, static_cast<std::uint8_t>(13 + payload.size()), 0x81, 0xC0, 10};
+  PutStamp(b, 3, t);
+  PutStamp(b, 1, t);
+  b.insert(b.end(), payload.begin(), payload.end());
+  return b;
+}
+Bytes Packet(std::uint8_t id, const Bytes& payload) {
+  Bytes b{0, 0, 1, id, 0, static_cast<std::uint8_t>(payload.size())};
+  b.insert(b.end(), payload.begin(), payload.end());
+  return b;
+}
+
+struct Unit {
+  std::uint8_t code;
+  std::uint64_t time;  // clock reference of a pack, time stamp of a video packet
+  Bytes payload;
+};
+
+std::uint64_t Stamp(const Bytes& b, std::size_t at) {
+  return static_cast<std::uint64_t>((b[at] >> 1) & 7) << 30 | b[at + 1] << 22 | (b[at + 2] >> 1) << 15 | b[at + 3] << 7 | b[at + 4] >> 1;
+}
+std::vector<Unit> Units(const Bytes& b) {
+  std::vector<Unit> units;
+  for (std::size_t at = 0; at + 4 <= b.size();) {
+    Unit u{b[at + 3], 0, {}};
+    std::size_t size = 4;
+    if (u.code == 0xBA) {
+      u.time = static_cast<std::uint64_t>((b[at + 4] >> 3) & 7) << 30 | (b[at + 4] & 3) << 28 | b[at + 5] << 20 |
+               (b[at + 6] >> 3) << 15 | (b[at + 6] & 3) << 13 | b[at + 7] << 5 | b[at + 8] >> 3;
+      size = 14 + (b[at + 13] & 7);
+    } else if (u.code != 0xB9) {
+      size = 6 + (b[at + 4] << 8 | b[at + 5]);
+      std::size_t payload = at + 6;
+      if ((u.code & 0xF0) == 0xE0) {
+        u.time = Stamp(b, at + 9);
+        payload = at + 9 + b[at + 8];
+      }
+      u.payload.assign(b.begin() + payload, b.begin() + at + size);
+    }
+    units.push_back(u);
+    at += size;
+  }
+  return units;
+}
+
+TEST_F(SynthContainerPatch, EveryMpegPictureFollowsAPackAndTheEndIsStamped) {
+  const Bytes pictureA{0, 0, 1, 0, 0xAA}, pictureB{0, 0, 1, 0, 0xBB}, end{0, 0, 1, 0xB7};
+  Bytes pictureBEnd = pictureB;
+  pictureBEnd.insert(pictureBEnd.end(), end.begin(), end.end());
+  Bytes file;
+  for (const Bytes& part : {Pack(900), Packet(0xBB, Bytes(6, 1)), Packet(0xBC, Bytes(8, 2)), VideoPacket(900, pictureA),
+                            VideoPacket(4500, pictureBEnd), Bytes{0, 0, 1, 0xB9}})
+    file.insert(file.end(), part.begin(), part.end());
+  Write(file);
+  std::string error;
+  ASSERT_EQ(PackEveryPicture(path_, 80000000, error), 3) << error;  // two pictures at 25 per second
+
+  const std::vector<Unit> units = Units(Read());
+  std::vector<std::uint8_t> codes;
+  for (const Unit& u : units) codes.push_back(u.code);
+  EXPECT_EQ(codes, (std::vector<std::uint8_t>{0xBA, 0xBB, 0xBC, 0xBA, 0xE0, 0xBA, 0xE0, 0xBA, 0xE0, 0xBE, 0xB9}));
+  if (codes.size() != 11) return;
+  EXPECT_EQ(units[3].time, 900u);  // each pack's clock reference is its picture's decoding time
+  EXPECT_EQ(units[4].payload, pictureA);
+  EXPECT_EQ(units[5].time, 4500u);
+  EXPECT_EQ(units[6].payload, pictureB);
+  EXPECT_EQ(units[7].time, 900u + 7200u);  // the end: first picture plus the clip's length
+  EXPECT_EQ(units[8].time, 900u + 7200u);
+  EXPECT_EQ(units[8].payload, end);
+  // The demuxer reads the last time stamp only from packs at least 80 bytes
+  // before the end of the file.
+  const std::size_t fromLastPack = 14 + (6 + 3 + 5 + units[8].payload.size()) + (6 + units[9].payload.size()) + 4;
+  EXPECT_GE(fromLastPack, 80u);
+}
+
+TEST_F(SynthContainerPatch, RejectsDamagedProgramStreamsWithoutWriting) {
+  Bytes good;
+  for (const Bytes& part : {Pack(0), VideoPacket(0, {1, 2, 3})}) good.insert(good.end(), part.begin(), part.end());
+  Bytes truncated(good.begin(), good.end() - 2), noPack(good.begin() + 14, good.end());
+  Bytes badStart = good, noVideo = Pack(0);
+  badStart[14 + 3] = 0x42;  // not a packet start code
+  for (const Bytes& bad : {truncated, noPack, badStart, noVideo, Bytes{'R', 'I', 'F', 'F'}, Bytes{}}) {
+    Write(bad);
+    std::string error;
+    EXPECT_EQ(PackEveryPicture(path_, 40000000, error), -1);
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(Read(), bad);
+  }
+  std::string error;
+  EXPECT_EQ(PackEveryPicture(path_ + ".missing", 40000000, error), -1);
 }
 
 }  // namespace
