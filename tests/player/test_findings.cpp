@@ -1,0 +1,381 @@
+// The findings file and the Findings dialog on the real program, headless:
+// reading rules, saving, the interpretation counter, editing, the no-loss
+// saves and bad files.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <filesystem>
+#include <fstream>
+
+#include "clips.h"
+#include "findings_dialog.h"
+#include "findings_file.h"
+#include "main_window.h"
+#include "map_state.h"
+#include "messages.h"
+#include "preprocess_file_dialog.h"
+
+namespace {
+
+using vireo::Finding;
+using vireo::FindingsDialog;
+using vireo::MainWindow;
+using vireo::MessageRequest;
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// Types `text` into `widget` as key presses.
+void Type(QWidget* widget, const QString& text) {
+  for (QChar c : text) {
+    QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+    QApplication::sendEvent(widget, &press);
+  }
+}
+
+// ---- the file, without the program ------------------------------------------
+
+TEST(FindingsFile, LinesParseAsPercentIWithTabs) {
+  auto f = vireo::ParseFindingLine("12\t3");
+  ASSERT_TRUE(f);
+  EXPECT_EQ(f->frame, 12);
+  EXPECT_EQ(f->minute, 3);
+  EXPECT_EQ(f->text, "");
+  EXPECT_EQ(vireo::EntryText(*f), "00000012 ");
+
+  f = vireo::ParseFindingLine("010\t0x1f\t some text\r");
+  ASSERT_TRUE(f);
+  EXPECT_EQ(f->frame, 8);
+  EXPECT_EQ(f->minute, 31);
+  EXPECT_EQ(f->text, "some text");  // whitespace before the text is skipped
+
+  f = vireo::ParseFindingLine("137\t0\t Blood1 Ulcer2");
+  ASSERT_TRUE(f);
+  EXPECT_EQ(vireo::EntryText(*f), "00000137 Blood1 Ulcer2");
+
+  f = vireo::ParseFindingLine("2000000\t5000\tbig");
+  ASSERT_TRUE(f);
+  EXPECT_EQ(f->frame, 2000000);
+  EXPECT_EQ(f->minute, 5000);
+  EXPECT_EQ(vireo::EntryText(*f), "02000000 big");
+
+  for (const char* bad : {"", "7", "x\t1", "-1\t0", "4\t-2", "99999999999999999999\t0", "3\t99999999999999999999",
+                          "\t\t", "12abc\t3"})
+    EXPECT_FALSE(vireo::ParseFindingLine(bad)) << bad;
+}
+
+TEST(FindingsFile, HeaderMinutesAreTheLastNumber) {
+  EXPECT_EQ(vireo::HeaderMinutes("Interpretation time [min]: 12"), 12);
+  EXPECT_EQ(vireo::HeaderMinutes("Interpretation time [min]: 12 15"), 15);
+  EXPECT_EQ(vireo::HeaderMinutes("Nospace12"), 0);
+  EXPECT_EQ(vireo::HeaderMinutes("Time: -4"), 0);
+  EXPECT_EQ(vireo::HeaderMinutes("Time: 99999999999999999999999"), 0);
+  EXPECT_EQ(vireo::HeaderMinutes("Time: 3000"), 3000);
+}
+
+TEST(FindingsFile, SavesAndReadsBackWithCrLf) {
+  const std::string path = ptest::ScratchDir() + "/roundtrip.txt";
+  std::vector<Finding> list = {{5, 0, ""}, {2000000, 4096, "far away"}};
+  ASSERT_FALSE(vireo::WriteFindingsFile(path, "Interpretation time [min]: 7", 4096, list));
+  EXPECT_EQ(ReadAll(path), "Interpretation time [min]: 7 4096\r\n5\t0\r\n2000000\t4096\tfar away\r\n");
+  auto file = vireo::ReadFindingsFile(path);
+  ASSERT_TRUE(file);
+  EXPECT_EQ(file->header, "Interpretation time [min]: 7 4096");
+  EXPECT_EQ(file->minutes, 4096);
+  ASSERT_EQ(file->findings.size(), 2u);
+  EXPECT_EQ(file->findings[1].frame, 2000000);
+  EXPECT_EQ(file->findings[1].minute, 4096);
+  EXPECT_EQ(file->findings[1].text, "far away");
+}
+
+TEST(FindingsFile, FailedSaveLeavesThePreviousFileAndSaysWhy) {
+  const std::string path = ptest::ScratchDir() + "/kept.txt";
+  ASSERT_FALSE(vireo::WriteFindingsFile(path, "H", 1, {{1, 1, "one"}}));
+  const std::string before = ReadAll(path);
+  const auto failure = vireo::WriteFindingsFile(ptest::ScratchDir() + "/no/such/folder/x.txt", "H", 1, {});
+  ASSERT_TRUE(failure);
+  EXPECT_FALSE(failure->empty());
+  // A target that is a folder cannot be replaced; nothing else is touched.
+  std::filesystem::create_directories(ptest::ScratchDir() + "/adir.txt");
+  EXPECT_TRUE(vireo::WriteFindingsFile(ptest::ScratchDir() + "/adir.txt", "H", 1, {}));
+  EXPECT_EQ(ReadAll(path), before);
+  // No temporary file is left beside the target.
+  int leftovers = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(ptest::ScratchDir()))
+    if (entry.path().filename().string().find("adir.txt") != std::string::npos) ++leftovers;
+  EXPECT_EQ(leftovers, 1);
+}
+
+TEST(FindingsFile, BadFilesKeepOnlyTheLinesThatParse) {
+  std::string junk = "Header \x01\x02 9\r\n";
+  junk += std::string("\x00\xff\xfe\x80\t\t\x7f", 7) + "\r\n";          // binary junk
+  junk += "5\t1\tgood\r\n";
+  junk += "6\t2\t" + std::string(5000, 'a') + "\r\n";                     // overlong text stays whole
+  junk += std::string(3000, '7') + "\t1\r\n";                             // overlong number
+  junk += "-3\t0\tnegative\r\n99999999999999999999999\t0\thuge\r\n";
+  junk += std::string("8\t0\tcut\0tail\r\n", 14);                         // ends at the NUL
+  junk += std::string(4000, ' ') + "12\t3\r\n";                           // long whitespace, then numbers
+  junk += "9\t1\tno line end";
+  const std::string path = ptest::WriteFile("junk.txt", junk);
+  auto file = vireo::ReadFindingsFile(path);
+  ASSERT_TRUE(file);
+  EXPECT_EQ(file->minutes, 9);
+  ASSERT_EQ(file->findings.size(), 5u);
+  EXPECT_EQ(file->findings[0].text, "good");
+  EXPECT_EQ(file->findings[1].text, std::string(5000, 'a'));
+  EXPECT_EQ(file->findings[2].frame, 8);
+  EXPECT_EQ(file->findings[2].text, "cut");
+  EXPECT_EQ(file->findings[3].frame, 12);
+  EXPECT_EQ(file->findings[4].text, "no line end");
+  EXPECT_FALSE(vireo::ReadFindingsFile(ptest::ScratchDir() + "/absent.txt"));
+}
+
+// ---- the dialog in the program -------------------------------------------------
+
+class FindingsTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static int argc = 1;
+    static char name[] = "test_findings";
+    static char* argv[] = {name, nullptr};
+    if (!QApplication::instance()) {
+      vireo::InitGraphLayer(nullptr);
+      new QApplication(argc, argv);
+    }
+  }
+
+  void SetUp() override {
+    vireo::SetMessageHook([this](const MessageRequest& r) {
+      // Clips here have no map: the offer to preprocess is declined.
+      if (r.caption == "Map file") return QMessageBox::No;
+      messages.push_back(r);
+      return answer;
+    });
+    vireo::SetFileDialogHook([this](const vireo::FileDialogRequest& r) {
+      dialogs.push_back(r);
+      return chosen.isEmpty() ? QStringList() : QStringList{chosen};
+    });
+    window = std::make_unique<MainWindow>();
+  }
+
+  void TearDown() override {
+    window.reset();
+    vireo::SetMessageHook({});
+    vireo::SetFileDialogHook({});
+  }
+
+  // A copy of a clip under `name` in its own folder, with `findings` (when
+  // given) beside it as its findings file.
+  std::string ClipNamed(const std::string& name, int frames, const std::string* findings = nullptr) {
+    const std::string dir = ptest::ScratchDir() + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::filesystem::create_directories(dir);
+    const std::string clip = dir + "/" + name + ".avi";
+    std::filesystem::copy_file(ptest::Clip(".avi", frames), clip, std::filesystem::copy_options::overwrite_existing);
+    if (findings) std::ofstream(dir + "/" + name + ".txt", std::ios::binary) << *findings;
+    return clip;
+  }
+
+  static std::string Stem(const std::string& clip) { return clip.substr(0, clip.size() - 4); }
+  FindingsDialog* Dialog() { return window->Findings(); }
+
+  std::unique_ptr<MainWindow> window;
+  std::vector<MessageRequest> messages;
+  std::vector<vireo::FileDialogRequest> dialogs;
+  QMessageBox::StandardButton answer = QMessageBox::Ok;
+  QString chosen;
+};
+
+TEST_F(FindingsTest, NewFindingWithoutMapIsTheFrameAndSavesTwoNumbers) {
+  const std::string clip = ClipNamed("long", 1300);
+  window->Start(Q(clip));
+  ASSERT_TRUE(window->Graph().HasGraph());
+  EXPECT_EQ(Dialog(), nullptr);  // no findings file yet
+  window->Execute(vireo::kCmdFindings);
+  ASSERT_NE(Dialog(), nullptr);
+  EXPECT_TRUE(window->Action(vireo::kCmdFindings)->isChecked());
+  Dialog()->Tick();
+  EXPECT_EQ(Dialog()->ViewedText(), "Viewed frame: 0");
+  window->Graph().SeekToFrame(1234);
+  Dialog()->AddNew();
+  EXPECT_EQ(Dialog()->Entries(), QStringList{"00001234"});
+  EXPECT_EQ(Dialog()->Selected(), 0);
+  EXPECT_TRUE(Dialog()->Changed());
+  EXPECT_EQ(window->Graph().State(), vireo::PlayState::kPaused);
+  window->Execute(vireo::kCmdFindings);  // closes and saves
+  EXPECT_EQ(Dialog(), nullptr);
+  EXPECT_FALSE(window->Action(vireo::kCmdFindings)->isChecked());
+  EXPECT_EQ(ReadAll(Stem(clip) + ".txt"), "Interpretation time [min]: 0\r\n1234\t0\r\n");
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(FindingsTest, AssociatedFileLoadsWithItsHeaderAndOrder) {
+  const std::string text =
+      "Interpretation time [min]: 12\r\n30\t1\tlater\r\n12\t3\r\n010\t0\toctal\r\n0x10\t2\thex\r\nnonsense\r\n";
+  const std::string clip = ClipNamed("review", 40, &text);
+  window->Start(Q(clip));
+  ASSERT_NE(Dialog(), nullptr);
+  EXPECT_TRUE(Dialog()->isVisible());
+  EXPECT_EQ(Dialog()->Entries(), (QStringList{"00000008 octal", "00000012 ", "00000016 hex", "00000030 later"}));
+  EXPECT_EQ(Dialog()->Findings()[1].minute, 3);
+  EXPECT_EQ(Dialog()->Ticks(), 12 * 300);
+  EXPECT_FALSE(Dialog()->Changed());
+
+  // Selecting a finding pauses and seeks to its frame.
+  window->Execute(vireo::kCmdPausePlay);
+  Dialog()->Select(3);
+  EXPECT_EQ(window->Graph().State(), vireo::PlayState::kPaused);
+  EXPECT_EQ(window->Graph().CurrentFrame(), 30);
+
+  window->Graph().SeekToFrame(20);
+  Dialog()->AddNew();
+  EXPECT_EQ(Dialog()->Entries()[3], "00000020");
+  EXPECT_EQ(Dialog()->Findings()[3].minute, 12);
+  window->close();  // the main window's close saves the changed list
+  EXPECT_EQ(ReadAll(Stem(clip) + ".txt"),
+            "Interpretation time [min]: 12 12\r\n8\t0\toctal\r\n12\t3\r\n16\t2\thex\r\n20\t12\r\n30\t1\tlater\r\n");
+}
+
+TEST_F(FindingsTest, DetectorFileShowsLabelsAndMinuteZero) {
+  const std::string text = "Interpretation auto ostrelection: 0\r\n137\t0\t Blood1 Ulcer2\r\n3\t0\t Ulcer1\r\n";
+  window->Start(Q(ClipNamed("detected", 40, &text)));
+  ASSERT_NE(Dialog(), nullptr);
+  EXPECT_EQ(Dialog()->Entries(), (QStringList{"00000003 Ulcer1", "00000137 Blood1 Ulcer2"}));
+  for (const Finding& f : Dialog()->Findings()) EXPECT_EQ(f.minute, 0);
+  EXPECT_EQ(Dialog()->Ticks(), 0);
+}
+
+TEST_F(FindingsTest, RemovingTheLastEntryWritesOnlyTheHeader) {
+  const std::string text = "Interpretation time [min]: 2\n5\t1\tonly\n";
+  const std::string clip = ClipNamed("single", 40, &text);
+  window->Start(Q(clip));
+  ASSERT_NE(Dialog(), nullptr);
+  Dialog()->Remove();  // nothing selected: nothing happens
+  EXPECT_FALSE(Dialog()->Changed());
+  Dialog()->Select(0);
+  Dialog()->Remove();
+  EXPECT_TRUE(Dialog()->Entries().isEmpty());
+  EXPECT_EQ(Dialog()->Selected(), -1);
+  window->Execute(vireo::kCmdFindings);
+  EXPECT_EQ(ReadAll(Stem(clip) + ".txt"), "Interpretation time [min]: 2 2\r\n");
+}
+
+TEST_F(FindingsTest, EditingReplacesTheTextAndKeepsFrameAndMinute) {
+  const std::string text = "Interpretation time [min]: 0\n4\t7\told words\n9\t1\n";
+  const std::string clip = ClipNamed("edited", 40, &text);
+  window->Start(Q(clip));
+  ASSERT_NE(Dialog(), nullptr);
+  Dialog()->StartEdit(1);
+  EXPECT_TRUE(Dialog()->Editor()->isVisible());
+  EXPECT_EQ(Dialog()->Editor()->text(), "");
+  EXPECT_EQ(window->Graph().CurrentFrame(), 9);
+  Dialog()->CommitEdit();  // unchanged: nothing happens
+  EXPECT_FALSE(Dialog()->Changed());
+  Dialog()->StartEdit(0);
+  EXPECT_EQ(Dialog()->Editor()->text(), "old words");
+  Dialog()->Editor()->selectAll();
+  Type(Dialog()->Editor(), "new words");
+  Dialog()->AddNew();  // commits first; the clip is at frame 4 now
+  EXPECT_FALSE(Dialog()->Editor()->isVisible());
+  EXPECT_EQ(Dialog()->Entries(), (QStringList{"00000004", "00000004 new words", "00000009 "}));
+  window->Execute(vireo::kCmdFindings);
+  EXPECT_EQ(ReadAll(Stem(clip) + ".txt"), "Interpretation time [min]: 0 0\r\n4\t0\r\n4\t7\tnew words\r\n9\t1\r\n");
+}
+
+TEST_F(FindingsTest, FailedSaveAsKeepsTheListAndSaysWhy) {
+  const std::string text = "Interpretation time [min]: 0\n1\t0\tone\n";
+  window->Start(Q(ClipNamed("unwritable", 40, &text)));
+  ASSERT_NE(Dialog(), nullptr);
+  Dialog()->Select(0);
+  Dialog()->Remove();
+  const QString target = Q(ptest::ScratchDir() + "/missing-folder/out.txt");
+  chosen = target;
+  Dialog()->Button(FindingsDialog::kSaveAs)->click();
+  ASSERT_EQ(dialogs.size(), 1u);
+  EXPECT_EQ(dialogs[0].title, "Save Findings File...");
+  EXPECT_TRUE(dialogs[0].initialPath.endsWith("unwritable.txt"));
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].caption, "Error");
+  EXPECT_TRUE(messages[0].text.contains(target)) << messages[0].text.toStdString();
+  EXPECT_TRUE(Dialog()->Changed());
+  EXPECT_FALSE(std::filesystem::exists(target.toStdString()));
+
+  // A good name clears the changed flag.
+  chosen = Q(ptest::ScratchDir() + "/saved-as.txt");
+  Dialog()->Button(FindingsDialog::kSaveAs)->click();
+  EXPECT_FALSE(Dialog()->Changed());
+  EXPECT_EQ(ReadAll(chosen.toStdString()), "Interpretation time [min]: 0 0\r\n");
+}
+
+TEST_F(FindingsTest, ClosingSaveThatFailsOffersAnotherName) {
+  const std::string clip = ClipNamed("blocked", 40);
+  window->Start(Q(clip));
+  window->Execute(vireo::kCmdFindings);
+  ASSERT_NE(Dialog(), nullptr);
+  window->Graph().SeekToFrame(3);
+  Dialog()->AddNew();
+  // The clip's findings file cannot be written: a folder stands in its place.
+  std::filesystem::create_directories(Stem(clip) + ".txt");
+  answer = QMessageBox::Yes;
+  chosen = Q(ptest::ScratchDir() + "/rescued.txt");
+  window->Execute(vireo::kCmdFindings);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_TRUE(messages[0].text.contains(Q(Stem(clip) + ".txt")));
+  EXPECT_EQ(messages[0].buttons, QMessageBox::Yes | QMessageBox::No);
+  ASSERT_EQ(dialogs.size(), 1u);
+  EXPECT_EQ(ReadAll(chosen.toStdString()), "Interpretation time [min]: 0\r\n3\t0\r\n");
+  EXPECT_EQ(Dialog(), nullptr);
+}
+
+TEST_F(FindingsTest, HugeFramesAndMinutesSurviveSaveAndLoad) {
+  const std::string text = "Interpretation time [min]: 3000\n2000000\t2500\tfar\n";
+  const std::string clip = ClipNamed("huge", 40, &text);
+  window->Start(Q(clip));
+  ASSERT_NE(Dialog(), nullptr);
+  EXPECT_EQ(Dialog()->Entries(), QStringList{"02000000 far"});
+  window->Graph().SeekToFrame(2);
+  Dialog()->AddNew();
+  EXPECT_EQ(Dialog()->Findings()[0].minute, 3000);
+  window->Execute(vireo::kCmdFindings);
+  EXPECT_EQ(ReadAll(Stem(clip) + ".txt"), "Interpretation time [min]: 3000 3000\r\n2\t3000\r\n2000000\t2500\tfar\r\n");
+  // "Load..." reads it into an open dialog.
+  window->Execute(vireo::kCmdFindings);
+  chosen = Q(Stem(clip) + ".txt");
+  Dialog()->Button(FindingsDialog::kLoad)->click();
+  EXPECT_EQ(Dialog()->Entries(), (QStringList{"00000002 ", "02000000 far"}));
+  EXPECT_EQ(Dialog()->Findings()[1].frame, 2000000);
+  EXPECT_EQ(Dialog()->Ticks(), 3000 * 300);
+}
+
+TEST_F(FindingsTest, BadFindingsFilesOpenWithoutHarm) {
+  std::string junk = std::string("\x89PNG\r\n\x1a\n\x00\x00", 10);
+  for (int i = 0; i < 2000; ++i) junk += static_cast<char>((i * 37) & 0xff);
+  junk += "\n42\t1\tafter the junk\n" + std::string(100000, 'x') + "\n-5\t1\n";
+  const std::string clip = ClipNamed("junk", 40, &junk);
+  window->Start(Q(clip));
+  ASSERT_NE(Dialog(), nullptr);
+  ASSERT_FALSE(Dialog()->Entries().isEmpty());
+  EXPECT_TRUE(Dialog()->Entries().contains("00000042 after the junk"));
+  for (const Finding& f : Dialog()->Findings()) EXPECT_GE(f.frame, 0);
+  EXPECT_TRUE(window->Graph().HasGraph());
+}
+
+TEST_F(FindingsTest, AddNewWithoutClipDoesNothing) {
+  window->Start({});
+  window->Execute(vireo::kCmdFindings);
+  ASSERT_NE(Dialog(), nullptr);
+  Dialog()->Tick();
+  EXPECT_EQ(Dialog()->ViewedText(), "Viewed frame unknown");
+  Dialog()->AddNew();
+  EXPECT_TRUE(Dialog()->Entries().isEmpty());
+  EXPECT_FALSE(Dialog()->Changed());
+}
+
+}  // namespace

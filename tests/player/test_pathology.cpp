@@ -1,0 +1,164 @@
+// "&Detect pathologies" on the real program, headless: the two save dialogs,
+// the run under the Video Analysis dialog, the marked AVI and the detector's
+// findings shown afterwards.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "clips.h"
+#include "findings_dialog.h"
+#include "main_window.h"
+#include "messages.h"
+#include "preprocess_file_dialog.h"
+
+namespace {
+
+using vireo::MainWindow;
+using vireo::MessageRequest;
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+std::vector<std::string> Lines(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// A 256 x 256 clip with bleeding and ulcers, made once.
+std::string LesionClip() {
+  static const std::string path = [] {
+    const std::string p = ptest::ScratchDir() + "/lesions-source.avi";
+    const char* bin = std::getenv("VIREO_BIN_DIR");
+    const std::string command = std::string(bin ? bin : ".") + "/vireo-synthclip '" + p +
+                                "' --frames 24 --size 256 --lesions bleeding,ulcer > /dev/null";
+    return std::system(command.c_str()) == 0 ? p : std::string();
+  }();
+  return path;
+}
+
+class PathologyTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static int argc = 1;
+    static char name[] = "test_pathology";
+    static char* argv[] = {name, nullptr};
+    if (!QApplication::instance()) {
+      vireo::InitGraphLayer(nullptr);
+      new QApplication(argc, argv);
+    }
+  }
+  void SetUp() override {
+    vireo::SetMessageHook([this](const MessageRequest& r) {
+      // Clips here have no map: the offer to preprocess is declined.
+      if (r.caption == "Map file") return QMessageBox::No;
+      messages.push_back(r);
+      return answer;
+    });
+    vireo::SetFileDialogHook([this](const vireo::FileDialogRequest& r) {
+      dialogs.push_back(r);
+      const std::size_t i = dialogs.size() - 1;
+      return i < answers.size() && !answers[i].isEmpty() ? QStringList{answers[i]} : QStringList();
+    });
+    window = std::make_unique<MainWindow>();
+    dir = ptest::ScratchDir() + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::filesystem::create_directories(dir);
+    clip = dir + "/clip.avi";
+    const std::string source = LesionClip();
+    if (!source.empty()) std::filesystem::copy_file(source, clip, std::filesystem::copy_options::overwrite_existing);
+  }
+  void TearDown() override {
+    window.reset();
+    vireo::SetMessageHook({});
+    vireo::SetFileDialogHook({});
+  }
+
+  std::unique_ptr<MainWindow> window;
+  std::vector<MessageRequest> messages;
+  std::vector<vireo::FileDialogRequest> dialogs;
+  std::vector<QString> answers;
+  QMessageBox::StandardButton answer = QMessageBox::Yes;
+  std::string dir, clip;
+};
+
+TEST_F(PathologyTest, RunWritesMarkedVideoAndFindingsThenShowsThem) {
+  ASSERT_FALSE(LesionClip().empty());
+  window->Start(Q(clip));
+  ASSERT_TRUE(window->Graph().HasGraph());
+  // A finding of the clip's own list is written before the run.
+  window->Execute(vireo::kCmdFindings);
+  window->Graph().SeekToFrame(2);
+  window->Findings()->AddNew();
+
+  const std::string video = dir + "/marked.avi", findings = dir + "/marked.txt";
+  answers = {Q(video), Q(findings)};
+  window->Execute(vireo::kCmdDetect);
+
+  ASSERT_EQ(dialogs.size(), 2u);
+  EXPECT_EQ(dialogs[0].title, "Save video as...");
+  EXPECT_EQ(dialogs[0].initialPath, Q(dir + "/clip_.avi"));
+  EXPECT_EQ(dialogs[0].filter, "Video (*.avi)");
+  EXPECT_EQ(dialogs[1].title, "Save Findings as...");
+  EXPECT_EQ(dialogs[1].initialPath, Q(dir + "/clip_.txt"));
+  EXPECT_EQ(dialogs[1].filter, "Findings file (*.txt)");
+  EXPECT_EQ(Lines(dir + "/clip.txt"), (std::vector<std::string>{"Interpretation time [min]: 0\r", "2\t0\r"}));
+
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].caption, "Question");
+  EXPECT_EQ(messages[0].owner, nullptr);
+  EXPECT_EQ(messages[0].text, "Load video with pathology markers?");
+  EXPECT_EQ(messages[0].buttons, QMessageBox::Yes | QMessageBox::No);
+
+  // The marked video plays, whole.
+  ASSERT_TRUE(window->Graph().HasGraph());
+  EXPECT_EQ(window->State().clipPath, Q(video));
+  EXPECT_EQ(window->State().graphMode, vireo::kModePlain);
+  EXPECT_EQ(window->Graph().Mode(), vireo::kModePlain);
+  EXPECT_EQ(window->Graph().TotalFrames(), 24);
+
+  // The detector's findings are shown.
+  const auto lines = Lines(findings);
+  ASSERT_GE(lines.size(), 2u) << "the lesion clip should give detections";
+  EXPECT_EQ(lines[0], "Interpretation auto ostrelection: 0\r");
+  ASSERT_NE(window->Findings(), nullptr);
+  EXPECT_EQ(window->Findings()->Findings().size(), lines.size() - 1);
+  for (const auto& f : window->Findings()->Findings()) {
+    EXPECT_EQ(f.minute, 0);
+    EXPECT_LT(f.frame, 24);
+    EXPECT_FALSE(f.text.empty());
+  }
+  EXPECT_EQ(window->State().findingsPath, Q(findings));
+}
+
+TEST_F(PathologyTest, AnsweringNoReopensTheOriginalClipWithTheFindings) {
+  ASSERT_FALSE(LesionClip().empty());
+  window->Start(Q(clip));
+  answers = {Q(dir + "/out.avi"), Q(dir + "/out.txt")};
+  answer = QMessageBox::No;
+  window->Execute(vireo::kCmdDetect);
+  ASSERT_TRUE(window->Graph().HasGraph());
+  EXPECT_EQ(window->State().clipPath, Q(clip));
+  ASSERT_NE(window->Findings(), nullptr);
+  EXPECT_FALSE(window->Findings()->Findings().empty());
+  EXPECT_TRUE(std::filesystem::file_size(dir + "/out.avi") > 0);
+  EXPECT_EQ(window->State().graphMode, vireo::kModePlain);
+}
+
+TEST_F(PathologyTest, CancellingEitherDialogChangesNothing) {
+  ASSERT_FALSE(LesionClip().empty());
+  window->Start(Q(clip));
+  window->Execute(vireo::kCmdDetect);  // first dialog cancelled
+  answers = {Q(dir + "/x.avi")};       // second cancelled
+  dialogs.clear();
+  window->Execute(vireo::kCmdDetect);
+  EXPECT_EQ(dialogs.size(), 2u);
+  EXPECT_TRUE(window->Graph().HasGraph());
+  EXPECT_EQ(window->Graph().Mode(), vireo::kModePlain);
+  EXPECT_FALSE(std::filesystem::exists(dir + "/x.avi"));
+  EXPECT_TRUE(messages.empty());
+}
+
+}  // namespace

@@ -1,0 +1,159 @@
+// "&Save frame..." on the real program, headless: the proposed name, the
+// bitmap against the decoded frame, cancelling, and a folder that does not
+// exist.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "clips.h"
+#include "gst_pipeline.h"
+#include "main_window.h"
+#include "messages.h"
+#include "preprocess_file_dialog.h"
+
+namespace {
+
+using vireo::MainWindow;
+using vireo::MessageRequest;
+using vireo::PlayState;
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+std::uint32_t Le32(const std::string& b, int at) {
+  std::uint32_t v = 0;
+  std::memcpy(&v, b.data() + at, 4);
+  return v;
+}
+
+class SaveFrameTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static int argc = 1;
+    static char name[] = "test_save_frame";
+    static char* argv[] = {name, nullptr};
+    if (!QApplication::instance()) {
+      vireo::InitGraphLayer(nullptr);
+      new QApplication(argc, argv);
+    }
+  }
+  void SetUp() override {
+    vireo::SetMessageHook([this](const MessageRequest& r) {
+      // Clips here have no map: the offer to preprocess is declined.
+      if (r.caption == "Map file") return QMessageBox::No;
+      messages.push_back(r);
+      return QMessageBox::Ok;
+    });
+    vireo::SetFileDialogHook([this](const vireo::FileDialogRequest& r) {
+      dialogs.push_back(r);
+      return chosen.isEmpty() ? QStringList() : QStringList{chosen};
+    });
+    window = std::make_unique<MainWindow>();
+  }
+  void TearDown() override {
+    window.reset();
+    vireo::SetMessageHook({});
+    vireo::SetFileDialogHook({});
+  }
+
+  // The clip as "a.avi" in a folder of its own.
+  std::string ClipA() {
+    const std::string dir = ptest::ScratchDir() + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::filesystem::create_directories(dir);
+    const std::string clip = dir + "/a.avi";
+    std::filesystem::copy_file(ptest::Clip(".avi", 20, 96), clip, std::filesystem::copy_options::overwrite_existing);
+    return clip;
+  }
+
+  std::unique_ptr<MainWindow> window;
+  std::vector<MessageRequest> messages;
+  std::vector<vireo::FileDialogRequest> dialogs;
+  QString chosen;
+};
+
+TEST_F(SaveFrameTest, WritesTheFrameAtThePositionAndPlaysOnThere) {
+  const std::string clip = ClipA();
+  window->Start(Q(clip));
+  ASSERT_TRUE(window->Graph().HasGraph());
+  window->Graph().SeekToFrame(7);
+  const std::string out = ptest::ScratchDir() + "/frame7.bmp";
+  chosen = Q(out);
+  window->Execute(vireo::kCmdSaveFrame);
+  ASSERT_EQ(dialogs.size(), 1u);
+  EXPECT_EQ(dialogs[0].title, "Save frame as...");
+  EXPECT_EQ(dialogs[0].initialPath, Q(clip.substr(0, clip.size() - 4) + "_000007.bmp"));
+  EXPECT_EQ(dialogs[0].filter, "Windows bitmap (*.bmp)");
+  EXPECT_TRUE(messages.empty());
+  // Back to plain playback, paused at frame 7.
+  ASSERT_TRUE(window->Graph().HasGraph());
+  EXPECT_EQ(window->Graph().Mode(), vireo::kModePlain);
+  EXPECT_EQ(window->State().graphMode, vireo::kModePlain);
+  EXPECT_EQ(window->Graph().State(), PlayState::kPaused);
+  EXPECT_EQ(window->Graph().CurrentFrame(), 7);
+
+  std::ifstream in(out, std::ios::binary);
+  const std::string bmp((std::istreambuf_iterator<char>(in)), {});
+  ASSERT_GE(bmp.size(), 54u);
+  ASSERT_EQ(bmp.substr(0, 2), "BM");
+  const int width = static_cast<int>(Le32(bmp, 18)), height = static_cast<int>(Le32(bmp, 22));
+  ASSERT_EQ(width, 96);
+  ASSERT_EQ(height, 96);
+  const int stride = (width * 3 + 3) & ~3;
+  ASSERT_EQ(bmp.size(), 54u + static_cast<std::size_t>(stride) * height);
+
+  // The same frame decoded on its own.
+  vtest::InitGst();
+  const auto decoded = vtest::RunPipeline("filesrc location=\"" + clip +
+                                          "\" ! avidemux ! jpegdec ! videoconvert ! video/x-raw,format=BGR ! "
+                                          "appsink name=out sync=false");
+  ASSERT_GE(decoded.frames.size(), 8u) << decoded.error;
+  const vtest::Frame& frame = decoded.frames[7];
+  int differing = 0;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width * 3; ++x) {
+      const int stored = static_cast<unsigned char>(bmp[54 + (height - 1 - y) * stride + x]);
+      if (std::abs(stored - frame.data[y * frame.stride + x]) > 2) ++differing;
+    }
+  EXPECT_EQ(differing, 0);
+  // A neighbouring frame differs, so the comparison tells frames apart.
+  const vtest::Frame& other = decoded.frames[2];
+  EXPECT_NE(std::memcmp(frame.data.data(), other.data.data(), frame.data.size()), 0);
+}
+
+TEST_F(SaveFrameTest, CancelLeavesTheClipStoppedAtTheStart) {
+  window->Start(Q(ClipA()));
+  window->Graph().SeekToFrame(5);
+  window->Execute(vireo::kCmdSaveFrame);
+  ASSERT_EQ(dialogs.size(), 1u);
+  EXPECT_TRUE(dialogs[0].initialPath.endsWith("a_000005.bmp"));
+  EXPECT_EQ(window->Graph().State(), PlayState::kStopped);
+  EXPECT_EQ(window->Graph().CurrentFrame(), 0);
+  EXPECT_EQ(window->State().graphMode, vireo::kModePlain);
+}
+
+TEST_F(SaveFrameTest, MissingFolderWritesNothingAndSaysSo) {
+  window->Start(Q(ClipA()));
+  window->Graph().SeekToFrame(4);
+  const std::string out = ptest::ScratchDir() + "/no-such-folder/f.bmp";
+  chosen = Q(out);
+  window->Execute(vireo::kCmdSaveFrame);
+  EXPECT_FALSE(std::filesystem::exists(out));
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].caption, "Error");
+  EXPECT_TRUE(messages[0].text.contains(Q(out)));
+  EXPECT_EQ(messages[0].detail, "The folder does not exist.");
+  ASSERT_TRUE(window->Graph().HasGraph());
+  EXPECT_EQ(window->Graph().Mode(), vireo::kModePlain);
+  EXPECT_EQ(window->Graph().CurrentFrame(), 4);
+}
+
+TEST_F(SaveFrameTest, NothingWithoutAClip) {
+  window->Start({});
+  window->Execute(vireo::kCmdSaveFrame);
+  EXPECT_TRUE(dialogs.empty());
+  EXPECT_TRUE(messages.empty());
+}
+
+}  // namespace
