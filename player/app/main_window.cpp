@@ -103,6 +103,7 @@ MainWindow::MainWindow() {
     ShowMessage(request);
   });
   RegisterPluginPages();
+  maps_ = std::make_unique<MapViewer>(*this);
 }
 
 MainWindow::~MainWindow() {
@@ -267,6 +268,8 @@ void MainWindow::Execute(int id) {
       break;
     case kCmdFrameStep: graph_.StepOneFrame(+1); break;
     case kCmdOpenMap: OpenMapDialog(); break;
+    case kCmdPreprocess: PreprocessVideo(); break;
+    case kCmdBatchPreprocess: PreprocessBatch(); break;
     case kCmdControls:
       if (controls_)
         DestroyControls();
@@ -348,7 +351,7 @@ void MainWindow::UpdateTitle() {
     return;
   }
   const QString name = QFileInfo(state_.clipPath).fileName();
-  const QString rate = QString::asprintf("(Rate:%2.2f)", graph_.Rate() * graph_.FrameRate());
+  const QString rate = QString::asprintf("(Rate:%2.2f)", graph_.GraphRate() * graph_.FrameRate());
   setWindowTitle(QStringLiteral("%1 %2%3%4")
                      .arg(name.isEmpty() ? state_.clipPath : name,
                           graph_.Volume() == -10000 ? QStringLiteral("(Muted)") : QString(),
@@ -435,7 +438,10 @@ void MainWindow::LoadAssociatedFiles() {
 }
 
 // The MDR Map window and the Findings dialog attach here.
-void MainWindow::LoadMap(const QString& path) { state_.mapPath = path; }
+void MainWindow::LoadMap(const QString& path) {
+  state_.mapPath = path;
+  maps_->Load(path);
+}
 void MainWindow::LoadFindings(const QString&) {}
 
 void MainWindow::DropFile(const QString& path) {
@@ -485,6 +491,7 @@ void MainWindow::OnGraphEvent(const GraphEvent& event, int generation) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+  maps_->Close();
   CloseClip();
   state_.clipPath.clear();
   DestroyControls();
@@ -584,6 +591,7 @@ void MainWindow::RateControl(int id) {
   state_.rateControl = id;
   state_.rateControlOn = id != kCmdRateOff;
   if (id == kCmdRateOff && graph_.HasGraph()) graph_.SetRate(graph_.Rate());
+  maps_->RateControlChanged();
 }
 
 // ---- help and dialogs ---------------------------------------------------------

@@ -8,8 +8,10 @@
 #include <QString>
 #include <atomic>
 #include <map>
+#include <memory>
 
 #include "controls_dialog.h"
+#include "map_viewer.h"
 #include "player/graph.h"
 
 class QAction;
@@ -71,6 +73,12 @@ class MainWindow : public QMainWindow {
   VideoWidget* Video() const { return video_; }
   void UpdateTitle();
   void ControlsClosed();
+  // The loaded MDR map (empty without one) and its window.
+  const MapState& Map() const { return maps_->State(); }
+  MapViewer& Maps() { return *maps_; }
+  // The modal part of an analysis run: rate 1.0, the "Video Analysis"
+  // dialog until the end of the stream or "Abort", then stop and close.
+  void RunAnalysisPhase();
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -107,11 +115,17 @@ class MainWindow : public QMainWindow {
   void ShowFilterProperties();
   void OpenMapDialog();
 
+  // Preprocessing runs (preprocess_commands.cpp).
+  void PreprocessVideo();
+  void PreprocessBatch();
+  int AskPreviewMode();
+
   PlaybackGraph graph_;
   PlayerState state_;
   VideoWidget* video_;
   QPointer<ControlsDialog> controls_;
   std::map<int, QAction*> actions_;
+  std::unique_ptr<MapViewer> maps_;
   std::atomic<int> generation_{0};  // events of released graphs are ignored
 };
 

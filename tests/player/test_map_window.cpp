@@ -1,0 +1,283 @@
+// The "MDR Map" window on the real program headless: loading and refusing
+// maps, painting, clicks, scrolling and Automatic Rate Control. Message boxes
+// and file dialogs are answered by the tests.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <QWheelEvent>
+#include <functional>
+
+#include "clips.h"
+#include "main_window.h"
+#include "map_window.h"
+#include "messages.h"
+#include "preprocess_file_dialog.h"
+#include "test_map_support.h"
+
+namespace {
+
+using ptest::MapRow;
+using vireo::MainWindow;
+using vireo::MessageRequest;
+using vireo::PlayState;
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+class MapWindowTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static int argc = 1;
+    static char name[] = "test_map_window";
+    static char* argv[] = {name, nullptr};
+    if (!QApplication::instance()) {
+      vireo::InitGraphLayer(nullptr);
+      new QApplication(argc, argv);
+    }
+  }
+
+  void SetUp() override {
+    vireo::SetMessageHook([this](const MessageRequest& r) {
+      messages.push_back(r);
+      return answer;
+    });
+    vireo::SetFileDialogHook([this](const vireo::FileDialogRequest& r) {
+      fileDialogs.push_back(r.title);
+      return QStringList();
+    });
+    window = std::make_unique<MainWindow>();
+  }
+
+  void TearDown() override {
+    window.reset();
+    vireo::SetMessageHook({});
+    vireo::SetFileDialogHook({});
+  }
+
+  static bool WaitFor(const std::function<bool()>& done, int ms = 10000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+      if (timer.elapsed() > ms) return false;
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+  }
+
+  // A clip of `frames` frames opened from the command line; its own map is
+  // missing, so the question about preprocessing is asked and answered No.
+  void OpenClip(int frames) {
+    answer = QMessageBox::No;
+    window->Start(Q(ptest::Clip(".avi", frames)));
+    ASSERT_TRUE(window->Graph().HasGraph());
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].caption, "Map file");
+    messages.clear();
+    answer = QMessageBox::Ok;
+  }
+
+  void LoadMap(const std::string& name, const std::string& bytes) {
+    window->DropFile(Q(ptest::WriteFile(name, bytes)));
+  }
+
+  vireo::MapWindow* Map() { return window->Maps().Window(); }
+
+  void Click(int y, QEvent::Type type = QEvent::MouseButtonPress) {
+    QWidget* control = Map()->Control();
+    QMouseEvent event(type, QPointF(5, y), control->mapToGlobal(QPointF(5, y)), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(control, &event);
+  }
+
+  void Wheel(int delta) {
+    QWidget* control = Map()->Control();
+    QWheelEvent event(QPointF(5, 5), control->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, delta), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(control, &event);
+  }
+
+  std::unique_ptr<MainWindow> window;
+  std::vector<MessageRequest> messages;
+  QStringList fileDialogs;
+  QMessageBox::StandardButton answer = QMessageBox::Ok;
+};
+
+TEST_F(MapWindowTest, MapOpensItsWindowWithPictureStripAndLines) {
+  window->Start({});
+  LoadMap("shown.bmp", ptest::MapBytes(ptest::Rows(40, 0, 1, {0, 0.05f, 0, 0, 0, 0.01f}), 16));
+  EXPECT_TRUE(messages.empty());
+  ASSERT_NE(Map(), nullptr);
+  EXPECT_TRUE(Map()->isVisible());
+  EXPECT_EQ(Map()->windowTitle(), "MDR Map");
+  const vireo::MapState& map = window->Map();
+  EXPECT_TRUE(map.Loaded());
+  EXPECT_TRUE(map.Egomotion());
+  EXPECT_EQ(map.Width(), 16);
+  EXPECT_EQ(map.Rows(), 40);
+
+  const QImage shot = Map()->Control()->grab().toImage();
+  EXPECT_EQ(shot.pixelColor(0, 0), QColor(7, 0, 0));   // stored row 0 at the top
+  EXPECT_EQ(shot.pixelColor(3, 5), QColor(7, 3, 5));   // pixel 3 of row 5
+  const QPalette palette = Map()->Control()->palette();
+  EXPECT_EQ(shot.pixel(17, 100), palette.color(QPalette::Dark).rgb());
+  EXPECT_EQ(shot.pixel(16 + 130, 100), palette.color(QPalette::Light).rgb());
+  // Deformation 0.01 x 512 = 5: the first five strip pixels are red.
+  EXPECT_EQ(shot.pixelColor(18, 2), QColor(255, 0, 0));
+  EXPECT_EQ(shot.pixelColor(18 + 5, 2), palette.color(QPalette::Button));
+  // Velocity 0.05 x 64 = 3: green right of the middle of the right half.
+  EXPECT_EQ(shot.pixelColor(18 + 192, 2), QColor(0, 255, 0));
+
+  // Closing drops the map.
+  Map()->close();
+  EXPECT_TRUE(WaitFor([&] { return Map() == nullptr; }));
+  EXPECT_FALSE(window->Map().Loaded());
+}
+
+TEST_F(MapWindowTest, ClickSeeksToTheFrameStoredInTheRowAndDoubleClickRuns) {
+  OpenClip(40);
+  LoadMap("click.bmp", ptest::MapBytes({{0}, {0}, {3}, {3}, {7}, {9}, {12}, {500}}));
+  ASSERT_NE(Map(), nullptr);
+  Click(3);
+  EXPECT_EQ(window->Graph().State(), PlayState::kPaused);
+  EXPECT_EQ(window->Graph().CurrentFrame(), 3);
+  Click(5);
+  EXPECT_EQ(window->Graph().CurrentFrame(), 9);
+  Map()->FollowFrame();
+  EXPECT_EQ(Map()->Marker()->y(), 5 - 6);
+  // A frame beyond this clip's end: the last frame.
+  Click(7);
+  EXPECT_EQ(window->Graph().CurrentFrame(), 39);
+  // Below the last row: paused, nowhere to go.
+  Click(300);
+  EXPECT_EQ(window->Graph().CurrentFrame(), 39);
+  Click(2, QEvent::MouseButtonDblClick);
+  EXPECT_EQ(window->Graph().State(), PlayState::kRunning);
+}
+
+TEST_F(MapWindowTest, DecreasingFramesGiveAPictureOnlyMap) {
+  OpenClip(40);
+  LoadMap("decreasing.bmp", ptest::MapBytes({{0}, {5}, {4}, {8}}, 16));
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].caption, "Warning");
+  EXPECT_EQ(messages[0].text, "Egomotion data not available!");
+  EXPECT_EQ(messages[0].icon, QMessageBox::Warning);
+  ASSERT_NE(Map(), nullptr);
+  EXPECT_FALSE(window->Map().Egomotion());
+  EXPECT_EQ(window->Map().Width(), 24);  // the records shown as picture
+  EXPECT_TRUE(window->Maps().Tables().table.empty());
+  EXPECT_FALSE(Map()->RateTimerActive());
+  EXPECT_EQ(window->Map().RowForFrame(4), -1);
+  Click(1);
+  EXPECT_EQ(window->Graph().CurrentFrame(), 0);  // paused, not moved
+}
+
+TEST_F(MapWindowTest, BadMapsAreRefusedAndTheOldMapIsGone) {
+  window->Start({});
+  const std::string good = ptest::MapBytes(ptest::Rows(10, 0, 1));
+  for (const std::string& bad : {std::string(), std::string("not a bitmap at all"), good.substr(0, good.size() - 10),
+                                 good.substr(0, 30)}) {
+    LoadMap("good.bmp", good);
+    ASSERT_NE(Map(), nullptr);
+    messages.clear();
+    LoadMap("bad.bmp", bad);
+    ASSERT_EQ(messages.size(), 1u) << bad.size();
+    EXPECT_EQ(messages[0].caption, "Error!");
+    EXPECT_EQ(messages[0].text, "Failed to open bitmap header");
+    EXPECT_TRUE(WaitFor([&] { return Map() == nullptr; }));
+    EXPECT_FALSE(window->Map().Loaded());
+  }
+}
+
+TEST_F(MapWindowTest, MissingMapOffersPreprocessing) {
+  OpenClip(20);
+  answer = QMessageBox::Yes;
+  window->DropFile(Q(ptest::ScratchDir() + "/absent.bmp"));
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].text, "Cannot open the associated map file.\r\nPreprocess video now?");
+  EXPECT_EQ(messages[0].buttons, QMessageBox::Yes | QMessageBox::No);
+  // Yes starts "&Preprocess video", whose save dialog the test cancels.
+  ASSERT_EQ(fileDialogs.size(), 1);
+  EXPECT_EQ(fileDialogs[0], "Save map as...");
+  EXPECT_TRUE(window->Graph().HasGraph());
+  EXPECT_EQ(window->State().graphMode, vireo::kModePlain);
+}
+
+TEST_F(MapWindowTest, UnfinishedMapShowsTheRowsWritten) {
+  window->Start({});
+  LoadMap("unfinished.bmp", ptest::UnfinishedMapBytes(ptest::Rows(9, 1, 1, {0, 0.1f}), 16, 40));
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].caption, "Warning");
+  EXPECT_TRUE(messages[0].text.contains("not completed"));
+  ASSERT_NE(Map(), nullptr);
+  EXPECT_EQ(window->Map().Rows(), 9);
+  EXPECT_TRUE(window->Map().Egomotion());
+  EXPECT_EQ(window->Maps().Tables().table.size(), 10u);
+}
+
+TEST_F(MapWindowTest, WheelAndScrollBarMoveByRowsWithinTheMap) {
+  window->Start({});
+  LoadMap("short.bmp", ptest::MapBytes(ptest::Rows(30, 0, 1)));
+  ASSERT_NE(Map(), nullptr);
+  Wheel(-120);
+  EXPECT_EQ(Map()->ScrollRow(), 0);
+  Wheel(120);
+  EXPECT_EQ(Map()->ScrollRow(), 0);
+
+  LoadMap("long.bmp", ptest::MapBytes(ptest::Rows(3000, 0, 1)));
+  ASSERT_NE(Map(), nullptr);
+  const int maximum = 3000 - Map()->Control()->height();
+  EXPECT_EQ(Map()->ScrollMaximum(), maximum);
+  EXPECT_EQ(Map()->ScrollBar()->maximum(), maximum / 8);
+  Wheel(-120);
+  EXPECT_EQ(Map()->ScrollRow(), 120);
+  EXPECT_EQ(Map()->ScrollBar()->value(), 15);
+  EXPECT_EQ(Map()->Control()->grab().toImage().pixelColor(0, 0).blue(), 120);
+  Map()->ScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+  EXPECT_EQ(Map()->ScrollRow(), 128);
+  Map()->ScrollBar()->triggerAction(QAbstractSlider::SliderToMaximum);
+  EXPECT_EQ(Map()->ScrollRow(), maximum);
+  Wheel(-360);
+  EXPECT_EQ(Map()->ScrollRow(), maximum);
+  Wheel(100000);
+  EXPECT_EQ(Map()->ScrollRow(), 0);
+
+  // Resizing keeps the control's margins.
+  const QSize before = Map()->Control()->size();
+  Map()->resize(Map()->size() + QSize(40, 60));
+  EXPECT_EQ(Map()->Control()->size(), before + QSize(40, 60));
+  EXPECT_EQ(Map()->ScrollMaximum(), maximum - 60);
+}
+
+TEST_F(MapWindowTest, RateControlFollowsTheTableAndOffKeepsTheLastRate) {
+  OpenClip(150);
+  // Velocity 0.1: the table gives 2.0 over most of the clip.
+  LoadMap("rate.bmp", ptest::MapBytes(ptest::Rows(150, 0, 1, {0, 0.1f})));
+  ASSERT_NE(Map(), nullptr);
+  window->Execute(vireo::kCmdRateVelocity);
+  EXPECT_TRUE(Map()->RateTimerActive());
+  ASSERT_EQ(window->Graph().Run(), 0);
+  ASSERT_TRUE(WaitFor([&] { return window->Graph().GraphRate() == 2.0; }));
+  EXPECT_EQ(window->Maps().LastAppliedRate(), 2.0);
+  EXPECT_DOUBLE_EQ(window->Graph().Rate(), 1.0);  // the user's rate stays
+  EXPECT_TRUE(window->windowTitle().contains("(Rate:50.00)")) << window->windowTitle().toStdString();
+
+  window->Execute(vireo::kCmdRateOff);
+  EXPECT_FALSE(Map()->RateTimerActive());
+  EXPECT_EQ(window->Graph().GraphRate(), 1.0);
+  EXPECT_EQ(window->Maps().LastAppliedRate(), 2.0);
+  // Back on: the table value equals the last one sent, so it is not sent again.
+  window->Execute(vireo::kCmdRateVelocity);
+  EXPECT_TRUE(Map()->RateTimerActive());
+  for (int i = 0; i < 10; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  EXPECT_EQ(window->Graph().GraphRate(), 1.0);
+
+  // Closing the map returns the pipeline to the user's rate.
+  window->Execute(vireo::kCmdRateDouble);
+  Map()->close();
+  EXPECT_EQ(window->Graph().GraphRate(), 2.0);
+}
+
+}  // namespace

@@ -1,0 +1,246 @@
+// Preprocessing runs on the real program headless: "&Preprocess video" with
+// its dialogs answered by the test, the "Video Analysis" dialog, "Abort", and
+// "Select video(s) to preprocess" over several clips.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QTimer>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "clips.h"
+#include "main_window.h"
+#include "messages.h"
+#include "preprocess_dialog.h"
+#include "preprocess_file_dialog.h"
+
+namespace {
+
+using vireo::MainWindow;
+using vireo::MessageRequest;
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+const QString kPreview = QStringLiteral(
+    "Preview video while being preprocessed?\r\nYes - slower and may stop when a screensaver turns on\r\nNo - "
+    "faster, no preview");
+
+// The header fields of a map file and its length.
+struct MapHeader {
+  std::uint32_t fileSize = 0, width = 0, height = 0, imageSize = 0;
+  std::uintmax_t length = 0;
+};
+
+MapHeader ReadHeader(const std::string& path) {
+  MapHeader h;
+  std::ifstream in(path, std::ios::binary);
+  char bytes[54] = {};
+  in.read(bytes, sizeof bytes);
+  auto u32 = [&](int at) {
+    std::uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<std::uint8_t>(bytes[at + i]);
+    return v;
+  };
+  h.fileSize = u32(2);
+  h.width = u32(18);
+  h.height = u32(22);
+  h.imageSize = u32(34);
+  h.length = std::filesystem::file_size(path);
+  return h;
+}
+
+void ExpectComplete(const std::string& path) {
+  ASSERT_TRUE(std::filesystem::exists(path)) << path;
+  const MapHeader h = ReadHeader(path);
+  EXPECT_EQ(h.fileSize, h.length) << path;
+  EXPECT_GT(h.height, 0u) << path;
+  EXPECT_EQ(h.imageSize, h.length - 54) << path;
+  EXPECT_EQ(h.imageSize, h.height * ((3 * h.width + 3) / 4 * 4)) << path;
+}
+
+class PreprocessTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static int argc = 1;
+    static char name[] = "test_preprocess";
+    static char* argv[] = {name, nullptr};
+    if (!QApplication::instance()) {
+      vireo::InitGraphLayer(nullptr);
+      new QApplication(argc, argv);
+    }
+  }
+
+  void SetUp() override {
+    vireo::SetMessageHook([this](const MessageRequest& r) {
+      messages.push_back(r);
+      if (r.caption == "Question") return preview;
+      if (r.caption == "Map file") return QMessageBox::No;
+      return QMessageBox::Ok;
+    });
+    vireo::SetFileDialogHook([this](const vireo::FileDialogRequest& r) {
+      requests.push_back(r);
+      return chosen;
+    });
+    window = std::make_unique<MainWindow>();
+    // Watch for the modal dialog of a run: its title, its text, and "Abort" when asked.
+    connect = std::make_unique<QTimer>();
+    QObject::connect(connect.get(), &QTimer::timeout, [this] {
+      auto* dialog = dynamic_cast<vireo::AnalysisDialog*>(QApplication::activeModalWidget());
+      if (!dialog) return;
+      ++analysisSeen;
+      dialog->Tick();
+      progressTexts.push_back(dialog->Text());
+      if (abortRun && window->Graph().CurrentFrame() > 20) dialog->AbortButton()->click();
+    });
+    connect->start(30);
+  }
+
+  void TearDown() override {
+    connect.reset();
+    window.reset();
+    vireo::SetMessageHook({});
+    vireo::SetFileDialogHook({});
+  }
+
+  static bool WaitFor(const std::function<bool()>& done, int ms = 10000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+      if (timer.elapsed() > ms) return false;
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+  }
+
+  int Count(const QString& text) const {
+    return static_cast<int>(std::count_if(messages.begin(), messages.end(),
+                                          [&](const MessageRequest& r) { return r.text == text; }));
+  }
+
+  std::unique_ptr<MainWindow> window;
+  std::vector<MessageRequest> messages;
+  std::vector<vireo::FileDialogRequest> requests;
+  QStringList chosen;
+  QMessageBox::StandardButton preview = QMessageBox::Yes;
+  std::unique_ptr<QTimer> connect;
+  int analysisSeen = 0;
+  QStringList progressTexts;
+  bool abortRun = false;
+};
+
+TEST_F(PreprocessTest, PreprocessVideoWritesTheMapOpensItAndRateControlActs) {
+  const std::string clip = ptest::Clip(".avi", 150, 128);
+  ASSERT_FALSE(clip.empty());
+  window->Start(Q(clip));
+  ASSERT_TRUE(window->Graph().HasGraph());
+  const std::string map = ptest::ScratchDir() + "/preprocessed.bmp";
+  chosen = {Q(map)};
+  messages.clear();
+
+  window->Execute(vireo::kCmdPreprocess);
+
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].title, "Save map as...");
+  EXPECT_TRUE(requests[0].save);
+  EXPECT_EQ(requests[0].filter, "Windows bitmap (*.bmp)");
+  EXPECT_EQ(requests[0].initialPath, Q(clip).replace(".avi", ".bmp"));
+  EXPECT_EQ(Count(kPreview), 1);
+  EXPECT_GT(analysisSeen, 0);
+  ASSERT_FALSE(progressTexts.isEmpty());
+  EXPECT_TRUE(progressTexts.first().startsWith("Done: ")) << progressTexts.first().toStdString();
+  ExpectComplete(map);
+
+  // Reopened for plain playback with the new map.
+  EXPECT_EQ(window->State().graphMode, vireo::kModePlain);
+  ASSERT_TRUE(window->Graph().HasGraph());
+  EXPECT_EQ(window->Graph().Mode(), vireo::kModePlain);
+  EXPECT_EQ(window->State().mapPath, Q(map));
+  ASSERT_NE(window->Maps().Window(), nullptr);
+  EXPECT_TRUE(window->Map().Egomotion());
+  EXPECT_GT(window->Map().Rows(), 0);
+  EXPECT_EQ(window->Map().Width(), static_cast<int>(ReadHeader(map).width) - 8);
+
+  // "Combination" is on from the start: playing changes the pipeline's rate.
+  EXPECT_TRUE(window->State().rateControlOn);
+  window->Graph().Run();
+  EXPECT_TRUE(WaitFor([&] { return window->Graph().GraphRate() != 1.0; }));
+  EXPECT_DOUBLE_EQ(window->Graph().Rate(), 1.0);
+}
+
+TEST_F(PreprocessTest, AbortStopsTheRunAndLeavesACompleteMapOfThePartDone) {
+  const std::string clip = ptest::Clip(".avi", 2000, 128);
+  ASSERT_FALSE(clip.empty());
+  window->Start(Q(clip));
+  const std::string map = ptest::ScratchDir() + "/aborted.bmp";
+  chosen = {Q(map)};
+  preview = QMessageBox::No;
+  abortRun = true;
+  window->Execute(vireo::kCmdPreprocess);
+  EXPECT_GT(analysisSeen, 0);
+  ASSERT_TRUE(std::filesystem::exists(map));
+  const MapHeader h = ReadHeader(map);
+  EXPECT_EQ(h.fileSize, h.length);
+  ASSERT_TRUE(window->Graph().HasGraph());
+  EXPECT_EQ(window->Graph().Mode(), vireo::kModePlain);
+  // Stopped well before the end of the clip.
+  ASSERT_GT(window->Map().Rows(), 0);
+  EXPECT_LT(window->Map().Record(window->Map().Rows() - 1).frame, 1500);
+}
+
+TEST_F(PreprocessTest, CancelledSaveDialogChangesNothing) {
+  window->Start(Q(ptest::Clip(".avi", 30)));
+  messages.clear();
+  window->Execute(vireo::kCmdPreprocess);
+  EXPECT_EQ(requests.size(), 1u);
+  EXPECT_EQ(Count(kPreview), 0);
+  EXPECT_TRUE(window->Graph().HasGraph());
+  EXPECT_EQ(window->Graph().Mode(), vireo::kModePlain);
+  // Without a clip the command does nothing at all.
+  window->Execute(vireo::kCmdCloseClip);
+  window->Execute(vireo::kCmdPreprocess);
+  EXPECT_EQ(requests.size(), 1u);
+}
+
+TEST_F(PreprocessTest, BatchWritesAMapBesideEveryClip) {
+  const std::string a = ptest::Clip(".avi", 60, 128);
+  const std::string b = ptest::Clip(".avi", 80, 128);
+  const std::string c = ptest::Clip(".mov", 60, 128);
+  ASSERT_FALSE(a.empty() || b.empty() || c.empty());
+  // Upper-case extensions and other files are skipped.
+  const std::string upper = ptest::ScratchDir() + "/UPPER.AVI";
+  std::filesystem::copy_file(a, upper, std::filesystem::copy_options::overwrite_existing);
+  const std::string text = ptest::WriteFile("notes.txt", "not a clip");
+  auto mapOf = [](const std::string& clip) { return clip.substr(0, clip.rfind('.')) + ".bmp"; };
+  for (const std::string& clip : {a, b, c, upper}) std::filesystem::remove(mapOf(clip));
+
+  window->Start({});
+  chosen = {Q(a), Q(upper), Q(text), Q(b), Q(c)};
+  preview = QMessageBox::No;
+  window->Execute(vireo::kCmdBatchPreprocess);
+
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].title, "Open Video File(s)...");
+  EXPECT_TRUE(requests[0].multiple);
+  EXPECT_EQ(Count(kPreview), 3);  // once per clip run
+  EXPECT_EQ(analysisSeen > 0, true);
+  for (const std::string& clip : {a, b, c}) ExpectComplete(mapOf(clip));
+  EXPECT_FALSE(std::filesystem::exists(mapOf(upper)));
+  EXPECT_FALSE(window->Graph().HasGraph());
+  EXPECT_FALSE(window->Map().Loaded());
+  EXPECT_EQ(window->State().graphMode, vireo::kModePlain);
+  EXPECT_TRUE(window->isMinimized());  // "No" minimised it for the runs
+}
+
+TEST(AnalysisProgressTest, ShortAndLongForms) {
+  EXPECT_EQ(vireo::AnalysisProgressText(2, 100, 4), "Done: 2%   2/100");
+  EXPECT_EQ(vireo::AnalysisProgressText(3, 5, 4), "Done: 0%   3/5");
+  EXPECT_EQ(vireo::AnalysisProgressText(25, 100, 10),
+            "Done: 25%   25/100, \r\nElapsed: 0m 10s, \r\nLeft: 0m 30s");
+  EXPECT_EQ(vireo::AnalysisProgressText(50, 1000, 125),
+            "Done: 5%   50/1000, \r\nElapsed: 2m 05s, \r\nLeft: 39m 35s");
+}
+
+}  // namespace
