@@ -8,6 +8,8 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -174,11 +176,11 @@ class FindingsTest : public ::testing::Test {
 
   // A copy of a clip under `name` in its own folder, with `findings` (when
   // given) beside it as its findings file.
-  std::string ClipNamed(const std::string& name, int frames, const std::string* findings = nullptr) {
+  std::string ClipNamed(const std::string& name, int frames, const std::string* findings = nullptr, int size = 64) {
     const std::string dir = ptest::ScratchDir() + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
     std::filesystem::create_directories(dir);
     const std::string clip = dir + "/" + name + ".avi";
-    std::filesystem::copy_file(ptest::Clip(".avi", frames), clip, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy_file(ptest::Clip(".avi", frames, size), clip, std::filesystem::copy_options::overwrite_existing);
     if (findings) std::ofstream(dir + "/" + name + ".txt", std::ios::binary) << *findings;
     return clip;
   }
@@ -376,6 +378,49 @@ TEST_F(FindingsTest, AddNewWithoutClipDoesNothing) {
   Dialog()->AddNew();
   EXPECT_TRUE(Dialog()->Entries().isEmpty());
   EXPECT_FALSE(Dialog()->Changed());
+}
+
+TEST_F(FindingsTest, AddNewWithAMapRecordsTheMeasuresOfTheFramesRow) {
+  const std::string clip = ClipNamed("mapped", 60, nullptr, 128);
+  const char* bin = std::getenv("VIREO_BIN_DIR");
+  const std::string command = std::string(bin ? bin : ".") + "/vireo-preprocess '" + clip + "' > /dev/null 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  window->Start(Q(clip));
+  const vireo::MapState& map = window->Map();
+  ASSERT_TRUE(map.Loaded());
+  ASSERT_TRUE(map.Egomotion());
+  ASSERT_GT(map.Rows(), 2);
+  window->Execute(vireo::kCmdFindings);
+  ASSERT_NE(Dialog(), nullptr);
+
+  // A frame between two rows' frames takes the later row; one past the last
+  // row's frame takes the last row.
+  const int middle = map.Rows() / 2;
+  const std::int64_t before = map.Record(middle - 1).frame, at = map.Record(middle).frame;
+  ASSERT_LT(before, at);
+  for (const auto& [frame, row] : {std::pair<std::int64_t, int>{before + 1, middle},
+                                   std::pair<std::int64_t, int>{at, middle}}) {
+    SCOPED_TRACE(frame);
+    window->Graph().SeekToFrame(frame);
+    Dialog()->AddNew();
+    const int selected = Dialog()->Selected();
+    ASSERT_GE(selected, 0);
+    const QStringList fields = Dialog()->Entries()[selected].split(' ');
+    ASSERT_EQ(fields.size(), 12);
+    EXPECT_EQ(fields[0], QString::asprintf("%08lld", static_cast<long long>(frame)));
+    for (const QString& field : fields.mid(1)) EXPECT_TRUE(field.contains(QRegularExpression("^-?\\d+\\.\\d{4}$")));
+    const vireo::MapRecord record = map.Record(row);
+    EXPECT_EQ(fields[1], QString::asprintf("%4.4f", record.deformation));
+    EXPECT_EQ(fields[2], QString::asprintf("%4.4f", record.imageDifference));
+    EXPECT_EQ(fields[3], QString::asprintf("%4.4f", record.drift));
+    EXPECT_EQ(fields[4], QString::asprintf("%4.4f", record.velocity));
+    EXPECT_LE(std::abs(fields[5].toDouble()), 180.0);
+    // Mean red of the row's picture pixels, counted here from the bytes.
+    double red = 0;
+    for (int x = 0; x < map.Width(); ++x) red += map.Row(row)[3 * x + 2];
+    EXPECT_EQ(fields[6], QString::asprintf("%4.4f", red / map.Width()));
+    for (int c : {7, 9, 11}) EXPECT_GE(fields[c].toDouble(), 0.0);
+  }
 }
 
 }  // namespace
