@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QPushButton>
+#include <QTimer>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +14,7 @@
 #include "findings_dialog.h"
 #include "main_window.h"
 #include "messages.h"
+#include "preprocess_dialog.h"
 #include "preprocess_file_dialog.h"
 
 namespace {
@@ -159,6 +162,36 @@ TEST_F(PathologyTest, CancellingEitherDialogChangesNothing) {
   EXPECT_EQ(window->Graph().Mode(), vireo::kModePlain);
   EXPECT_FALSE(std::filesystem::exists(dir + "/x.avi"));
   EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(PathologyTest, AbortKeepsAPlayableVideoOfTheFramesDone) {
+  const std::string source = dir + "/long.avi";
+  const char* bin = std::getenv("VIREO_BIN_DIR");
+  const std::string command = std::string(bin ? bin : ".") + "/vireo-synthclip '" + source +
+                              "' --frames 1500 --size 256 --lesions bleeding > /dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  window->Start(Q(source));
+  ASSERT_TRUE(window->Graph().HasGraph());
+  const std::string video = dir + "/aborted.avi";
+  answers = {Q(video), Q(dir + "/aborted.txt")};
+  // "Abort" once some frames are done.
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* dialog = dynamic_cast<vireo::AnalysisDialog*>(QApplication::activeModalWidget());
+    if (dialog && window->Graph().CurrentFrame() > 20) {
+      poll.stop();
+      dialog->AbortButton()->click();
+    }
+  });
+  poll.start(20);
+  answer = QMessageBox::Yes;
+  window->Execute(vireo::kCmdDetect);
+  ASSERT_TRUE(window->Graph().HasGraph()) << "the aborted video opens";
+  EXPECT_EQ(window->State().clipPath, Q(video));
+  const std::int64_t frames = window->Graph().TotalFrames();
+  EXPECT_GT(frames, 20);
+  EXPECT_LT(frames, 1500);
+  EXPECT_EQ(Lines(dir + "/aborted.txt").at(0), "Interpretation auto ostrelection: 0\r");
 }
 
 }  // namespace
