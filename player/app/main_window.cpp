@@ -278,6 +278,9 @@ void MainWindow::Execute(int id) {
       break;
     case kCmdManual: OpenManual(); break;
     case kCmdFilterProperties: ShowFilterProperties(); break;
+    case kCmdFindings: ToggleFindings(); break;
+    case kCmdDetect: DetectPathologies(); break;
+    case kCmdSaveFrame: SaveFrame(); break;
     default: break;  // the map, findings, preprocessing and detection commands come with their windows
   }
 }
@@ -437,12 +440,11 @@ void MainWindow::LoadAssociatedFiles() {
   LoadFindings(state_.findingsPath);
 }
 
-// The MDR Map window and the Findings dialog attach here.
+// The MDR Map window attaches here.
 void MainWindow::LoadMap(const QString& path) {
   state_.mapPath = path;
   maps_->Load(path);
 }
-void MainWindow::LoadFindings(const QString&) {}
 
 void MainWindow::DropFile(const QString& path) {
   if (path.isEmpty() || path.size() >= PATH_MAX) return;
@@ -474,6 +476,8 @@ void MainWindow::OnGraphEvent(const GraphEvent& event, int generation) {
     if (!IsAnalysisMode(graph_.Mode())) {
       graph_.StopAndRewind();
       UpdateTitle();
+    } else if (analysis_) {
+      analysis_->close();
     }
   } else if (event.kind == GraphEvent::Kind::kError) {
     // A stream that breaks while playing (a truncated or damaged file) ends
@@ -493,6 +497,7 @@ void MainWindow::OnGraphEvent(const GraphEvent& event, int generation) {
 void MainWindow::closeEvent(QCloseEvent* event) {
   maps_->Close();
   CloseClip();
+  if (findings_) findings_->close();  // writes a changed list
   state_.clipPath.clear();
   DestroyControls();
   event->accept();

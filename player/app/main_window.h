@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "controls_dialog.h"
+#include "findings_dialog.h"
 #include "map_viewer.h"
 #include "player/graph.h"
 
@@ -73,6 +74,8 @@ class MainWindow : public QMainWindow {
   VideoWidget* Video() const { return video_; }
   void UpdateTitle();
   void ControlsClosed();
+  FindingsDialog* Findings() const { return findings_; }
+  void FindingsClosed();
   // The loaded MDR map (empty without one) and its window.
   const MapState& Map() const { return maps_->State(); }
   MapViewer& Maps() { return *maps_; }
@@ -115,6 +118,11 @@ class MainWindow : public QMainWindow {
   void ShowFilterProperties();
   void OpenMapDialog();
 
+  // Findings, pathology run and frame saving (in their own files).
+  void ToggleFindings();
+  void DetectPathologies();
+  void SaveFrame();
+
   // Preprocessing runs (preprocess_commands.cpp).
   void PreprocessVideo();
   void PreprocessBatch();
@@ -124,6 +132,8 @@ class MainWindow : public QMainWindow {
   PlayerState state_;
   VideoWidget* video_;
   QPointer<ControlsDialog> controls_;
+  QPointer<FindingsDialog> findings_;
+  QPointer<QDialog> analysis_;  // the Video Analysis dialog while a run shows it
   std::map<int, QAction*> actions_;
   std::unique_ptr<MapViewer> maps_;
   std::atomic<int> generation_{0};  // events of released graphs are ignored
