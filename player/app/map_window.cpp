@@ -125,6 +125,8 @@ void MapControl::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   const int first = window_.ScrollRow();
   const int count = std::clamp(map.Rows() - first, 0, height());
+  // Beside and below the rows the window's own background.
+  painter.fillRect(rect(), palette().color(QPalette::Window));
   if (count > 0) painter.drawImage(0, 0, MapRows(first, count));
   if (viewer_.Tables().strip.empty()) return;
   const int x = map.Width();
