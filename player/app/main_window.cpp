@@ -440,7 +440,6 @@ void MainWindow::LoadAssociatedFiles() {
   LoadFindings(state_.findingsPath);
 }
 
-// The MDR Map window attaches here.
 void MainWindow::LoadMap(const QString& path) {
   state_.mapPath = path;
   maps_->Load(path);
@@ -490,6 +489,7 @@ void MainWindow::OnGraphEvent(const GraphEvent& event, int generation) {
     request.icon = QMessageBox::Critical;
     state_.clipPath.clear();
     CloseClip();
+    if (analysis_) analysis_->close();
     ShowMessage(request);
   }
 }
