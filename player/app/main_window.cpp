@@ -348,13 +348,13 @@ void MainWindow::HandleKey(QKeyEvent* event) {
   event->accept();
 }
 
-void MainWindow::UpdateTitle() {
+void MainWindow::UpdateTitle(double appliedRate) {
   if (!graph_.HasGraph() || state_.clipPath.isEmpty()) {
     setWindowTitle(QStringLiteral("Vireo Video Player"));
     return;
   }
   const QString name = QFileInfo(state_.clipPath).fileName();
-  const QString rate = QString::asprintf("(Rate:%2.2f)", graph_.GraphRate() * graph_.FrameRate());
+  const QString rate = QString::asprintf("(Rate:%2.2f)", (appliedRate > 0.0 ? appliedRate : graph_.Rate()) * graph_.FrameRate());
   setWindowTitle(QStringLiteral("%1 %2%3%4")
                      .arg(name.isEmpty() ? state_.clipPath : name,
                           graph_.Volume() == -10000 ? QStringLiteral("(Muted)") : QString(),

@@ -72,7 +72,9 @@ class MainWindow : public QMainWindow {
   QAction* Action(int id) const;
   ControlsDialog* Controls() const { return controls_; }
   VideoWidget* Video() const { return video_; }
-  void UpdateTitle();
+  // The title with the user's rate, or with `appliedRate` when Automatic Rate
+  // Control has set one.
+  void UpdateTitle(double appliedRate = 0.0);
   void ControlsClosed();
   FindingsDialog* Findings() const { return findings_; }
   void FindingsClosed();
