@@ -285,6 +285,13 @@ HRESULT PlaybackGraph::BuildTail(const GraphRequest& request, GstElement** entry
   GstElement* convert = AddElement("videoconvert", nullptr);
   if (!convert) return E_FAIL;
   *entry = convert;
+  // Analysis runs as fast as it can: decoding goes on in its own thread while
+  // the plug-in works, so the two overlap on separate cores.
+  if (IsAnalysisMode(mode_)) {
+    GstElement* decoded = AddElement("queue", nullptr);
+    if (!decoded || !gst_element_link(decoded, convert)) return E_FAIL;
+    *entry = decoded;
+  }
   HRESULT hr = E_FAIL;
   GstElement* plugin = nullptr;
   switch (mode_) {
@@ -296,7 +303,16 @@ HRESULT PlaybackGraph::BuildTail(const GraphRequest& request, GstElement** entry
     default: return E_INVALIDARG;
   }
   if (!plugin) return FAILED(hr) ? hr : E_FAIL;
-  if (!gst_element_link(convert, plugin)) return E_FAIL;
+  // The analysing plug-ins get 24-bit frames: the converter would otherwise
+  // pick 32 bits, which the detector refuses and the tracker handles slower.
+  if (IsAnalysisMode(mode_)) {
+    GstCaps* bgr = gst_caps_from_string("video/x-raw,format=BGR");
+    const bool linked = gst_element_link_filtered(convert, plugin, bgr);
+    gst_caps_unref(bgr);
+    if (!linked) return E_FAIL;
+  } else if (!gst_element_link(convert, plugin)) {
+    return E_FAIL;
+  }
 
   // The control call, made once the plug-in's input is connected; its result
   // is not examined.
