@@ -20,7 +20,6 @@ QStringList AskFiles(const FileDialogRequest& request) {
   dialog.setFileMode(request.save       ? QFileDialog::AnyFile
                      : request.multiple ? QFileDialog::ExistingFiles
                                         : QFileDialog::ExistingFile);
-  dialog.setOption(QFileDialog::ReadOnly, false);
   if (!request.defaultSuffix.isEmpty()) dialog.setDefaultSuffix(request.defaultSuffix);
   if (dialog.exec() != QDialog::Accepted) return {};
   return dialog.selectedFiles();
