@@ -191,6 +191,57 @@ TEST_F(MapWindowTest, BadMapsAreRefusedAndTheOldMapIsGone) {
   }
 }
 
+// A paletted bitmap of `bits` per pixel, 8 x 3 pixels, pixel x of every row
+// having colour index x % colours; palette entry i = (red 10 i, green 20 i, blue 30 i).
+std::string PalettedBitmap(int bits) {
+  const int colours = 1 << bits, width = 8, rows = 3;
+  const int stride = (width * bits + 31) / 32 * 4;
+  const int offset = 54 + 4 * colours;
+  std::string bytes(static_cast<std::size_t>(offset + stride * rows), '\0');
+  auto put32 = [&](int at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(v >> (8 * i));
+  };
+  bytes[0] = 'B';
+  bytes[1] = 'M';
+  put32(2, static_cast<std::uint32_t>(bytes.size()));
+  put32(10, offset);
+  put32(14, 40);
+  put32(18, width);
+  put32(22, rows);
+  bytes[26] = 1;
+  bytes[28] = static_cast<char>(bits);
+  put32(34, stride * rows);
+  for (int i = 0; i < colours; ++i) {
+    bytes[54 + 4 * i] = static_cast<char>(30 * i);
+    bytes[54 + 4 * i + 1] = static_cast<char>(20 * i);
+    bytes[54 + 4 * i + 2] = static_cast<char>(10 * i);
+  }
+  for (int r = 0; r < rows; ++r)
+    for (int x = 0; x < width; ++x) {
+      const int index = x % colours;
+      const int bit = x * bits;
+      bytes[offset + r * stride + bit / 8] |= static_cast<char>(index << (8 - bits - bit % 8));
+    }
+  return bytes;
+}
+
+TEST_F(MapWindowTest, OtherDepthsAreShownAsPicturesOnly) {
+  window->Start({});
+  for (int bits : {1, 4, 8}) {
+    LoadMap("paletted.bmp", PalettedBitmap(bits));
+    EXPECT_TRUE(messages.empty()) << bits;
+    ASSERT_NE(Map(), nullptr) << bits;
+    EXPECT_FALSE(window->Map().Egomotion());
+    EXPECT_EQ(window->Map().Width(), 8);
+    EXPECT_TRUE(window->Maps().Tables().strip.empty());
+    const QImage shot = Map()->Control()->grab().toImage();
+    for (int x = 0; x < 8; ++x) {
+      const int i = x % (1 << bits);
+      EXPECT_EQ(shot.pixelColor(x, 2), QColor(10 * i, 20 * i, 30 * i)) << bits << " " << x;
+    }
+  }
+}
+
 TEST_F(MapWindowTest, MissingMapOffersPreprocessing) {
   OpenClip(20);
   answer = QMessageBox::Yes;
