@@ -68,7 +68,6 @@ HRESULT CQuorlin::Transform(IMediaSample* sample) {
 
   std::lock_guard<std::mutex> guard(lock_);
   if (initialise_ && !Initialise(frame)) return E_FAIL;
-  if (mapCompleted_) ReopenMap();
   model_->Fit(frame);
   rows_ += model_->UpdateMap(map_, frame);
 
@@ -95,7 +94,6 @@ HRESULT CQuorlin::Transform(IMediaSample* sample) {
 
 bool CQuorlin::Initialise(const FrameView& frame) {
   map_.CloseMap();
-  mapCompleted_ = false;
   rows_ = 0;
   model_ = std::make_unique<GRID_RINGS>();
   const double centre[2] = {geometry_.Xo, geometry_.Yo};
@@ -121,32 +119,10 @@ void CQuorlin::OpenMap() {
     PostWarning("Error creating file \"" + mapPath_ + "\": " + reason + "; frames are processed without a map");
 }
 
-void CQuorlin::CompleteMap() {
-  if (!map_.IsOpen()) return;
-  map_.CloseMap();
-  mapCompleted_ = true;
-}
-
-void CQuorlin::ReopenMap() {
-  mapCompleted_ = false;
-  const std::size_t rowBytes = MapRowBytes(model_->Perimeter());
-  const std::size_t rows = map_.Rows();
-  reopenRows_.resize(rowBytes * rows);
-  std::size_t got = 0;
-  if (std::FILE* file = std::fopen(mapPath_.c_str(), "rb")) {
-    if (std::fseek(file, static_cast<long>(kMapHeaderBytes), SEEK_SET) == 0)
-      got = std::fread(reopenRows_.data(), 1, reopenRows_.size(), file);
-    std::fclose(file);
-  }
-  std::string reason;
-  if (!map_.OpenMap(mapPath_, model_->Perimeter(), &reason)) {
-    PostWarning("Error creating file \"" + mapPath_ + "\": " + reason + "; frames are processed without a map");
-    return;
-  }
-  if (got < reopenRows_.size())
-    PostWarning("The map \"" + mapPath_ + "\" changed on disk while it was completed; its lost rows are not restored");
-  for (std::size_t r = 0; r < got / rowBytes; ++r) map_.Append(reopenRows_.data() + r * rowBytes, rowBytes);
-}
+// The header's sizes go to disk at every end of stream and stop, so that a
+// reader finds a valid bitmap whenever the stream rests; rows that follow
+// after a restart are appended and counted at the next such point.
+void CQuorlin::CompleteMap() { map_.WriteSizes(); }
 
 HRESULT CQuorlin::EndOfStream() {
   std::lock_guard<std::mutex> guard(lock_);

@@ -66,8 +66,6 @@ class CQuorlin final : public fh::CTransInPlaceFilter,
   void OpenMap();
   // Writes the header's sizes; the file stays complete until rows follow.
   void CompleteMap();
-  // Reopens a completed map to append to it, keeping its rows.
-  void ReopenMap();
 
   // Serialises the interface calls with the streaming thread.
   std::mutex lock_;
@@ -83,8 +81,6 @@ class CQuorlin final : public fh::CTransInPlaceFilter,
   MapWriter map_;
   std::string mapPath_;     // the file map_ writes (the set name or a generated one)
   std::uint32_t rows_ = 0;  // rows produced since the last initialisation
-  bool mapCompleted_ = false;  // closed with a complete header, to be reopened for more rows
-  std::vector<std::uint8_t> reopenRows_;
 };
 
 }  // namespace quorlin

@@ -67,13 +67,20 @@ void MapWriter::Append(const std::uint8_t* row, std::size_t bytes) {
   ++rows_;
 }
 
-void MapWriter::CloseMap() {
+void MapWriter::WriteSizes() {
   if (!file_) return;
   const std::uint64_t image = std::uint64_t{MapRowBytes(perimeter_)} * rows_;
   PatchField(file_, 2, kMapHeaderBytes + image);
   PatchField(file_, 18, 2 * std::uint64_t{perimeter_} + 8);
   PatchField(file_, 22, rows_);
   PatchField(file_, 34, image);
+  std::fseek(file_, 0, SEEK_END);
+  std::fflush(file_);
+}
+
+void MapWriter::CloseMap() {
+  if (!file_) return;
+  WriteSizes();
   std::fclose(file_);
   file_ = nullptr;
 }

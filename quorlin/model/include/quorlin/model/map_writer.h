@@ -35,6 +35,9 @@ class MapWriter {
   // size fields stay 0 until CloseMap. On failure returns false with the
   // reason in `error` (when given); no file is then open.
   bool OpenMap(const std::string& path, std::uint32_t perimeter, std::string* error = nullptr);
+  // Writes the header's size fields for the rows so far and flushes, so the
+  // file is a complete bitmap on disk; it stays open for further rows.
+  void WriteSizes();
   // Completes the header with the row count and closes the file.
   void CloseMap();
   // Appends one row of MapRowBytes(perimeter) bytes; write errors are ignored.
