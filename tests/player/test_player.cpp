@@ -51,7 +51,13 @@ class PlayerTest : public ::testing::Test {
   }
 
   void SetUp() override {
+    // A clip without a map asks whether to preprocess it: counted and
+    // answered No; every other message is recorded.
     vireo::SetMessageHook([this](const MessageRequest& r) {
+      if (r.caption == "Map file") {
+        ++mapQuestions;
+        return QMessageBox::No;
+      }
       messages.push_back(r);
       return QMessageBox::Ok;
     });
@@ -89,6 +95,7 @@ class PlayerTest : public ::testing::Test {
 
   std::unique_ptr<MainWindow> window;
   std::vector<MessageRequest> messages;
+  int mapQuestions = 0;
 };
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
@@ -158,6 +165,7 @@ TEST_F(PlayerTest, AviFromTheCommandLineOpensPausedWithControls) {
   EXPECT_EQ(window->State().findingsPath, stem + ".txt");
   EXPECT_EQ(window->State().captureBase, stem + "_");
   EXPECT_TRUE(messages.empty());
+  EXPECT_EQ(mapQuestions, 1);  // the clip has no map yet
 }
 
 TEST_F(PlayerTest, OtherContainersCountFramesByConversion) {
