@@ -14,18 +14,7 @@ namespace {
 constexpr int kSide = 256;
 
 CMediaType Rgb24(int width, int height) {
-  CMediaType mt(&MEDIATYPE_Video);
-  mt.SetSubtype(&MEDIASUBTYPE_RGB24);
-  mt.SetFormatType(&FORMAT_VideoInfo);
-  auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
-  vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  vih->bmiHeader.biWidth = width;
-  vih->bmiHeader.biHeight = height;
-  vih->bmiHeader.biPlanes = 1;
-  vih->bmiHeader.biBitCount = 24;
-  vih->bmiHeader.biSizeImage = DibStride(width, 24) * height;
-  mt.SetSampleSize(vih->bmiHeader.biSizeImage);
-  return mt;
+  return VideoInfoType(MEDIASUBTYPE_RGB24, width, height, 24);
 }
 
 const std::size_t kOutputBytes = static_cast<std::size_t>(DibStride(6 * kSide, 24)) * 4 * kSide;

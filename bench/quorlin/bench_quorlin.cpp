@@ -29,14 +29,7 @@ std::vector<std::vector<std::uint8_t>> Frames() {
 }
 
 CMediaType Rgb24() {
-  CMediaType mt(&MEDIATYPE_Video);
-  mt.SetSubtype(&MEDIASUBTYPE_RGB24);
-  mt.SetFormatType(&FORMAT_VideoInfo);
-  auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
-  vih->bmiHeader.biWidth = kSize;
-  vih->bmiHeader.biHeight = kSize;
-  vih->bmiHeader.biBitCount = 24;
-  return mt;
+  return VideoInfoType(MEDIASUBTYPE_RGB24, kSize, kSize, 24);
 }
 
 void Transform(benchmark::State& state) {

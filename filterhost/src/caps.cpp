@@ -39,23 +39,6 @@ REFERENCE_TIME FrameTime(int num, int den) {
   return static_cast<REFERENCE_TIME>(kUnitsPerSecond * static_cast<double>(den) / num);
 }
 
-void FillVideoInfo(CMediaType* mt, int width, int height, int fpsN, int fpsD, WORD bits, DWORD compression,
-                   DWORD imageSize) {
-  mt->SetType(&MEDIATYPE_Video);
-  mt->SetFormatType(&FORMAT_VideoInfo);
-  auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt->AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
-  if (!vih) return;
-  vih->AvgTimePerFrame = FrameTime(fpsN, fpsD);
-  BITMAPINFOHEADER& bih = vih->bmiHeader;
-  bih.biSize = sizeof(BITMAPINFOHEADER);
-  bih.biWidth = width;
-  bih.biHeight = height;
-  bih.biPlanes = 1;
-  bih.biBitCount = bits;
-  bih.biCompression = compression;
-  bih.biSizeImage = imageSize;
-}
-
 }  // namespace
 
 bool IsRawVideo(const GstStructure* s) { return gst_structure_has_name(s, "video/x-raw"); }
@@ -66,35 +49,26 @@ bool StructureToMediaType(const GstStructure* s, CMediaType* mt) {
   gst_structure_get_int(s, "height", &height);
   gst_structure_get_fraction(s, "framerate", &fpsN, &fpsD);
   if (width < 0 || height < 0) return false;
-  mt->InitMediaType();
+  const REFERENCE_TIME frameTime = FrameTime(fpsN, fpsD);
   if (IsRawVideo(s)) {
     const char* format = gst_structure_get_string(s, "format");
     if (!format) return false;
     for (const RawFormat& f : kRawFormats) {
       if (std::strcmp(format, f.gstFormat) != 0) continue;
-      const DWORD size = static_cast<DWORD>(DibStride(width, f.bits)) * static_cast<DWORD>(height);
-      mt->SetSubtype(f.subtype);
-      mt->SetSampleSize(size);
-      FillVideoInfo(mt, width, height, fpsN, fpsD, f.bits, f.compression, size);
+      *mt = VideoInfoType(*f.subtype, width, height, f.bits, f.compression, frameTime);
       return true;
     }
     return false;
   }
   if (gst_structure_has_name(s, "image/jpeg")) {
-    mt->SetSubtype(&MEDIASUBTYPE_MJPG);
-    mt->SetVariableSize();
-    mt->lSampleSize = static_cast<ULONG>(width) * height * 3;
-    FillVideoInfo(mt, width, height, fpsN, fpsD, 24, MEDIASUBTYPE_MJPG.Data1, mt->lSampleSize);
+    *mt = VideoInfoType(MEDIASUBTYPE_MJPG, width, height, 24, MEDIASUBTYPE_MJPG.Data1, frameTime);
     return true;
   }
   if (gst_structure_has_name(s, "video/x-avi-unknown")) {
     int fourcc = 0;
     if (!gst_structure_get_int(s, "fourcc", &fourcc)) return false;
-    const GUID sub = FourCCSubtype(static_cast<DWORD>(fourcc));
-    mt->SetSubtype(&sub);
-    mt->SetVariableSize();
-    mt->lSampleSize = static_cast<ULONG>(width) * height * 3;
-    FillVideoInfo(mt, width, height, fpsN, fpsD, 24, static_cast<DWORD>(fourcc), mt->lSampleSize);
+    *mt = VideoInfoType(FourCCSubtype(static_cast<DWORD>(fourcc)), width, height, 24, static_cast<DWORD>(fourcc),
+                        frameTime);
     return true;
   }
   return false;

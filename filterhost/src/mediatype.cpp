@@ -137,6 +137,35 @@ VIDEOINFOHEADER* CMediaType::VideoInfo() const {
   return reinterpret_cast<VIDEOINFOHEADER*>(pbFormat);
 }
 
+CMediaType VideoInfoType(const GUID& subtype, LONG width, LONG height, WORD bits, DWORD compression,
+                         REFERENCE_TIME frameTime) {
+  CMediaType mt(&MEDIATYPE_Video);
+  mt.SetSubtype(&subtype);
+  mt.SetFormatType(&FORMAT_VideoInfo);
+  auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
+  if (!vih) return mt;
+  const LONG rows = height < 0 ? -height : height;
+  vih->rcSource = {0, 0, width, rows};
+  vih->rcTarget = vih->rcSource;
+  vih->AvgTimePerFrame = frameTime;
+  BITMAPINFOHEADER& bih = vih->bmiHeader;
+  bih.biSize = sizeof(BITMAPINFOHEADER);
+  bih.biWidth = width;
+  bih.biHeight = height;
+  bih.biPlanes = 1;
+  bih.biBitCount = bits;
+  bih.biCompression = compression;
+  if (compression == BI_RGB || compression == BI_BITFIELDS) {
+    bih.biSizeImage = static_cast<DWORD>(DibStride(width, bits)) * static_cast<DWORD>(rows);
+    mt.SetSampleSize(bih.biSizeImage);
+  } else {
+    bih.biSizeImage = static_cast<DWORD>(width) * static_cast<DWORD>(rows) * 3;
+    mt.SetVariableSize();
+    mt.lSampleSize = bih.biSizeImage;
+  }
+  return mt;
+}
+
 std::string DescribeMediaType(const AM_MEDIA_TYPE& mt) {
   std::string sub;
   DWORD fourcc = 0;

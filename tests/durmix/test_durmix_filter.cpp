@@ -13,20 +13,7 @@ using durmix::CDurmix;
 namespace {
 
 CMediaType Rgb(int width, int height, const GUID& subtype = MEDIASUBTYPE_RGB24, int bits = 24) {
-  CMediaType mt(&MEDIATYPE_Video);
-  mt.SetSubtype(&subtype);
-  mt.SetFormatType(&FORMAT_VideoInfo);
-  auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
-  vih->rcSource = {0, 0, width, height < 0 ? -height : height};
-  vih->rcTarget = vih->rcSource;
-  vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  vih->bmiHeader.biWidth = width;
-  vih->bmiHeader.biHeight = height;
-  vih->bmiHeader.biPlanes = 1;
-  vih->bmiHeader.biBitCount = static_cast<WORD>(bits);
-  vih->bmiHeader.biSizeImage = DibStride(width, bits) * (height < 0 ? -height : height);
-  mt.SetSampleSize(vih->bmiHeader.biSizeImage);
-  return mt;
+  return VideoInfoType(subtype, width, height, static_cast<WORD>(bits));
 }
 
 // A filter with its pins and two neighbours; released at the end.

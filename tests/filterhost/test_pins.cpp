@@ -10,16 +10,7 @@ namespace {
 constexpr CLSID kClsid{0x1, 0x2, 0x3, {4, 5, 6, 7, 8, 9, 10, 11}};
 
 CMediaType Rgb(int width, int height, const GUID& subtype = MEDIASUBTYPE_RGB24, int bits = 24) {
-  CMediaType mt(&MEDIATYPE_Video);
-  mt.SetSubtype(&subtype);
-  mt.SetFormatType(&FORMAT_VideoInfo);
-  auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
-  vih->bmiHeader.biWidth = width;
-  vih->bmiHeader.biHeight = height;
-  vih->bmiHeader.biBitCount = static_cast<WORD>(bits);
-  vih->bmiHeader.biSizeImage = DibStride(width, bits) * height;
-  mt.SetSampleSize(vih->bmiHeader.biSizeImage);
-  return mt;
+  return VideoInfoType(subtype, width, height, static_cast<WORD>(bits));
 }
 
 // Copies frames into an output of the same type; records the calls.

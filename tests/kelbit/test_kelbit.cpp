@@ -28,18 +28,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 CMediaType Rgb(int width, int height, const GUID& subtype = MEDIASUBTYPE_RGB24, int bits = 24) {
-  CMediaType mt(&MEDIATYPE_Video);
-  mt.SetSubtype(&subtype);
-  mt.SetFormatType(&FORMAT_VideoInfo);
-  auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
-  vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  vih->bmiHeader.biWidth = width;
-  vih->bmiHeader.biHeight = height;
-  vih->bmiHeader.biPlanes = 1;
-  vih->bmiHeader.biBitCount = static_cast<WORD>(bits);
-  vih->bmiHeader.biSizeImage = DibStride(width, bits) * std::abs(height);
-  mt.SetSampleSize(vih->bmiHeader.biSizeImage);
-  return mt;
+  return VideoInfoType(subtype, width, height, static_cast<WORD>(bits));
 }
 
 // A picture of `width` x `height` pixels as rows top first, each padded to 4

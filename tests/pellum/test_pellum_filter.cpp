@@ -13,22 +13,7 @@ using pellum::CNullInPlace;
 namespace {
 
 CMediaType Video(const GUID& subtype, DWORD compression, int bits, int width = 320, int height = 240) {
-  CMediaType mt(&MEDIATYPE_Video);
-  mt.SetSubtype(&subtype);
-  mt.SetFormatType(&FORMAT_VideoInfo);
-  auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
-  vih->rcSource = {0, 0, width, height};
-  vih->rcTarget = vih->rcSource;
-  vih->AvgTimePerFrame = 400000;
-  vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  vih->bmiHeader.biWidth = width;
-  vih->bmiHeader.biHeight = height;
-  vih->bmiHeader.biPlanes = 1;
-  vih->bmiHeader.biBitCount = static_cast<WORD>(bits);
-  vih->bmiHeader.biCompression = compression;
-  vih->bmiHeader.biSizeImage = static_cast<DWORD>(width * height * 3);
-  mt.SetVariableSize();
-  return mt;
+  return VideoInfoType(subtype, width, height, static_cast<WORD>(bits), compression, 400000);
 }
 CMediaType Vendor(int bits) { return Video(pellum::MEDIASUBTYPE_VendorMIL, pellum::kVendorFourCC, bits); }
 CMediaType Mjpg(int bits) { return Video(MEDIASUBTYPE_MJPG, pellum::kMjpgFourCC, bits); }

@@ -15,18 +15,7 @@ using namespace fh;
 namespace qtest {
 
 CMediaType VideoType(int width, int height, const GUID& subtype, int bits) {
-  CMediaType mt(&MEDIATYPE_Video);
-  mt.SetSubtype(&subtype);
-  mt.SetFormatType(&FORMAT_VideoInfo);
-  auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
-  vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  vih->bmiHeader.biWidth = width;
-  vih->bmiHeader.biHeight = height;
-  vih->bmiHeader.biPlanes = 1;
-  vih->bmiHeader.biBitCount = static_cast<WORD>(bits);
-  vih->bmiHeader.biSizeImage = DibStride(width, bits) * (height < 0 ? -height : height);
-  mt.SetSampleSize(vih->bmiHeader.biSizeImage);
-  return mt;
+  return VideoInfoType(subtype, width, height, static_cast<WORD>(bits));
 }
 
 std::vector<std::vector<std::uint8_t>> CapsuleFrames(int count, int size, int bits) {

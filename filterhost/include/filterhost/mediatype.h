@@ -132,6 +132,14 @@ class CMediaType : public AM_MEDIA_TYPE {
   VIDEOINFOHEADER* VideoInfo() const;
 };
 
+// A FORMAT_VideoInfo video type: `bits` per pixel and `compression` in the
+// bitmap header, source and target the whole picture, `frameTime` per frame
+// (0: unknown). A negative height is a top-down frame. Uncompressed types
+// (BI_RGB, BI_BITFIELDS) have fixed samples of DIB rows; compressed ones
+// variable samples of at most width x height x 3 bytes.
+CMediaType VideoInfoType(const GUID& subtype, LONG width, LONG height, WORD bits, DWORD compression = BI_RGB,
+                         REFERENCE_TIME frameTime = 0);
+
 // A readable description for messages: "RGB24 256x256 24 bits".
 std::string DescribeMediaType(const AM_MEDIA_TYPE& mt);
 
