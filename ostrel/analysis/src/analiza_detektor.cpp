@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <limits>
 
+#include <emmintrin.h>
+
 #include "channels.h"
 #include "ostrel/analysis/classifier.h"
 
@@ -99,11 +101,43 @@ inline void CountFour(Count (&parts)[4][Size], int from, int to, Index index) {
   for (; k <= to; ++k) ++parts[0][index(k)];
 }
 
+// Haralick features from the pair counts by level difference |a - b| or by
+// level sum a + b; n is the number of pairs.
+double DifferenceFeature(CAnalizaDetektor::Haralick kind, const std::uint32_t (&differences)[32], double n) {
+  double sum = 0;
+  if (kind == CAnalizaDetektor::Haralick::kInverseDifferenceMoment) {
+    for (int d = 0; d < 32; ++d) sum += differences[d] / static_cast<double>(d * d + 1);
+    return sum / n;
+  }
+  for (int d = 0; d < 32; ++d) {
+    if (differences[d] == 0) continue;
+    const double p = differences[d] / n;
+    sum -= p * (std::log(p) / 2.302585092994);
+  }
+  return sum;
+}
+
+double SumAverage(const std::uint32_t (&sums)[63], double n) {
+  double sum = 0;
+  for (int s = 0; s < 63; ++s) sum += (s + 2) * static_cast<double>(sums[s]) / n;
+  return sum;
+}
+
+// Column offsets of the first pixels of the pairs in disc row i for
+// displacement (dx, dy); empty (from > to) when the row has none.
+Span PairColumns(int i, int dx, int dy) {
+  if (i + dy < 0 || i + dy >= kDiscRows) return {0, -1};
+  return {std::max(kDisc[i].from, kDisc[i + dy].from - dx), std::min(kDisc[i].to, kDisc[i + dy].to - dx)};
+}
+
+constexpr int kPairStride = 256;
+
 }  // namespace
 
 CAnalizaDetektor::Point CAnalizaDetektor::BlockCentre(int block) { return kCentres[block]; }
 
-CAnalizaDetektor::CAnalizaDetektor(int width, int height) : width_(width), height_(height) {}
+CAnalizaDetektor::CAnalizaDetektor(int width, int height)
+    : width_(width), height_(height), pairValues_(kPairStride * (kAreaLastRow + 1)) {}
 
 void CAnalizaDetektor::Clear() {
   for (FeatureVector& f : features_) f.fill(0.0);
@@ -171,9 +205,8 @@ void CAnalizaDetektor::BuildCooccurrence(int dx, int dy, int x, int y) {
   const bool reachable = dx >= -2 * kDiscRadius && dx <= 2 * kDiscRadius && dy >= -2 * kDiscRadius &&
                          dy <= 2 * kDiscRadius;
   if (reachable && DiscInside(x, y)) {
-    for (int i = std::max(0, -dy); i < kDiscRows && i + dy < kDiscRows; ++i) {
-      const int from = std::max(kDisc[i].from, kDisc[i + dy].from - dx);
-      const int to = std::min(kDisc[i].to, kDisc[i + dy].to - dx);
+    for (int i = 0; i < kDiscRows; ++i) {
+      const auto [from, to] = PairColumns(i, dx, dy);
       if (from > to) continue;
       const std::uint8_t* first = channel_ + static_cast<std::ptrdiff_t>(y + i - kDiscRadius) * width_ + x;
       const std::uint8_t* second = first + static_cast<std::ptrdiff_t>(dy) * width_ + dx;
@@ -201,9 +234,7 @@ double CAnalizaDetektor::CooccurrenceFeature(Haralick kind) const {
     std::uint32_t sums[63] = {};
     for (int a = 0; a < 32; ++a)
       for (int b = 0; b < 32; ++b) sums[a + b] += pairs_[a * 32 + b];
-    double sum = 0;
-    for (int s = 0; s < 63; ++s) sum += (s + 2) * static_cast<double>(sums[s]) / n;
-    return sum;
+    return SumAverage(sums, n);
   }
   std::uint32_t differences[32];
   differences[0] = 0;
@@ -213,43 +244,72 @@ double CAnalizaDetektor::CooccurrenceFeature(Haralick kind) const {
     for (int a = 0; a + d < 32; ++a) count += pairs_[(a + d) * 32 + a] + pairs_[a * 32 + a + d];
     differences[d] = count;
   }
-  double sum = 0;
-  if (kind == Haralick::kInverseDifferenceMoment) {
-    for (int d = 0; d < 32; ++d) sum += differences[d] / static_cast<double>(d * d + 1);
-    return sum / n;
+  return DifferenceFeature(kind, differences, n);
+}
+
+// The features need only the pair counts by level difference (or by level
+// sum), so each pixel's value of that kind is formed once for the whole
+// slot and every block counts those values in its disc.
+void CAnalizaDetektor::MeasurePairSlot(int slotIndex) {
+  const Slot& s = kSchedule[slotIndex];
+  const bool bySum = s.measure == Measure::kSumAverage;
+  const __m128i levelMask = _mm_set1_epi8(31);
+  for (int row = kAreaFirstRow; row <= kAreaLastRow; ++row) {
+    const std::uint8_t* first = channel_ + static_cast<std::ptrdiff_t>(row) * width_;
+    const std::uint8_t* second = first + static_cast<std::ptrdiff_t>(s.dy) * width_ + s.dx;
+    std::uint8_t* out = pairValues_.data() + row * kPairStride;
+    for (int c = kDiscArea[row].first & ~15; c <= kDiscArea[row].last; c += 16) {
+      const __m128i a = _mm_and_si128(
+          _mm_srli_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(first + c)), 3), levelMask);
+      const __m128i b = _mm_and_si128(
+          _mm_srli_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(second + c)), 3), levelMask);
+      const __m128i value =
+          bySum ? _mm_add_epi8(a, b) : _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + c), value);
+    }
   }
-  for (int d = 0; d < 32; ++d) {
-    if (differences[d] == 0) continue;
-    const double p = differences[d] / n;
-    sum -= p * (std::log(p) / 2.302585092994);
+  const Haralick kind = s.measure == Measure::kIdm          ? Haralick::kInverseDifferenceMoment
+                        : s.measure == Measure::kSumAverage ? Haralick::kSumAverage
+                                                            : Haralick::kDifferenceEntropy;
+  for (int block = 0; block < kBlocks; ++block) {
+    const Point c = kCentres[block];
+    std::uint32_t parts[4][64] = {};
+    std::uint32_t pairs = 0;
+    for (int i = 0; i < kDiscRows; ++i) {
+      const auto [from, to] = PairColumns(i, s.dx, s.dy);
+      if (from > to) continue;
+      const std::uint8_t* values = pairValues_.data() + (c.y + i - kDiscRadius) * kPairStride + c.x;
+      CountFour(parts, from, to, [values](int k) { return values[k]; });
+      pairs += to - from + 1;
+    }
+    const double n = pairs;
+    double value;
+    if (bySum) {
+      std::uint32_t sums[63];
+      for (int v = 0; v < 63; ++v) sums[v] = parts[0][v] + parts[1][v] + parts[2][v] + parts[3][v];
+      value = SumAverage(sums, n);
+    } else {
+      std::uint32_t differences[32];
+      for (int v = 0; v < 32; ++v) differences[v] = parts[0][v] + parts[1][v] + parts[2][v] + parts[3][v];
+      value = DifferenceFeature(kind, differences, n);
+    }
+    features_[block][s.slot] = value;
   }
-  return sum;
 }
 
 void CAnalizaDetektor::MeasureSlot(int slotIndex) {
   const Slot& s = kSchedule[slotIndex];
+  if (s.measure == Measure::kIdm || s.measure == Measure::kSumAverage || s.measure == Measure::kEntropy) {
+    MeasurePairSlot(slotIndex);
+    return;
+  }
+  const Statistic kind = s.measure == Measure::kMean           ? Statistic::kMean
+                         : s.measure == Measure::kPercentile90 ? Statistic::kPercentile90
+                                                               : Statistic::kPercentile99;
   for (int b = 0; b < kBlocks; ++b) {
     const Point c = kCentres[b];
-    double value = kNaN;
-    switch (s.measure) {
-      case Measure::kMean:
-      case Measure::kPercentile90:
-      case Measure::kPercentile99:
-        BuildDiscHistogram(c.x, c.y);
-        value = HistogramStatistic(s.measure == Measure::kMean           ? Statistic::kMean
-                                   : s.measure == Measure::kPercentile90 ? Statistic::kPercentile90
-                                                                         : Statistic::kPercentile99);
-        break;
-      case Measure::kIdm:
-      case Measure::kSumAverage:
-      case Measure::kEntropy:
-        BuildCooccurrence(s.dx, s.dy, c.x, c.y);
-        value = CooccurrenceFeature(s.measure == Measure::kIdm          ? Haralick::kInverseDifferenceMoment
-                                    : s.measure == Measure::kSumAverage ? Haralick::kSumAverage
-                                                                        : Haralick::kDifferenceEntropy);
-        break;
-    }
-    features_[b][s.slot] = value;
+    BuildDiscHistogram(c.x, c.y);
+    features_[b][s.slot] = HistogramStatistic(kind);
   }
 }
 

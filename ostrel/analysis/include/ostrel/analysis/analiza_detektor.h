@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 namespace ostrel {
 
@@ -86,6 +87,7 @@ class CAnalizaDetektor {
   void ConvertRow(char code, int stride, const std::uint8_t* frame, std::uint8_t* channel, int row,
                   int firstColumn, int lastColumn) const;
   void MeasureSlot(int slotIndex);
+  void MeasurePairSlot(int slotIndex);
 
   std::array<FeatureVector, kBlocks> features_{};
   std::array<FlagRecord, kBlocks> flags_{};
@@ -100,6 +102,9 @@ class CAnalizaDetektor {
   std::uint32_t histogramParts_[4][256] = {};
   std::array<std::uint32_t, 256> histogram_{};
   std::array<std::uint32_t, 256> cumulative_{};
+  // Per pixel of the disc area the value one slot's pairs are counted by
+  // (level difference or level sum), rows of 256 bytes.
+  std::vector<std::uint8_t> pairValues_;
 };
 
 }  // namespace ostrel
