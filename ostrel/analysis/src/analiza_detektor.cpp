@@ -271,12 +271,14 @@ void CAnalizaDetektor::MeasurePairSlot(int slotIndex) {
   const Haralick kind = s.measure == Measure::kIdm          ? Haralick::kInverseDifferenceMoment
                         : s.measure == Measure::kSumAverage ? Haralick::kSumAverage
                                                             : Haralick::kDifferenceEntropy;
+  Span columns[kDiscRows];
+  for (int i = 0; i < kDiscRows; ++i) columns[i] = PairColumns(i, s.dx, s.dy);
   for (int block = 0; block < kBlocks; ++block) {
     const Point c = kCentres[block];
     std::uint32_t parts[4][64] = {};
     std::uint32_t pairs = 0;
     for (int i = 0; i < kDiscRows; ++i) {
-      const auto [from, to] = PairColumns(i, s.dx, s.dy);
+      const auto [from, to] = columns[i];
       if (from > to) continue;
       const std::uint8_t* values = pairValues_.data() + (c.y + i - kDiscRadius) * kPairStride + c.x;
       CountFour(parts, from, to, [values](int k) { return values[k]; });

@@ -4,6 +4,8 @@
 #include <array>
 #include <cmath>
 
+#include <emmintrin.h>
+
 namespace ostrel {
 namespace {
 
@@ -59,18 +61,51 @@ T Luma(T r, T g, T b) {
 constexpr double kHueScale = 40.58451049;
 constexpr double kOver886 = 1.0 / 886, kOver701 = 1.0 / 701;
 
+inline double SquareRoot(double v) { return std::sqrt(v); }
+inline Doubles2 SquareRoot(Doubles2 v) { return _mm_sqrt_pd(v); }
+
 // Multiplying by the reciprocals moves the value by far less than 1e-9; only
 // a value that close to a whole number needs the divisions of the formula.
+constexpr double kSaturationMargin = 1e-9;
+template <typename T>
+T QuickSaturation(T r, T g, T b) {
+  const T uq = (886.0 * b - 587.0 * g - 299.0 * r) * kOver886;
+  const T vq = (701.0 * r - 587.0 * g - 114.0 * b) * kOver701;
+  return 0.937 * SquareRoot(uq * uq + vq * vq);
+}
+
 std::uint8_t Saturation(int r, int g, int b) {
   const int un = 886 * b - 587 * g - 299 * r;
   const int vn = 701 * r - 587 * g - 114 * b;
   if (un == 0 && vn == 0) return 0;
-  const double uq = un * kOver886, vq = vn * kOver701;
-  const double quick = 0.937 * std::sqrt(uq * uq + vq * vq);
-  const int whole = static_cast<int>(quick);
-  if (quick - whole > 1e-9 && whole + 1 - quick > 1e-9) return static_cast<std::uint8_t>(whole);
   const double uc = un / 886.0, vc = vn / 701.0;
   return Truncate(0.937 * std::sqrt(uc * uc + vc * vc));
+}
+
+// The byte of a quick value that lies farther than `margin` from a whole
+// number; the exact formula's byte otherwise.
+template <typename Exact>
+inline std::uint8_t Settle(double quick, double margin, const std::uint8_t* bgr, Exact exact) {
+  const int whole = static_cast<int>(quick);
+  if (quick - whole > margin && whole + 1 - quick > margin) return static_cast<std::uint8_t>(whole);
+  return exact(bgr[2], bgr[1], bgr[0]);
+}
+
+template <typename Quick, typename Exact>
+void ConvertNearlyExact(const std::uint8_t* bgr, std::uint8_t* out, int count, double margin, Quick quick,
+                        Exact exact) {
+  int i = 0;
+  for (; i + 2 <= count; i += 2, bgr += 6) {
+    const Doubles2 b = {static_cast<double>(bgr[0]), static_cast<double>(bgr[3])};
+    const Doubles2 g = {static_cast<double>(bgr[1]), static_cast<double>(bgr[4])};
+    const Doubles2 r = {static_cast<double>(bgr[2]), static_cast<double>(bgr[5])};
+    const Doubles2 value = quick(r, g, b);
+    out[i] = Settle(value[0], margin, bgr, exact);
+    out[i + 1] = Settle(value[1], margin, bgr + 3, exact);
+  }
+  if (i < count)
+    out[i] = Settle(quick(static_cast<double>(bgr[2]), static_cast<double>(bgr[1]), static_cast<double>(bgr[0])),
+                    margin, bgr, exact);
 }
 
 double ExactHue(double uc, double vc) {
@@ -160,7 +195,8 @@ void ConvertPixels(char code, const std::uint8_t* bgr, std::uint8_t* out, int co
       });
       break;
     case 'S':
-      Convert(bgr, out, count, Saturation);
+      ConvertNearlyExact(bgr, out, count, kSaturationMargin, [](auto r, auto g, auto b) { return QuickSaturation(r, g, b); },
+                         Saturation);
       break;
     case 'h': {
       const std::array<double, kAtanSteps + 2>& table = AtanTable();
