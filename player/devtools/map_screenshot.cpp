@@ -3,38 +3,14 @@
 // beside the "MDR Map" window, the marker on the current frame. For the
 // manual; works without a display (offscreen platform).
 #include <QApplication>
-#include <QElapsedTimer>
-#include <QPainter>
+#include <algorithm>
 #include <cstdio>
 
 #include "main_window.h"
 #include "map_window.h"
 #include "player/graph.h"
 #include "video_widget.h"
-
-namespace {
-
-// A window picture with a plain title bar above it (the offscreen platform
-// draws no decorations).
-QImage Framed(QWidget* window) {
-  const QPixmap content = window->grab();
-  const int bar = 22;
-  QImage image(content.width() + 2, content.height() + bar + 1, QImage::Format_RGB32);
-  image.fill(QColor(60, 64, 72));
-  QPainter painter(&image);
-  painter.setPen(Qt::white);
-  painter.drawText(QRect(6, 0, image.width() - 12, bar), Qt::AlignVCenter | Qt::AlignLeft, window->windowTitle());
-  painter.drawPixmap(1, bar, content);
-  return image;
-}
-
-void Settle(int ms) {
-  QElapsedTimer timer;
-  timer.start();
-  while (timer.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-}
-
-}  // namespace
+#include "window_shot.h"
 
 int main(int argc, char* argv[]) {
   if (argc != 3) {
@@ -55,17 +31,9 @@ int main(int argc, char* argv[]) {
   // Halfway through the map, so that the marker stands inside it.
   const int row = window.Map().Rows() / 2;
   window.Graph().SeekToFrame(window.Map().Record(row).frame);
-  Settle(300);
+  vireo::Settle(300);
   window.Video()->repaint();
   map->FollowFrame();
-  Settle(300);
-  const QImage left = Framed(&window);
-  const QImage right = Framed(map);
-  QImage shot(left.width() + right.width() + 24, std::max(left.height(), right.height()) + 16, QImage::Format_RGB32);
-  shot.fill(QColor(225, 228, 232));
-  QPainter painter(&shot);
-  painter.drawImage(8, 8, left);
-  painter.drawImage(16 + left.width(), 8, right);
-  painter.end();
-  return shot.save(QString::fromLocal8Bit(argv[2])) ? 0 : 1;
+  vireo::Settle(300);
+  return vireo::SaveWindows(&window, map, Qt::Horizontal, QString::fromLocal8Bit(argv[2])) ? 0 : 1;
 }

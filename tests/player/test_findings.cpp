@@ -19,7 +19,7 @@
 #include "main_window.h"
 #include "map_state.h"
 #include "messages.h"
-#include "preprocess_file_dialog.h"
+#include "player_fixture.h"
 
 namespace {
 
@@ -27,13 +27,12 @@ using vireo::Finding;
 using vireo::FindingsDialog;
 using vireo::MainWindow;
 using vireo::MessageRequest;
+using ptest::Q;
 
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), {});
 }
-
-QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 // Types `text` into `widget` as key presses.
 void Type(QWidget* widget, const QString& text) {
@@ -142,38 +141,8 @@ TEST(FindingsFile, BadFilesKeepOnlyTheLinesThatParse) {
 
 // ---- the dialog in the program -------------------------------------------------
 
-class FindingsTest : public ::testing::Test {
+class FindingsTest : public ptest::PlayerFixture {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "test_findings";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) {
-      vireo::InitGraphLayer(nullptr);
-      new QApplication(argc, argv);
-    }
-  }
-
-  void SetUp() override {
-    vireo::SetMessageHook([this](const MessageRequest& r) {
-      // Clips here have no map: the offer to preprocess is declined.
-      if (r.caption == "Map file") return QMessageBox::No;
-      messages.push_back(r);
-      return answer;
-    });
-    vireo::SetFileDialogHook([this](const vireo::FileDialogRequest& r) {
-      dialogs.push_back(r);
-      return chosen.isEmpty() ? QStringList() : QStringList{chosen};
-    });
-    window = std::make_unique<MainWindow>();
-  }
-
-  void TearDown() override {
-    window.reset();
-    vireo::SetMessageHook({});
-    vireo::SetFileDialogHook({});
-  }
-
   // A copy of a clip under `name` in its own folder, with `findings` (when
   // given) beside it as its findings file.
   std::string ClipNamed(const std::string& name, int frames, const std::string* findings = nullptr, int size = 64) {
@@ -187,12 +156,6 @@ class FindingsTest : public ::testing::Test {
 
   static std::string Stem(const std::string& clip) { return clip.substr(0, clip.size() - 4); }
   FindingsDialog* Dialog() { return window->Findings(); }
-
-  std::unique_ptr<MainWindow> window;
-  std::vector<MessageRequest> messages;
-  std::vector<vireo::FileDialogRequest> dialogs;
-  QMessageBox::StandardButton answer = QMessageBox::Ok;
-  QString chosen;
 };
 
 TEST_F(FindingsTest, NewFindingWithoutMapIsTheFrameAndSavesTwoNumbers) {
@@ -202,7 +165,7 @@ TEST_F(FindingsTest, NewFindingWithoutMapIsTheFrameAndSavesTwoNumbers) {
   EXPECT_EQ(Dialog(), nullptr);  // no findings file yet
   window->Execute(vireo::kCmdFindings);
   ASSERT_NE(Dialog(), nullptr);
-  EXPECT_TRUE(window->Action(vireo::kCmdFindings)->isChecked());
+  EXPECT_TRUE(Checked(vireo::kCmdFindings));
   Dialog()->Tick();
   EXPECT_EQ(Dialog()->ViewedText(), "Viewed frame: 0");
   window->Graph().SeekToFrame(1234);
@@ -213,7 +176,7 @@ TEST_F(FindingsTest, NewFindingWithoutMapIsTheFrameAndSavesTwoNumbers) {
   EXPECT_EQ(window->Graph().State(), vireo::PlayState::kPaused);
   window->Execute(vireo::kCmdFindings);  // closes and saves
   EXPECT_EQ(Dialog(), nullptr);
-  EXPECT_FALSE(window->Action(vireo::kCmdFindings)->isChecked());
+  EXPECT_FALSE(Checked(vireo::kCmdFindings));
   EXPECT_EQ(ReadAll(Stem(clip) + ".txt"), "Interpretation time [min]: 0\r\n1234\t0\r\n");
   EXPECT_TRUE(messages.empty());
 }
@@ -298,7 +261,7 @@ TEST_F(FindingsTest, FailedSaveAsKeepsTheListAndSaysWhy) {
   Dialog()->Select(0);
   Dialog()->Remove();
   const QString target = Q(ptest::ScratchDir() + "/missing-folder/out.txt");
-  chosen = target;
+  chosen = {target};
   Dialog()->Button(FindingsDialog::kSaveAs)->click();
   ASSERT_EQ(dialogs.size(), 1u);
   EXPECT_EQ(dialogs[0].title, "Save Findings File...");
@@ -310,10 +273,11 @@ TEST_F(FindingsTest, FailedSaveAsKeepsTheListAndSaysWhy) {
   EXPECT_FALSE(std::filesystem::exists(target.toStdString()));
 
   // A good name clears the changed flag.
-  chosen = Q(ptest::ScratchDir() + "/saved-as.txt");
+  const std::string savedAs = ptest::ScratchDir() + "/saved-as.txt";
+  chosen = {Q(savedAs)};
   Dialog()->Button(FindingsDialog::kSaveAs)->click();
   EXPECT_FALSE(Dialog()->Changed());
-  EXPECT_EQ(ReadAll(chosen.toStdString()), "Interpretation time [min]: 0 0\r\n");
+  EXPECT_EQ(ReadAll(savedAs), "Interpretation time [min]: 0 0\r\n");
 }
 
 TEST_F(FindingsTest, ClosingSaveThatFailsOffersAnotherName) {
@@ -326,13 +290,14 @@ TEST_F(FindingsTest, ClosingSaveThatFailsOffersAnotherName) {
   // The clip's findings file cannot be written: a folder stands in its place.
   std::filesystem::create_directories(Stem(clip) + ".txt");
   answer = QMessageBox::Yes;
-  chosen = Q(ptest::ScratchDir() + "/rescued.txt");
+  const std::string rescued = ptest::ScratchDir() + "/rescued.txt";
+  chosen = {Q(rescued)};
   window->Execute(vireo::kCmdFindings);
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_TRUE(messages[0].text.contains(Q(Stem(clip) + ".txt")));
   EXPECT_EQ(messages[0].buttons, QMessageBox::Yes | QMessageBox::No);
   ASSERT_EQ(dialogs.size(), 1u);
-  EXPECT_EQ(ReadAll(chosen.toStdString()), "Interpretation time [min]: 0\r\n3\t0\r\n");
+  EXPECT_EQ(ReadAll(rescued), "Interpretation time [min]: 0\r\n3\t0\r\n");
   EXPECT_EQ(Dialog(), nullptr);
 }
 
@@ -349,7 +314,7 @@ TEST_F(FindingsTest, HugeFramesAndMinutesSurviveSaveAndLoad) {
   EXPECT_EQ(ReadAll(Stem(clip) + ".txt"), "Interpretation time [min]: 3000 3000\r\n2\t3000\r\n2000000\t2500\tfar\r\n");
   // "Load..." reads it into an open dialog.
   window->Execute(vireo::kCmdFindings);
-  chosen = Q(Stem(clip) + ".txt");
+  chosen = {Q(Stem(clip) + ".txt")};
   Dialog()->Button(FindingsDialog::kLoad)->click();
   EXPECT_EQ(Dialog()->Entries(), (QStringList{"00000002 ", "02000000 far"}));
   EXPECT_EQ(Dialog()->Findings()[1].frame, 2000000);

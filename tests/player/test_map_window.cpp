@@ -4,18 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QWheelEvent>
-#include <functional>
 
 #include "clips.h"
 #include "main_window.h"
 #include "map_window.h"
 #include "messages.h"
-#include "preprocess_file_dialog.h"
+#include "player_fixture.h"
 #include "test_map_support.h"
 
 namespace {
@@ -24,59 +22,23 @@ using ptest::MapRow;
 using vireo::MainWindow;
 using vireo::MessageRequest;
 using vireo::PlayState;
+using ptest::Q;
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
-
-class MapWindowTest : public ::testing::Test {
+class MapWindowTest : public ptest::PlayerFixture {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "test_map_window";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) {
-      vireo::InitGraphLayer(nullptr);
-      new QApplication(argc, argv);
-    }
-  }
-
   void SetUp() override {
-    vireo::SetMessageHook([this](const MessageRequest& r) {
-      messages.push_back(r);
-      return answer;
-    });
-    vireo::SetFileDialogHook([this](const vireo::FileDialogRequest& r) {
-      fileDialogs.push_back(r.title);
-      return QStringList();
-    });
-    window = std::make_unique<MainWindow>();
-  }
-
-  void TearDown() override {
-    window.reset();
-    vireo::SetMessageHook({});
-    vireo::SetFileDialogHook({});
-  }
-
-  static bool WaitFor(const std::function<bool()>& done, int ms = 10000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-      if (timer.elapsed() > ms) return false;
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
+    recordMapQuestions = true;
+    PlayerFixture::SetUp();
   }
 
   // A clip of `frames` frames opened from the command line; its own map is
   // missing, so the question about preprocessing is asked and answered No.
   void OpenClip(int frames) {
-    answer = QMessageBox::No;
     window->Start(Q(ptest::Clip(".avi", frames)));
     ASSERT_TRUE(window->Graph().HasGraph());
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].caption, "Map file");
     messages.clear();
-    answer = QMessageBox::Ok;
   }
 
   void LoadMap(const std::string& name, const std::string& bytes) {
@@ -98,11 +60,6 @@ class MapWindowTest : public ::testing::Test {
                       Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(control, &event);
   }
-
-  std::unique_ptr<MainWindow> window;
-  std::vector<MessageRequest> messages;
-  QStringList fileDialogs;
-  QMessageBox::StandardButton answer = QMessageBox::Ok;
 };
 
 TEST_F(MapWindowTest, MapOpensItsWindowWithPictureStripAndLines) {
@@ -244,14 +201,14 @@ TEST_F(MapWindowTest, OtherDepthsAreShownAsPicturesOnly) {
 
 TEST_F(MapWindowTest, MissingMapOffersPreprocessing) {
   OpenClip(20);
-  answer = QMessageBox::Yes;
+  mapAnswer = QMessageBox::Yes;
   window->DropFile(Q(ptest::ScratchDir() + "/absent.bmp"));
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].text, "Cannot open the associated map file.\r\nPreprocess video now?");
   EXPECT_EQ(messages[0].buttons, QMessageBox::Yes | QMessageBox::No);
   // Yes starts "&Preprocess video", whose save dialog the test cancels.
-  ASSERT_EQ(fileDialogs.size(), 1);
-  EXPECT_EQ(fileDialogs[0], "Save map as...");
+  ASSERT_EQ(dialogs.size(), 1u);
+  EXPECT_EQ(dialogs[0].title, "Save map as...");
   EXPECT_TRUE(window->Graph().HasGraph());
   EXPECT_EQ(window->State().graphMode, vireo::kModePlain);
 }

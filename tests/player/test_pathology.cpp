@@ -15,14 +15,13 @@
 #include "main_window.h"
 #include "messages.h"
 #include "preprocess_dialog.h"
-#include "preprocess_file_dialog.h"
+#include "player_fixture.h"
 
 namespace {
 
 using vireo::MainWindow;
 using vireo::MessageRequest;
-
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+using ptest::Q;
 
 std::vector<std::string> Lines(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -43,47 +42,18 @@ std::string LesionClip() {
   return path;
 }
 
-class PathologyTest : public ::testing::Test {
+class PathologyTest : public ptest::PlayerFixture {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "test_pathology";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) {
-      vireo::InitGraphLayer(nullptr);
-      new QApplication(argc, argv);
-    }
-  }
   void SetUp() override {
-    vireo::SetMessageHook([this](const MessageRequest& r) {
-      // Clips here have no map: the offer to preprocess is declined.
-      if (r.caption == "Map file") return QMessageBox::No;
-      messages.push_back(r);
-      return answer;
-    });
-    vireo::SetFileDialogHook([this](const vireo::FileDialogRequest& r) {
-      dialogs.push_back(r);
-      const std::size_t i = dialogs.size() - 1;
-      return i < answers.size() && !answers[i].isEmpty() ? QStringList{answers[i]} : QStringList();
-    });
-    window = std::make_unique<MainWindow>();
+    answer = QMessageBox::Yes;
+    PlayerFixture::SetUp();
     dir = ptest::ScratchDir() + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
     std::filesystem::create_directories(dir);
     clip = dir + "/clip.avi";
     const std::string source = LesionClip();
     if (!source.empty()) std::filesystem::copy_file(source, clip, std::filesystem::copy_options::overwrite_existing);
   }
-  void TearDown() override {
-    window.reset();
-    vireo::SetMessageHook({});
-    vireo::SetFileDialogHook({});
-  }
 
-  std::unique_ptr<MainWindow> window;
-  std::vector<MessageRequest> messages;
-  std::vector<vireo::FileDialogRequest> dialogs;
-  std::vector<QString> answers;
-  QMessageBox::StandardButton answer = QMessageBox::Yes;
   std::string dir, clip;
 };
 
@@ -97,7 +67,7 @@ TEST_F(PathologyTest, RunWritesMarkedVideoAndFindingsThenShowsThem) {
   window->Findings()->AddNew();
 
   const std::string video = dir + "/marked.avi", findings = dir + "/marked.txt";
-  answers = {Q(video), Q(findings)};
+  fileAnswers = {Q(video), Q(findings)};
   window->Execute(vireo::kCmdDetect);
 
   ASSERT_EQ(dialogs.size(), 2u);
@@ -139,7 +109,7 @@ TEST_F(PathologyTest, RunWritesMarkedVideoAndFindingsThenShowsThem) {
 TEST_F(PathologyTest, AnsweringNoReopensTheOriginalClipWithTheFindings) {
   ASSERT_FALSE(LesionClip().empty());
   window->Start(Q(clip));
-  answers = {Q(dir + "/out.avi"), Q(dir + "/out.txt")};
+  fileAnswers = {Q(dir + "/out.avi"), Q(dir + "/out.txt")};
   answer = QMessageBox::No;
   window->Execute(vireo::kCmdDetect);
   ASSERT_TRUE(window->Graph().HasGraph());
@@ -154,7 +124,7 @@ TEST_F(PathologyTest, CancellingEitherDialogChangesNothing) {
   ASSERT_FALSE(LesionClip().empty());
   window->Start(Q(clip));
   window->Execute(vireo::kCmdDetect);  // first dialog cancelled
-  answers = {Q(dir + "/x.avi")};       // second cancelled
+  fileAnswers = {Q(dir + "/x.avi")};  // second cancelled
   dialogs.clear();
   window->Execute(vireo::kCmdDetect);
   EXPECT_EQ(dialogs.size(), 2u);
@@ -173,7 +143,7 @@ TEST_F(PathologyTest, AbortKeepsAPlayableVideoOfTheFramesDone) {
   window->Start(Q(source));
   ASSERT_TRUE(window->Graph().HasGraph());
   const std::string video = dir + "/aborted.avi";
-  answers = {Q(video), Q(dir + "/aborted.txt")};
+  fileAnswers = {Q(video), Q(dir + "/aborted.txt")};
   // "Abort" once some frames are done.
   QTimer poll;
   QObject::connect(&poll, &QTimer::timeout, [&] {

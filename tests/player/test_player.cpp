@@ -5,9 +5,8 @@
 
 #include <QApplication>
 #include <QDesktopServices>
-#include <QElapsedTimer>
-#include <QKeyEvent>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QUrl>
@@ -21,6 +20,7 @@
 #include "controls_dialog.h"
 #include "main_window.h"
 #include "messages.h"
+#include "player_fixture.h"
 #include "video_widget.h"
 
 namespace {
@@ -28,6 +28,7 @@ namespace {
 using vireo::MainWindow;
 using vireo::MessageRequest;
 using vireo::PlayState;
+using ptest::Q;
 
 // Receives the URLs the player asks the desktop to open.
 class UrlRecorder : public QObject {
@@ -38,67 +39,13 @@ class UrlRecorder : public QObject {
   void open(const QUrl& url) { urls.push_back(url); }
 };
 
-class PlayerTest : public ::testing::Test {
+class PlayerTest : public ptest::PlayerFixture {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "test_player";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) {
-      vireo::InitGraphLayer(nullptr);
-      new QApplication(argc, argv);
-    }
-  }
-
-  void SetUp() override {
-    // A clip without a map asks whether to preprocess it: counted and
-    // answered No; every other message is recorded.
-    vireo::SetMessageHook([this](const MessageRequest& r) {
-      if (r.caption == "Map file") {
-        ++mapQuestions;
-        return QMessageBox::No;
-      }
-      messages.push_back(r);
-      return QMessageBox::Ok;
-    });
-    window = std::make_unique<MainWindow>();
-  }
-
-  void TearDown() override {
-    window.reset();
-    vireo::SetMessageHook({});
-  }
-
-  // Lets queued events (frames, graph events, timers) arrive until `done`.
-  static bool WaitFor(const std::function<bool()>& done, int ms = 10000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-      if (timer.elapsed() > ms) return false;
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-  }
-
-  void Key(int key) {
-    QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
-    window->HandleKey(&event);
-  }
-
-  QString Title() const { return window->windowTitle(); }
-  bool Enabled(int id) const { return window->Action(id)->isEnabled(); }
-  bool Checked(int id) const { return window->Action(id)->isChecked(); }
   QString ControlsText() {
     window->Controls()->Tick();
     return window->Controls()->Text();
   }
-
-  std::unique_ptr<MainWindow> window;
-  std::vector<MessageRequest> messages;
-  int mapQuestions = 0;
 };
-
-QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 TEST_F(PlayerTest, StartsWithoutClip) {
   window->Start({});

@@ -4,25 +4,22 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QPushButton>
 #include <QTimer>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 
 #include "clips.h"
 #include "main_window.h"
 #include "messages.h"
 #include "preprocess_dialog.h"
-#include "preprocess_file_dialog.h"
+#include "player_fixture.h"
 
 namespace {
 
 using vireo::MainWindow;
 using vireo::MessageRequest;
-
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+using ptest::Q;
 
 const QString kPreview = QStringLiteral(
     "Preview video while being preprocessed?\r\nYes - slower and may stop when a screensaver turns on\r\nNo - "
@@ -61,30 +58,11 @@ void ExpectComplete(const std::string& path) {
   EXPECT_EQ(h.imageSize, h.height * ((3 * h.width + 3) / 4 * 4)) << path;
 }
 
-class PreprocessTest : public ::testing::Test {
+class PreprocessTest : public ptest::PlayerFixture {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "test_preprocess";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) {
-      vireo::InitGraphLayer(nullptr);
-      new QApplication(argc, argv);
-    }
-  }
-
   void SetUp() override {
-    vireo::SetMessageHook([this](const MessageRequest& r) {
-      messages.push_back(r);
-      if (r.caption == "Question") return preview;
-      if (r.caption == "Map file") return QMessageBox::No;
-      return QMessageBox::Ok;
-    });
-    vireo::SetFileDialogHook([this](const vireo::FileDialogRequest& r) {
-      requests.push_back(r);
-      return chosen;
-    });
-    window = std::make_unique<MainWindow>();
+    recordMapQuestions = true;
+    PlayerFixture::SetUp();
     // Watch for the modal dialog of a run: its title, its text, and "Abort" when asked.
     connect = std::make_unique<QTimer>();
     QObject::connect(connect.get(), &QTimer::timeout, [this] {
@@ -100,19 +78,12 @@ class PreprocessTest : public ::testing::Test {
 
   void TearDown() override {
     connect.reset();
-    window.reset();
-    vireo::SetMessageHook({});
-    vireo::SetFileDialogHook({});
+    PlayerFixture::TearDown();
   }
 
-  static bool WaitFor(const std::function<bool()>& done, int ms = 10000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-      if (timer.elapsed() > ms) return false;
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
+  QMessageBox::StandardButton Answer(const MessageRequest& r) override {
+    if (r.caption == "Question") return preview;
+    return PlayerFixture::Answer(r);
   }
 
   int Count(const QString& text) const {
@@ -120,10 +91,6 @@ class PreprocessTest : public ::testing::Test {
                                           [&](const MessageRequest& r) { return r.text == text; }));
   }
 
-  std::unique_ptr<MainWindow> window;
-  std::vector<MessageRequest> messages;
-  std::vector<vireo::FileDialogRequest> requests;
-  QStringList chosen;
   QMessageBox::StandardButton preview = QMessageBox::Yes;
   std::unique_ptr<QTimer> connect;
   int analysisSeen = 0;
@@ -142,11 +109,11 @@ TEST_F(PreprocessTest, PreprocessVideoWritesTheMapOpensItAndRateControlActs) {
 
   window->Execute(vireo::kCmdPreprocess);
 
-  ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0].title, "Save map as...");
-  EXPECT_TRUE(requests[0].save);
-  EXPECT_EQ(requests[0].filter, "Windows bitmap (*.bmp)");
-  EXPECT_EQ(requests[0].initialPath, Q(clip).replace(".avi", ".bmp"));
+  ASSERT_EQ(dialogs.size(), 1u);
+  EXPECT_EQ(dialogs[0].title, "Save map as...");
+  EXPECT_TRUE(dialogs[0].save);
+  EXPECT_EQ(dialogs[0].filter, "Windows bitmap (*.bmp)");
+  EXPECT_EQ(dialogs[0].initialPath, Q(clip).replace(".avi", ".bmp"));
   EXPECT_EQ(Count(kPreview), 1);
   EXPECT_GT(analysisSeen, 0);
   ASSERT_FALSE(progressTexts.isEmpty());
@@ -194,14 +161,14 @@ TEST_F(PreprocessTest, CancelledSaveDialogChangesNothing) {
   window->Start(Q(ptest::Clip(".avi", 30)));
   messages.clear();
   window->Execute(vireo::kCmdPreprocess);
-  EXPECT_EQ(requests.size(), 1u);
+  EXPECT_EQ(dialogs.size(), 1u);
   EXPECT_EQ(Count(kPreview), 0);
   EXPECT_TRUE(window->Graph().HasGraph());
   EXPECT_EQ(window->Graph().Mode(), vireo::kModePlain);
   // Without a clip the command does nothing at all.
   window->Execute(vireo::kCmdCloseClip);
   window->Execute(vireo::kCmdPreprocess);
-  EXPECT_EQ(requests.size(), 1u);
+  EXPECT_EQ(dialogs.size(), 1u);
 }
 
 TEST_F(PreprocessTest, BatchWritesAMapBesideEveryClip) {
@@ -221,9 +188,9 @@ TEST_F(PreprocessTest, BatchWritesAMapBesideEveryClip) {
   preview = QMessageBox::No;
   window->Execute(vireo::kCmdBatchPreprocess);
 
-  ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0].title, "Open Video File(s)...");
-  EXPECT_TRUE(requests[0].multiple);
+  ASSERT_EQ(dialogs.size(), 1u);
+  EXPECT_EQ(dialogs[0].title, "Open Video File(s)...");
+  EXPECT_TRUE(dialogs[0].multiple);
   EXPECT_EQ(Count(kPreview), 3);  // once per clip run
   EXPECT_EQ(analysisSeen > 0, true);
   for (const std::string& clip : {a, b, c}) ExpectComplete(mapOf(clip));

@@ -12,15 +12,14 @@
 #include "gst_pipeline.h"
 #include "main_window.h"
 #include "messages.h"
-#include "preprocess_file_dialog.h"
+#include "player_fixture.h"
 
 namespace {
 
 using vireo::MainWindow;
 using vireo::MessageRequest;
+using ptest::Q;
 using vireo::PlayState;
-
-QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 std::uint32_t Le32(const std::string& b, int at) {
   std::uint32_t v = 0;
@@ -28,36 +27,8 @@ std::uint32_t Le32(const std::string& b, int at) {
   return v;
 }
 
-class SaveFrameTest : public ::testing::Test {
+class SaveFrameTest : public ptest::PlayerFixture {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "test_save_frame";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) {
-      vireo::InitGraphLayer(nullptr);
-      new QApplication(argc, argv);
-    }
-  }
-  void SetUp() override {
-    vireo::SetMessageHook([this](const MessageRequest& r) {
-      // Clips here have no map: the offer to preprocess is declined.
-      if (r.caption == "Map file") return QMessageBox::No;
-      messages.push_back(r);
-      return QMessageBox::Ok;
-    });
-    vireo::SetFileDialogHook([this](const vireo::FileDialogRequest& r) {
-      dialogs.push_back(r);
-      return chosen.isEmpty() ? QStringList() : QStringList{chosen};
-    });
-    window = std::make_unique<MainWindow>();
-  }
-  void TearDown() override {
-    window.reset();
-    vireo::SetMessageHook({});
-    vireo::SetFileDialogHook({});
-  }
-
   // The clip as "a.avi" in a folder of its own.
   std::string ClipA() {
     const std::string dir = ptest::ScratchDir() + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
@@ -66,11 +37,6 @@ class SaveFrameTest : public ::testing::Test {
     std::filesystem::copy_file(ptest::Clip(".avi", 20, 96), clip, std::filesystem::copy_options::overwrite_existing);
     return clip;
   }
-
-  std::unique_ptr<MainWindow> window;
-  std::vector<MessageRequest> messages;
-  std::vector<vireo::FileDialogRequest> dialogs;
-  QString chosen;
 };
 
 TEST_F(SaveFrameTest, WritesTheFrameAtThePositionAndPlaysOnThere) {
@@ -79,7 +45,7 @@ TEST_F(SaveFrameTest, WritesTheFrameAtThePositionAndPlaysOnThere) {
   ASSERT_TRUE(window->Graph().HasGraph());
   window->Graph().SeekToFrame(7);
   const std::string out = ptest::ScratchDir() + "/frame7.bmp";
-  chosen = Q(out);
+  chosen = {Q(out)};
   window->Execute(vireo::kCmdSaveFrame);
   ASSERT_EQ(dialogs.size(), 1u);
   EXPECT_EQ(dialogs[0].title, "Save frame as...");
@@ -137,7 +103,7 @@ TEST_F(SaveFrameTest, MissingFolderWritesNothingAndSaysSo) {
   window->Start(Q(ClipA()));
   window->Graph().SeekToFrame(4);
   const std::string out = ptest::ScratchDir() + "/no-such-folder/f.bmp";
-  chosen = Q(out);
+  chosen = {Q(out)};
   window->Execute(vireo::kCmdSaveFrame);
   EXPECT_FALSE(std::filesystem::exists(out));
   ASSERT_EQ(messages.size(), 1u);

@@ -1,0 +1,19 @@
+// Pictures of the player's windows for the manual, made without a display
+// (offscreen platform).
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+class QWidget;
+
+namespace vireo {
+
+// Lets queued events (frames, timers, repaints) arrive for `ms` milliseconds.
+void Settle(int ms);
+
+// Writes the pictures of `first` and `second`, each under a plain title bar,
+// side by side (horizontal) or one below the other, on a light background.
+bool SaveWindows(QWidget* first, QWidget* second, Qt::Orientation orientation, const QString& path);
+
+}  // namespace vireo
