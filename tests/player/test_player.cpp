@@ -18,6 +18,7 @@
 
 #include "clips.h"
 #include "controls_dialog.h"
+#include "gst_pipeline.h"
 #include "main_window.h"
 #include "messages.h"
 #include "player_fixture.h"
@@ -38,6 +39,20 @@ class UrlRecorder : public QObject {
  public slots:
   void open(const QUrl& url) { urls.push_back(url); }
 };
+
+// Mean absolute difference, per colour level, between the `size` x `size`
+// tile of `shot` at (x0, y0) and a decoded BGRx frame.
+double TileDifference(const QImage& shot, int x0, int y0, int size, const vtest::Frame& frame) {
+  long sum = 0;
+  for (int y = 0; y < size; ++y) {
+    const QRgb* row = reinterpret_cast<const QRgb*>(shot.constScanLine(y0 + y)) + x0;
+    for (int x = 0; x < size; ++x) {
+      const std::uint8_t* p = frame.Pixel(x, y);
+      sum += std::abs(qBlue(row[x]) - p[0]) + std::abs(qGreen(row[x]) - p[1]) + std::abs(qRed(row[x]) - p[2]);
+    }
+  }
+  return static_cast<double>(sum) / (3.0 * size * size);
+}
 
 class PlayerTest : public ptest::PlayerFixture {
  protected:
@@ -324,6 +339,86 @@ TEST_F(PlayerTest, MultiImageLayoutResumesRunningAtTheSamePlace) {
   }));
   window->Execute(115);
   EXPECT_EQ(window->Graph().Mode(), vireo::kModePlain);
+}
+
+TEST_F(PlayerTest, SixByFourShowsConsecutiveFramesAndLayoutSwitchesKeepThePlace) {
+#ifndef VIREO_TEST_HAVE_DURMIX
+  GTEST_SKIP() << "no frame multiplicator in this build";
+#endif
+  constexpr int kSize = 64, kCols = 6, kRows = 4, kTiles = kCols * kRows;
+  const std::string clip = ptest::Clip(".avi", 200, kSize);
+  vtest::InitGst();
+  const auto decoded = vtest::RunPipeline("filesrc location=\"" + clip +
+                                          "\" ! avidemux ! jpegdec ! videoconvert ! video/x-raw,format=BGRx ! "
+                                          "appsink name=out sync=false");
+  ASSERT_EQ(decoded.frames.size(), 200u) << decoded.error;
+
+  // Switched while running: the mosaic resumes at the frame shown before (a
+  // frame or two later at most, since playback goes on until the switch), at
+  // rate 1.0.
+  window->Start(Q(clip));
+  Key(Qt::Key_P);
+  ASSERT_TRUE(WaitFor([&] { return window->Graph().CurrentFrame() >= 20; }));
+  int before = window->Graph().CurrentFrame();
+  window->Execute(124);  // "6 x 4"
+  ASSERT_TRUE(window->Graph().HasGraph());
+  EXPECT_EQ(window->Graph().Mode(), vireo::kModeMultiImage);
+  EXPECT_EQ(window->Graph().State(), PlayState::kRunning);
+  EXPECT_DOUBLE_EQ(window->Graph().Rate(), 1.0);
+  int after = window->Graph().CurrentFrame();
+  EXPECT_GE(after, before);
+  EXPECT_LE(after, before + 2);
+
+  // More than a whole mosaic later, paused: each tile is one decoded frame.
+  ASSERT_TRUE(WaitFor([&] { return window->Graph().CurrentFrame() >= after + kTiles + 6; }));
+  Key(Qt::Key_P);
+  ASSERT_EQ(window->Graph().State(), PlayState::kPaused);
+  const int paused = window->Graph().CurrentFrame();
+  WaitFor([] { return false; }, 300);  // the last picture is painted
+  const QImage shot = window->Video()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  ASSERT_EQ(shot.size(), QSize(kCols * kSize, kRows * kSize));
+  // Tiles fill as a snake from the bottom band of the picture up: the bottom
+  // band right to left, the next left to right, and so on.
+  int shown[kTiles];
+  for (int slot = 0; slot < kTiles; ++slot) {
+    const int band = slot / kCols;
+    const int column = band % 2 == 0 ? kCols - 1 - slot % kCols : slot % kCols;
+    const int x0 = column * kSize, y0 = (kRows - 1 - band) * kSize;
+    double best = 1e9;
+    for (int f = 0; f < static_cast<int>(decoded.frames.size()); ++f) {
+      const double d = TileDifference(shot, x0, y0, kSize, decoded.frames[f]);
+      if (d < best) best = d, shown[slot] = f;
+    }
+    EXPECT_LE(best, 2.0) << "slot " << slot << " frame " << shown[slot];
+  }
+  // The newest frame is the one paused on; the slots before it hold the
+  // frames before it, one each, wrapping around the snake.
+  const int newest = static_cast<int>(std::max_element(shown, shown + kTiles) - shown);
+  EXPECT_NEAR(shown[newest], paused, 1);
+  for (int back = 0; back < kTiles; ++back)
+    EXPECT_EQ(shown[(newest - back + kTiles) % kTiles], shown[newest] - back) << back;
+
+  // Back to "1 x 1" while running faster: plain playback at the same place,
+  // at rate 1.0 again.
+  Key(Qt::Key_P);
+  ASSERT_EQ(window->Graph().State(), PlayState::kRunning);
+  Key(Qt::Key_Right);
+  ASSERT_GT(window->Graph().Rate(), 1.0);
+  before = window->Graph().CurrentFrame();
+  window->Execute(115);
+  ASSERT_TRUE(window->Graph().HasGraph());
+  EXPECT_EQ(window->Graph().Mode(), vireo::kModePlain);
+  EXPECT_EQ(window->Graph().State(), PlayState::kRunning);
+  EXPECT_DOUBLE_EQ(window->Graph().Rate(), 1.0);
+  EXPECT_EQ(Title(), "clip200.avi (Rate:25.00)");
+  after = window->Graph().CurrentFrame();
+  EXPECT_GE(after, before);
+  EXPECT_LE(after, before + 2);
+  int w = 0, h = 0;
+  ASSERT_TRUE(window->Graph().VideoSize(&w, &h));
+  EXPECT_EQ(w, kSize);
+  EXPECT_EQ(h, kSize);
+  EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(PlayerTest, ManualOpensOrExplains) {
