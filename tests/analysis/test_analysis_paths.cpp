@@ -1,19 +1,16 @@
 // The whole-frame analysis against the one-measurement-at-a-time path on
 // rendered capsule frames and on real ones: every feature bit for bit, and
 // the flags those features give.
-#include <gst/app/gstappsink.h>
-#include <gst/gst.h>
-#include <gst/video/video.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "ostrel/analysis/analiza_detektor.h"
+#include "gst_pipeline.h"
 #include "tools/synthclip/renderer.h"
 
 namespace {
@@ -40,37 +37,8 @@ Image Rendered(std::int64_t index) {
 }
 
 Image Decode(const std::string& path) {
-  Image image;
-  GError* error = nullptr;
-  const std::string description =
-      "filesrc location=\"" + path + "\" ! jpegdec ! videoconvert ! video/x-raw,format=BGR ! appsink name=sink";
-  GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
-  if (!pipeline) {
-    ADD_FAILURE() << (error ? error->message : "no pipeline");
-    if (error) g_error_free(error);
-    return image;
-  }
-  GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "sink");
-  gst_element_set_state(pipeline, GST_STATE_PLAYING);
-  GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 10 * GST_SECOND);
-  if (sample) {
-    GstVideoInfo info;
-    gst_video_info_from_caps(&info, gst_sample_get_caps(sample));
-    GstVideoFrame frame;
-    if (gst_video_frame_map(&frame, &info, gst_sample_get_buffer(sample), GST_MAP_READ)) {
-      image.width = GST_VIDEO_FRAME_WIDTH(&frame);
-      image.height = GST_VIDEO_FRAME_HEIGHT(&frame);
-      image.stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
-      const auto* data = static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
-      image.bytes.assign(data, data + static_cast<std::size_t>(image.stride) * image.height);
-      gst_video_frame_unmap(&frame);
-    }
-    gst_sample_unref(sample);
-  }
-  gst_element_set_state(pipeline, GST_STATE_NULL);
-  gst_object_unref(sink);
-  gst_object_unref(pipeline);
-  return image;
+  vtest::Frame frame = vtest::DecodeImage(path);
+  return Image{frame.width, frame.height, frame.stride, std::move(frame.data)};
 }
 
 struct Scheduled {
@@ -128,15 +96,8 @@ TEST(AnalysisPaths, RenderedFramesMeasureAsSlotBySlot) {
 }
 
 TEST(AnalysisPaths, RealFramesMeasureAsSlotBySlot) {
-  const char* root = std::getenv("VIREO_DATA_DIR");
-  ASSERT_NE(root, nullptr) << "VIREO_DATA_DIR is not set";
-  const std::filesystem::path folder = std::filesystem::path(root) / "kvasir-capsule-polyp";
-  std::vector<std::string> files;
-  for (const auto& entry : std::filesystem::directory_iterator(folder))
-    if (entry.path().extension() == ".jpg") files.push_back(entry.path().string());
-  std::sort(files.begin(), files.end());
+  const std::vector<std::string> files = vtest::CapsuleFramePaths();
   ASSERT_FALSE(files.empty());
-  gst_init(nullptr, nullptr);
   for (const std::string& file : files) {
     const Image image = Decode(file);
     ASSERT_EQ(image.width, 336) << file;

@@ -1,8 +1,5 @@
 // The model tracks: rendered motion with known advance, roll and drift, and
 // real capsule frames fitted in order.
-#include <gst/app/gstappsink.h>
-#include <gst/gst.h>
-#include <gst/video/video.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,13 +7,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "quorlin/model/map_writer.h"
 #include "quorlin/model/params.h"
 #include "quorlin/model/rings.h"
+#include "gst_pipeline.h"
 #include "tools/synthclip/renderer.h"
 
 namespace quorlin {
@@ -148,37 +145,8 @@ TEST(TrackingRendered, DriftGrowsWithLateralOffset) {
 // ---- real capsule frames ----
 
 Image Decode(const std::string& path) {
-  Image image;
-  GError* error = nullptr;
-  const std::string description =
-      "filesrc location=\"" + path + "\" ! jpegdec ! videoconvert ! video/x-raw,format=BGR ! appsink name=sink";
-  GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
-  if (!pipeline) {
-    ADD_FAILURE() << (error ? error->message : "no pipeline");
-    if (error) g_error_free(error);
-    return image;
-  }
-  GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "sink");
-  gst_element_set_state(pipeline, GST_STATE_PLAYING);
-  GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 10 * GST_SECOND);
-  if (sample) {
-    GstVideoInfo info;
-    gst_video_info_from_caps(&info, gst_sample_get_caps(sample));
-    GstVideoFrame frame;
-    if (gst_video_frame_map(&frame, &info, gst_sample_get_buffer(sample), GST_MAP_READ)) {
-      image.width = GST_VIDEO_FRAME_WIDTH(&frame);
-      image.height = GST_VIDEO_FRAME_HEIGHT(&frame);
-      image.stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
-      const auto* data = static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
-      image.bytes.assign(data, data + static_cast<std::size_t>(image.stride) * image.height);
-      gst_video_frame_unmap(&frame);
-    }
-    gst_sample_unref(sample);
-  }
-  gst_element_set_state(pipeline, GST_STATE_NULL);
-  gst_object_unref(sink);
-  gst_object_unref(pipeline);
-  return image;
+  vtest::Frame frame = vtest::DecodeImage(path);
+  return Image{frame.width, frame.height, frame.stride, std::move(frame.data)};
 }
 
 // Inside the capsule's field of view: the corners of these frames are black.
@@ -190,15 +158,8 @@ bool OnMucosa(const Image& image, double x, double y) {
 }
 
 TEST(TrackingReal, ConsecutiveCapsuleFramesAreTrackedAtDefaults) {
-  const char* root = std::getenv("VIREO_DATA_DIR");
-  ASSERT_NE(root, nullptr) << "VIREO_DATA_DIR is not set";
-  const std::filesystem::path folder = std::filesystem::path(root) / "kvasir-capsule-polyp";
-  std::vector<std::string> files;
-  for (const auto& entry : std::filesystem::directory_iterator(folder))
-    if (entry.path().extension() == ".jpg") files.push_back(entry.path().string());
-  std::sort(files.begin(), files.end());  // frame numbers have the same width
+  const std::vector<std::string> files = vtest::CapsuleFramePaths();
   ASSERT_EQ(files.size(), 33u);
-  gst_init(nullptr, nullptr);
 
   std::vector<Image> frames;
   for (const std::string& file : files) frames.push_back(Decode(file));

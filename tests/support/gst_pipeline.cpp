@@ -4,6 +4,7 @@
 #include <gst/app/gstappsrc.h>
 #include <gst/video/video.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -138,6 +139,24 @@ RunResult RunPipeline(const std::string& description, const std::string& caps,
   if (sink) gst_object_unref(sink);
   gst_object_unref(pipeline);
   return result;
+}
+
+Frame DecodeImage(const std::string& path) {
+  RunResult r = RunPipeline("filesrc location=\"" + path +
+                            "\" ! decodebin ! videoconvert ! video/x-raw,format=BGR ! appsink name=out");
+  return r.error.empty() && r.frames.size() == 1 ? std::move(r.frames[0]) : Frame{};
+}
+
+std::vector<std::string> CapsuleFramePaths() {
+  std::vector<std::string> files;
+  const char* root = std::getenv("VIREO_DATA_DIR");
+  if (!root) return files;
+  std::error_code error;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(std::filesystem::path(root) / "kvasir-capsule-polyp", error))
+    if (entry.path().extension() == ".jpg") files.push_back(entry.path().string());
+  std::sort(files.begin(), files.end());  // the frame numbers in the names have the same width
+  return files;
 }
 
 std::string TempPath(const std::string& name) {

@@ -43,6 +43,14 @@ RunResult RunPipeline(const std::string& description, const std::string& caps = 
                       const std::vector<std::vector<std::uint8_t>>& frames = {}, int timeoutSeconds = 60,
                       const std::function<void(GstElement*)>& configure = {});
 
+// A still image (e.g. a JPEG file) decoded to top-down BGR rows; an empty
+// frame when it cannot be decoded.
+Frame DecodeImage(const std::string& path);
+
+// The real capsule frames of $VIREO_DATA_DIR/kvasir-capsule-polyp in frame
+// order; empty when the folder is missing.
+std::vector<std::string> CapsuleFramePaths();
+
 // Stride GStreamer uses for packed RGB rows.
 inline int GstStride(int width, int bytesPerPixel) { return (width * bytesPerPixel + 3) & ~3; }
 
