@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -27,6 +26,7 @@
 #include "filterhost/proppage.h"
 #include "messages.h"
 #include "plugin_pages.h"
+#include "preprocess_file_dialog.h"
 #include "video_widget.h"
 
 namespace vireo {
@@ -369,10 +369,14 @@ void MainWindow::OpenClip() {
     InitPlayerWindow();
     showNormal();
     raise();
-    const QString chosen = QFileDialog::getOpenFileName(
-        this, QStringLiteral("Open Video File..."), state_.lastOpenFolder,
-        QStringLiteral("Video Files (*.avi *.qt *.mov *.mpg *.mpeg *.m1v);;All Files (*)"));
-    if (chosen.isEmpty()) return;
+    FileDialogRequest ask;
+    ask.owner = this;
+    ask.title = QStringLiteral("Open Video File...");
+    ask.initialPath = state_.lastOpenFolder;
+    ask.filter = QStringLiteral("Video Files (*.avi *.qt *.mov *.mpg *.mpeg *.m1v);;All Files (*)");
+    const QStringList answer = AskFiles(ask);
+    if (answer.isEmpty() || answer.front().isEmpty()) return;
+    const QString& chosen = answer.front();
     state_.lastOpenFolder = QFileInfo(chosen).absolutePath();
     state_.clipPath = chosen.left(PATH_MAX - 1);
   }
@@ -637,10 +641,13 @@ void MainWindow::OpenManual() {
 
 void MainWindow::OpenMapDialog() {
   state_.mapPath.clear();
-  const QString chosen =
-      QFileDialog::getOpenFileName(this, QStringLiteral("Open Map File..."), QString(), QStringLiteral("Map file (*.bmp)"));
-  if (chosen.isEmpty()) return;
-  state_.mapPath = chosen.left(PATH_MAX - 1);
+  FileDialogRequest ask;
+  ask.owner = this;
+  ask.title = QStringLiteral("Open Map File...");
+  ask.filter = QStringLiteral("Map file (*.bmp)");
+  const QStringList chosen = AskFiles(ask);
+  if (chosen.isEmpty() || chosen.front().isEmpty()) return;
+  state_.mapPath = chosen.front().left(PATH_MAX - 1);
   LoadMap(state_.mapPath);
 }
 

@@ -1,5 +1,5 @@
-// The file dialogs of the preprocessing commands go through here, so tests
-// can answer them instead of a user.
+// Every file dialog of the player goes through here, so tests can answer
+// them instead of a user.
 #pragma once
 
 #include <QString>

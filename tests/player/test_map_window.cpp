@@ -93,6 +93,31 @@ TEST_F(MapWindowTest, MapOpensItsWindowWithPictureStripAndLines) {
   EXPECT_FALSE(window->Map().Loaded());
 }
 
+TEST_F(MapWindowTest, OpenMapAsksForAnExistingBitmapAndLoadsIt) {
+  OpenClip(40);
+  const std::string path = ptest::WriteFile("chosen.bmp", ptest::MapBytes(ptest::Rows(40, 0, 1), 16));
+  chosen = {Q(path)};
+  window->Execute(vireo::kCmdOpenMap);
+  ASSERT_EQ(dialogs.size(), 1u);
+  EXPECT_EQ(dialogs[0].title, "Open Map File...");
+  EXPECT_EQ(dialogs[0].filter, "Map file (*.bmp)");
+  EXPECT_FALSE(dialogs[0].save);
+  EXPECT_FALSE(dialogs[0].multiple);
+  EXPECT_TRUE(messages.empty());
+  EXPECT_EQ(window->State().mapPath, Q(path));
+  EXPECT_TRUE(window->Map().Loaded());
+  EXPECT_EQ(window->Map().Rows(), 40);
+  ASSERT_NE(Map(), nullptr);
+  EXPECT_TRUE(Map()->isVisible());
+
+  // Cancelled: the map name is emptied and nothing is loaded again.
+  chosen.clear();
+  window->Execute(vireo::kCmdOpenMap);
+  EXPECT_EQ(dialogs.size(), 2u);
+  EXPECT_TRUE(window->State().mapPath.isEmpty());
+  EXPECT_TRUE(messages.empty());
+}
+
 TEST_F(MapWindowTest, ClickSeeksToTheFrameStoredInTheRowAndDoubleClickRuns) {
   OpenClip(40);
   LoadMap("click.bmp", ptest::MapBytes({{0}, {0}, {3}, {3}, {7}, {9}, {12}, {500}}));

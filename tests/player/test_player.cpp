@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QProgressBar>
@@ -128,6 +129,28 @@ TEST_F(PlayerTest, AviFromTheCommandLineOpensPausedWithControls) {
   EXPECT_EQ(window->State().captureBase, stem + "_");
   EXPECT_TRUE(messages.empty());
   EXPECT_EQ(mapQuestions, 1);  // the clip has no map yet
+}
+
+TEST_F(PlayerTest, OpenClipAsksForAVideoAndRemembersItsFolder) {
+  window->Start({});
+  const std::string clip = ptest::Clip(".avi", 40);
+  chosen = {Q(clip)};
+  window->Execute(vireo::kCmdOpenClip);
+  ASSERT_EQ(dialogs.size(), 1u);
+  EXPECT_EQ(dialogs[0].title, "Open Video File...");
+  EXPECT_EQ(dialogs[0].initialPath, "/");
+  EXPECT_EQ(dialogs[0].filter, "Video Files (*.avi *.qt *.mov *.mpg *.mpeg *.m1v);;All Files (*)");
+  EXPECT_FALSE(dialogs[0].save);
+  ASSERT_TRUE(window->Graph().HasGraph());
+  EXPECT_EQ(Title(), "clip40.avi (Paused)(Rate:25.00)");
+  EXPECT_NE(window->Controls(), nullptr);
+  // The next dialog starts in the clip's folder; cancelling leaves no clip.
+  chosen.clear();
+  window->Execute(vireo::kCmdOpenClip);
+  ASSERT_EQ(dialogs.size(), 2u);
+  EXPECT_EQ(dialogs[1].initialPath, QFileInfo(Q(clip)).absolutePath());
+  EXPECT_FALSE(window->Graph().HasGraph());
+  EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(PlayerTest, OtherContainersCountFramesByConversion) {
