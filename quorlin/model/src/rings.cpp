@@ -632,6 +632,24 @@ struct GRID_RINGS::Sums : SumValues {
     tx = (1 - tt) * m0x + tt * mx + it * fx;
     ty = (1 - tt) * m0y + tt * my + it * fy;
   }
+
+  // Moves `node` toward its target A(p0 - m0) + t with momentum `mu` (the
+  // next buffer still holds the previous position); adds its squared motion
+  // and its squared distance from the tension fit T(p0 - m0) + m.
+  void Move(GRID_NODE& node, const GRID_PHASE& phase, const Mat2& t, const Mat2& a, double mu, unsigned cur,
+            double& motion, double& deformation) const {
+    const unsigned next = cur ^ 1u;
+    double tx, ty;
+    Translation(phase, node.Fx, node.Fy, tx, ty);
+    const double rx = node.x0 - m0x, ry = node.y0 - m0y;
+    const double targetX = a.a11 * rx + a.a12 * ry + tx, targetY = a.a21 * rx + a.a22 * ry + ty;
+    const double px = node.x[cur], py = node.y[cur];
+    node.x[next] = targetX + mu * (px - node.x[next]);
+    node.y[next] = targetY + mu * (py - node.y[next]);
+    motion += (targetX - px) * (targetX - px) + (targetY - py) * (targetY - py);
+    const double ex = t.a11 * rx + t.a12 * ry + mx - px, ey = t.a21 * rx + t.a22 * ry + my - py;
+    deformation += ex * ex + ey * ey;
+  }
 };
 
 namespace {
@@ -665,7 +683,7 @@ void GRID_RINGS::FitWholeAffine(const GRID_PHASE& phase) {
 }
 
 void GRID_RINGS::FitWholeMomentum(const GRID_PHASE& phase) {
-  const unsigned cur = Cur(), next = cur ^ 1u;
+  const unsigned cur = Cur();
   Gather(cur);
   const Sums sums(nodes_[0], phase_, [&](auto visit) {
     for (const Hot& q : hot_) visit(q);
@@ -674,18 +692,7 @@ void GRID_RINGS::FitWholeMomentum(const GRID_PHASE& phase) {
   const Mat2 a = sums.Image(phase.ImageMode) * t;
   const double mu = Velocity(phase);
   double motion = 0, deformation = 0;
-  for (GRID_NODE& node : nodes_) {
-    double tx, ty;
-    sums.Translation(phase, node.Fx, node.Fy, tx, ty);
-    const double rx = node.x0 - sums.m0x, ry = node.y0 - sums.m0y;
-    const double targetX = a.a11 * rx + a.a12 * ry + tx, targetY = a.a21 * rx + a.a22 * ry + ty;
-    const double px = node.x[cur], py = node.y[cur];
-    node.x[next] = targetX + mu * (px - node.x[next]);
-    node.y[next] = targetY + mu * (py - node.y[next]);
-    motion += (targetX - px) * (targetX - px) + (targetY - py) * (targetY - py);
-    const double ex = t.a11 * rx + t.a12 * ry + sums.mx - px, ey = t.a21 * rx + t.a22 * ry + sums.my - py;
-    deformation += ex * ex + ey * ey;
-  }
+  for (GRID_NODE& node : nodes_) sums.Move(node, phase, t, a, mu, cur, motion, deformation);
   const double count = static_cast<double>(rings_) * perimeter_;
   motion_ = motion / count;
   deformation_ = deformation / count;
@@ -696,7 +703,7 @@ void GRID_RINGS::FitWholeMomentum(const GRID_PHASE& phase) {
 }
 
 void GRID_RINGS::FitLocal(const GRID_PHASE& phase) {
-  const unsigned cur = Cur(), next = cur ^ 1u;
+  const unsigned cur = Cur();
   const double mu = Velocity(phase);
   const auto n = static_cast<std::uint32_t>(phase.Neighborhood);
   double motion = 0, deformation = 0;
@@ -706,16 +713,7 @@ void GRID_RINGS::FitLocal(const GRID_PHASE& phase) {
     GRID_NODE& node = Node(j, k);
     const Mat2 t = sums.Tension(node, phase_, phase.TensionMode);
     const Mat2 a = sums.Image(phase.ImageMode) * t;
-    double tx, ty;
-    sums.Translation(phase, node.Fx, node.Fy, tx, ty);
-    const double rx = node.x0 - sums.m0x, ry = node.y0 - sums.m0y;
-    const double targetX = a.a11 * rx + a.a12 * ry + tx, targetY = a.a21 * rx + a.a22 * ry + ty;
-    const double px = node.x[cur], py = node.y[cur];
-    node.x[next] = targetX + mu * (px - node.x[next]);
-    node.y[next] = targetY + mu * (py - node.y[next]);
-    motion += (targetX - px) * (targetX - px) + (targetY - py) * (targetY - py);
-    const double ex = t.a11 * rx + t.a12 * ry + sums.mx - px, ey = t.a21 * rx + t.a22 * ry + sums.my - py;
-    deformation += ex * ex + ey * ey;
+    sums.Move(node, phase, t, a, mu, cur, motion, deformation);
     jSum.a11 += a.a11;
     jSum.a12 += a.a12;
     jSum.a21 += a.a21;
