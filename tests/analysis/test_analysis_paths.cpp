@@ -10,14 +10,13 @@
 #include <vector>
 
 #include "ostrel/analysis/analiza_detektor.h"
+#include "schedule.h"
 #include "gst_pipeline.h"
 #include "tools/synthclip/renderer.h"
 
 namespace {
 
 using ostrel::CAnalizaDetektor;
-using Haralick = CAnalizaDetektor::Haralick;
-using Statistic = CAnalizaDetektor::Statistic;
 
 struct Image {
   int width = 0, height = 0, stride = 0;
@@ -41,17 +40,6 @@ Image Decode(const std::string& path) {
   return Image{frame.width, frame.height, frame.stride, std::move(frame.data)};
 }
 
-struct Scheduled {
-  int slot;
-  char code;
-  int kind;  // 0 mean, 1 p90, 2 p99, 3 idm, 4 sum average, 5 difference entropy
-  int dx, dy;
-};
-constexpr Scheduled kSchedule[] = {{0, 'q', 5, 1, 0},  {1, 'v', 4, 3, 3},  {2, 'u', 0, 0, 0},  {3, 'x', 5, 1, -1},
-                                   {4, 'G', 1, 0, 0},  {5, '*', 1, 0, 0},  {6, 'h', 3, 0, -3}, {7, 'S', 5, 1, 0},
-                                   {8, 'Q', 5, 0, -3}, {9, 'G', 5, 5, 0},  {17, 'i', 2, 0, 0}, {18, 'u', 5, 0, -1},
-                                   {19, 'v', 1, 0, 0}};
-
 // Analyses `image` whole, with a channel buffer holding `fill` beforehand,
 // and measures it again slot by slot; both must agree exactly.
 void ExpectPathsAgree(const Image& image, std::uint8_t fill, const std::string& name) {
@@ -62,22 +50,10 @@ void ExpectPathsAgree(const Image& image, std::uint8_t fill, const std::string& 
 
   CAnalizaDetektor reference(image.width, image.height);
   std::vector<std::uint8_t> full(pixels);
-  for (const Scheduled& e : kSchedule) {
+  for (const analysis_test::Scheduled& e : analysis_test::kSchedule) {
     ASSERT_TRUE(reference.ConvertChannel(e.code, image.stride, image.bytes.data(), full.data()));
     for (int b = 0; b < CAnalizaDetektor::kBlocks; ++b) {
-      const CAnalizaDetektor::Point c = CAnalizaDetektor::BlockCentre(b);
-      double want;
-      if (e.kind < 3) {
-        reference.BuildDiscHistogram(c.x, c.y);
-        want = reference.HistogramStatistic(e.kind == 0   ? Statistic::kMean
-                                            : e.kind == 1 ? Statistic::kPercentile90
-                                                          : Statistic::kPercentile99);
-      } else {
-        reference.BuildCooccurrence(e.dx, e.dy, c.x, c.y);
-        want = reference.CooccurrenceFeature(e.kind == 3   ? Haralick::kInverseDifferenceMoment
-                                             : e.kind == 4 ? Haralick::kSumAverage
-                                                           : Haralick::kDifferenceEntropy);
-      }
+      const double want = analysis_test::MeasureScheduled(reference, e, b);
       reference.Features(b)[e.slot] = want;
       ASSERT_EQ(engine.Features(b)[e.slot], want) << name << " slot " << e.slot << " block " << b;
     }

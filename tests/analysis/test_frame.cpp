@@ -7,12 +7,11 @@
 #include <vector>
 
 #include "ostrel/analysis/analiza_detektor.h"
+#include "schedule.h"
 
 namespace {
 
 using ostrel::CAnalizaDetektor;
-using Haralick = CAnalizaDetektor::Haralick;
-using Statistic = CAnalizaDetektor::Statistic;
 
 constexpr int kStoredSlots[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 17, 18, 19};
 
@@ -116,34 +115,12 @@ TEST(AnalysisFrame, EverySlotHoldsItsScheduledMeasurement) {
   CAnalizaDetektor engine(260, 257);
   engine.AnalyzeFrame(frame.stride, frame.bytes.data(), channel.data());
 
-  struct Expect {
-    int slot;
-    char code;
-    int kind;  // 0 mean, 1 p90, 2 p99, 3 idm, 4 sum average, 5 difference entropy
-    int dx, dy;
-  };
-  const Expect schedule[] = {{0, 'q', 5, 1, 0},  {1, 'v', 4, 3, 3},  {2, 'u', 0, 0, 0},  {3, 'x', 5, 1, -1},
-                             {4, 'G', 1, 0, 0},  {5, '*', 1, 0, 0},  {6, 'h', 3, 0, -3}, {7, 'S', 5, 1, 0},
-                             {8, 'Q', 5, 0, -3}, {9, 'G', 5, 5, 0},  {17, 'i', 2, 0, 0}, {18, 'u', 5, 0, -1},
-                             {19, 'v', 1, 0, 0}};
   CAnalizaDetektor reference(260, 257);
   std::vector<std::uint8_t> full(260 * 257);
-  for (const Expect& e : schedule) {
+  for (const analysis_test::Scheduled& e : analysis_test::kSchedule) {
     ASSERT_TRUE(reference.ConvertChannel(e.code, frame.stride, frame.bytes.data(), full.data()));
     for (int b = 0; b < CAnalizaDetektor::kBlocks; ++b) {
-      const CAnalizaDetektor::Point c = CAnalizaDetektor::BlockCentre(b);
-      double want;
-      if (e.kind < 3) {
-        reference.BuildDiscHistogram(c.x, c.y);
-        want = reference.HistogramStatistic(e.kind == 0   ? Statistic::kMean
-                                            : e.kind == 1 ? Statistic::kPercentile90
-                                                          : Statistic::kPercentile99);
-      } else {
-        reference.BuildCooccurrence(e.dx, e.dy, c.x, c.y);
-        want = reference.CooccurrenceFeature(e.kind == 3   ? Haralick::kInverseDifferenceMoment
-                                             : e.kind == 4 ? Haralick::kSumAverage
-                                                           : Haralick::kDifferenceEntropy);
-      }
+      const double want = analysis_test::MeasureScheduled(reference, e, b);
       ASSERT_EQ(engine.Features(b)[e.slot], want) << "slot " << e.slot << " block " << b;
     }
   }
