@@ -13,10 +13,11 @@ namespace vireo {
 
 namespace {
 
-// Clips a batch takes, by the exact (case-sensitive) text after the last dot.
+// Clips a batch takes, by the text after the last dot in any case (the
+// path itself keeps its case).
 bool PreprocessExtension(const QString& ext) {
   for (const char* known : {".avi", ".mov", ".m1v", ".mpg", ".mpeg"})
-    if (ext == QLatin1String(known)) return true;
+    if (ext.compare(QLatin1String(known), Qt::CaseInsensitive) == 0) return true;
   return false;
 }
 

@@ -176,7 +176,7 @@ TEST_F(PreprocessTest, BatchWritesAMapBesideEveryClip) {
   const std::string b = ptest::Clip(".avi", 80, 128);
   const std::string c = ptest::Clip(".mov", 60, 128);
   ASSERT_FALSE(a.empty() || b.empty() || c.empty());
-  // Upper-case extensions and other files are skipped.
+  // Extensions count in any case; other files are skipped.
   const std::string upper = ptest::ScratchDir() + "/UPPER.AVI";
   std::filesystem::copy_file(a, upper, std::filesystem::copy_options::overwrite_existing);
   const std::string text = ptest::WriteFile("notes.txt", "not a clip");
@@ -191,10 +191,10 @@ TEST_F(PreprocessTest, BatchWritesAMapBesideEveryClip) {
   ASSERT_EQ(dialogs.size(), 1u);
   EXPECT_EQ(dialogs[0].title, "Open Video File(s)...");
   EXPECT_TRUE(dialogs[0].multiple);
-  EXPECT_EQ(Count(kPreview), 3);  // once per clip run
+  EXPECT_EQ(Count(kPreview), 4);  // once per clip run
   EXPECT_EQ(analysisSeen > 0, true);
-  for (const std::string& clip : {a, b, c}) ExpectComplete(mapOf(clip));
-  EXPECT_FALSE(std::filesystem::exists(mapOf(upper)));
+  for (const std::string& clip : {a, b, c, upper}) ExpectComplete(mapOf(clip));
+  EXPECT_FALSE(std::filesystem::exists(mapOf(text)));
   EXPECT_FALSE(window->Graph().HasGraph());
   EXPECT_FALSE(window->Map().Loaded());
   EXPECT_EQ(window->State().graphMode, vireo::kModePlain);
