@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include "qt_app.h"
 #include "durmix/page/durmix_page.h"
 #include "filterhost/interfaces.h"
 #include "filterhost/lookup.h"
@@ -17,14 +18,6 @@
 using namespace fh;
 
 namespace {
-
-QApplication& App() {
-  static int argc = 1;
-  static char arg0[] = "test";
-  static char* argv[] = {arg0, nullptr};
-  static QApplication app(argc, argv);
-  return app;
-}
 
 // An object with no interface but IUnknown.
 class Plain final : public CUnknown, public IUnknown {
@@ -37,7 +30,7 @@ class Plain final : public CUnknown, public IUnknown {
 class DurmixPage : public ::testing::Test {
  protected:
   void SetUp() override {
-    App();
+    vtest::QtApp();
     vtest::InitGst();
     RegisterDurmixPages();
     element_ = CreateElementByClsid(CLSID_Durmix, nullptr, nullptr);

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 
+#include "qt_app.h"
 #include "filterhost/lookup.h"
 #include "filterhost/proppage.h"
 #include "gst_pipeline.h"
@@ -56,24 +57,16 @@ class TestPage final : public CBasePropertyPage {
   QCheckBox* box_ = nullptr;
 };
 
-QApplication& App() {
-  static int argc = 1;
-  static char arg0[] = "test";
-  static char* argv[] = {arg0, nullptr};
-  static QApplication app(argc, argv);
-  return app;
-}
-
 }  // namespace
 
 TEST(PropertyPages, UnknownPageAndObjectWithoutPages) {
-  App();
+  vtest::QtApp();
   EXPECT_EQ(CreatePropertyPage(vt::CLSID_TestWidenPage), nullptr);
   EXPECT_EQ(CreatePropertySheet(nullptr, nullptr, "x"), nullptr);
 }
 
 TEST(PropertyPages, SheetConnectsAppliesAndReleasesThePage) {
-  App();
+  vtest::QtApp();
   vtest::InitGst();
   RegisterPropertyPage(vt::CLSID_TestWidenPage, TestPage::Create);
   GstElement* e = CreateElementByClsid(vt::CLSID_TestWiden, nullptr, nullptr);

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <functional>
 
+#include "qt_app.h"
 #include "filterhost/lookup.h"
 #include "filterhost/proppage.h"
 #include "filterhost/sample.h"
@@ -23,14 +24,6 @@
 using namespace fh;
 
 namespace {
-
-QApplication& App() {
-  static int argc = 1;
-  static char arg0[] = "test";
-  static char* argv[] = {arg0, nullptr};
-  static QApplication app(argc, argv);
-  return app;
-}
 
 std::string Name(GstElement* e) {
   gchar* name = nullptr;
@@ -52,7 +45,7 @@ void WhenDialogOpens(std::function<void(QFileDialog*)> answer) {
 class OstrelPage : public ::testing::Test {
  protected:
   void SetUp() override {
-    App();
+    vtest::QtApp();
     vtest::InitGst();
     RegisterOstrelPages();
     element_ = CreateElementByClsid(CLSID_FiltrDetektor, nullptr, nullptr);

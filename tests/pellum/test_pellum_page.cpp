@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QTabWidget>
 
+#include "qt_app.h"
 #include "filterhost/interfaces.h"
 #include "filterhost/lookup.h"
 #include "filterhost/proppage.h"
@@ -14,10 +15,7 @@
 using namespace fh;
 
 TEST(PellumPage, SheetShowsTheConverterTexts) {
-  static int argc = 1;
-  static char arg0[] = "test";
-  static char* argv[] = {arg0, nullptr};
-  QApplication app(argc, argv);
+  vtest::QtApp();
   vtest::InitGst();
   RegisterPellumPages();
 

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "qt_app.h"
 #include "filterhost/proppage.h"
 #include "gst_pipeline.h"
 #include "harness.h"
@@ -21,14 +22,6 @@ using namespace fh;
 
 namespace {
 
-QApplication& App() {
-  static int argc = 1;
-  static char arg0[] = "test";
-  static char* argv[] = {arg0, nullptr};
-  static QApplication app(argc, argv);
-  return app;
-}
-
 struct Shown {
   QString text, caption;
   QMessageBox::Icon icon;
@@ -38,7 +31,7 @@ struct Shown {
 class QuorlinPage : public ::testing::Test {
  protected:
   void SetUp() override {
-    App();
+    vtest::QtApp();
     RegisterQuorlinPages();
     quorlin::QuorlinPageDialogs() = {
         [this](QWidget*, const QString& text, const QString& caption, QMessageBox::Icon icon) {
@@ -135,7 +128,9 @@ TEST_F(QuorlinPage, InitializeWithTheSameTextStartsANewMap) {
   ASSERT_TRUE(m.ok);
   EXPECT_EQ(m.height, 0u);  // a new map is being written
   // Its rows start again at the first frame after the initialisation.
-  if (m.StoredRows() > 0) EXPECT_EQ(m.FrameNumber(0, 128), 1);
+  if (m.StoredRows() > 0) {
+    EXPECT_EQ(m.FrameNumber(0, 128), 1);
+  }
   EXPECT_LT(m.bytes.size(), 54u + 792u * 10);
 }
 
@@ -259,7 +254,7 @@ TEST_F(QuorlinPage, LookButtonsAndColours) {
 }
 
 TEST(QuorlinPageConnection, ObjectWithoutTheInterface) {
-  App();
+  vtest::QtApp();
   RegisterQuorlinPages();
   CBasePropertyPage* page = CreatePropertyPage(CLSID_QuorlinProperties);
   ASSERT_NE(page, nullptr);
