@@ -318,8 +318,7 @@ TEST(QuorlinFilter, LookModesClipPointsAndCrossesAndDropLinesLeavingTheFrame) {
     std::vector<std::uint8_t> frame = grey;
     ASSERT_EQ(f.Push(frame), S_OK);
     const auto drawn = Drawn(frame, kW, kH);
-    if (mode == 1) EXPECT_EQ(drawn, points);
-    if (mode == 2) EXPECT_EQ(drawn, crosses);
-    if (mode == 3) EXPECT_EQ(drawn, lines);
+    const auto& expected = mode == 1 ? points : mode == 2 ? crosses : lines;
+    EXPECT_EQ(drawn, expected) << "look " << mode;
   }
 }
