@@ -41,17 +41,6 @@ std::string Caps(const char* format) {
          ",height=" + std::to_string(kH) + ",framerate=25/1";
 }
 
-std::string RunCommand(const std::string& cmd) {
-  std::string out;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
-
 class Bridge : public ::testing::Test {
  protected:
   void SetUp() override { vtest::InitGst(); }
@@ -205,7 +194,7 @@ TEST_F(Bridge, DecodedSyntheticAviRunsThroughTheFilter) {
 }
 
 TEST_F(Bridge, InspectListsTheElementWithItsClsid) {
-  const std::string out = RunCommand("gst-inspect-1.0 vireotestmarker 2>&1");
+  const std::string out = vtest::RunCommand("gst-inspect-1.0 vireotestmarker 2>&1").output;
   EXPECT_NE(out.find("Vireo Test Marker"), std::string::npos) << out;
   EXPECT_NE(out.find(GuidToString(vt::CLSID_TestMarker)), std::string::npos) << out;
 }

@@ -78,11 +78,7 @@ Decoded ReadWithPython(const std::string& bmp) {
   const std::string raw = bmp + ".raw";
   const std::string cmd = "python3 " KELBIT_BMP_READER " '" + bmp + "' '" + raw + "' 2>&1";
   Decoded d;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return d;
-  char buf[512];
-  while (fgets(buf, sizeof buf, p)) d.header += buf;
-  pclose(p);
+  d.header = vtest::RunCommand(cmd).output;
   while (!d.header.empty() && d.header.back() == '\n') d.header.pop_back();
   d.pixels = ReadFile(raw);
   return d;

@@ -6,7 +6,12 @@
 #include <functional>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include <array>
+
 #include "quorlin/model/callbacks.h"
+#include "quorlin/model/rings.h"
 
 namespace quorlin::test {
 
@@ -39,6 +44,17 @@ inline Frame Textured(int w, int h, double dx = 0, double dy = 0) {
     t[1] = static_cast<std::uint8_t>(120 + 60 * std::cos(u / 9.0 + 1) * std::sin(v / 5.0) + 30 * std::cos((u - v) / 17.0));
     t[2] = static_cast<std::uint8_t>(128 + 70 * std::sin(u / 11.0 + v / 7.0));
   });
+}
+
+// The filter's set-up of a model: Create, the four phases, templates on
+// `frame`, Prepare.
+inline void Init(GRID_RINGS& model, const GRID_GEOMETRY& g, const std::array<GRID_PHASE, 4>& phases,
+                 const Frame& frame) {
+  const double centre[2] = {g.Xo, g.Yo};
+  ASSERT_TRUE(model.Create(centre, g.Rings, g.Perimeter, g.Rmin, g.Ratio));
+  for (std::uint32_t i = 0; i < 4; ++i) ASSERT_TRUE(model.SetPhase(i, phases[i]));
+  model.CaptureTemplates(frame.View());
+  model.Prepare();
 }
 
 }  // namespace quorlin::test

@@ -14,14 +14,7 @@ namespace quorlin {
 namespace {
 
 using test::Frame;
-
-void Init(GRID_RINGS& model, const GRID_GEOMETRY& g, const std::array<GRID_PHASE, 4>& phases, const Frame& frame) {
-  const double centre[2] = {g.Xo, g.Yo};
-  ASSERT_TRUE(model.Create(centre, g.Rings, g.Perimeter, g.Rmin, g.Ratio));
-  for (std::uint32_t i = 0; i < 4; ++i) ASSERT_TRUE(model.SetPhase(i, phases[i]));
-  model.CaptureTemplates(frame.View());
-  model.Prepare();
-}
+using test::Init;
 
 GRID_PHASE Whole(int iterations, double momentum) {
   GRID_PHASE p = DefaultPhases()[0];

@@ -26,15 +26,8 @@ struct Output {
 };
 
 Output Shell(const std::string& command) {
-  Output out;
-  FILE* p = popen((command + " 2>&1").c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.text.append(buf, n);
-  const int status = pclose(p);
-  out.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return out;
+  vtest::CommandResult r = vtest::RunCommand(command + " 2>&1");
+  return Output{r.status, std::move(r.output)};
 }
 
 std::string Bin(const char* program) { return std::string(std::getenv("VIREO_BIN_DIR")) + "/" + program; }

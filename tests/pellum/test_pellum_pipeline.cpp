@@ -21,17 +21,6 @@ using vtest::RunPipeline;
 
 namespace {
 
-std::string RunCommand(const std::string& cmd) {
-  std::string out;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
-
 // The same synthetic clip of 50 frames, labelled "MIL " and "MJPG".
 struct Clips {
   std::string mil, mjpg;
@@ -40,8 +29,8 @@ const Clips& TestClips() {
   static const Clips clips = [] {
     Clips c{vtest::TempPath("vendor.avi"), vtest::TempPath("mjpg.avi")};
     const std::string tool = std::string(std::getenv("VIREO_BIN_DIR")) + "/vireo-synthclip ";
-    RunCommand(tool + c.mil + " --frames 50 --fourcc MIL 2>&1");
-    RunCommand(tool + c.mjpg + " --frames 50 2>&1");
+    vtest::RunCommand(tool + c.mil + " --frames 50 --fourcc MIL 2>&1");
+    vtest::RunCommand(tool + c.mjpg + " --frames 50 2>&1");
     return c;
   }();
   return clips;

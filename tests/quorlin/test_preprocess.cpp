@@ -29,13 +29,9 @@ struct Outcome {
 Outcome Shell(const std::string& command) {
   const std::string errFile = vtest::TempPath("stderr.txt");
   Outcome r;
-  FILE* p = popen((command + " 2> " + errFile).c_str(), "r");
-  if (!p) return r;
-  char buf[4096];
-  std::size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  const int status = pclose(p);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  vtest::CommandResult c = vtest::RunCommand(command + " 2> " + errFile);
+  r.out = std::move(c.output);
+  r.status = c.status;
   std::ifstream e(errFile);
   std::stringstream s;
   s << e.rdbuf();

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace vtest {
@@ -157,6 +158,18 @@ std::vector<std::string> CapsuleFramePaths() {
     if (entry.path().extension() == ".jpg") files.push_back(entry.path().string());
   std::sort(files.begin(), files.end());  // the frame numbers in the names have the same width
   return files;
+}
+
+CommandResult RunCommand(const std::string& command) {
+  CommandResult result;
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) return result;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) result.output.append(buf, n);
+  const int status = pclose(p);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
 }
 
 std::string TempPath(const std::string& name) {

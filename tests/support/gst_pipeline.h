@@ -54,6 +54,14 @@ std::vector<std::string> CapsuleFramePaths();
 // Stride GStreamer uses for packed RGB rows.
 inline int GstStride(int width, int bytesPerPixel) { return (width * bytesPerPixel + 3) & ~3; }
 
+// What a shell command printed on its standard output, and its exit status
+// (-1 when it did not exit normally).
+struct CommandResult {
+  std::string output;
+  int status = -1;
+};
+CommandResult RunCommand(const std::string& command);
+
 // A full path below the folder of the test program's scratch files.
 std::string TempPath(const std::string& name);
 
