@@ -146,7 +146,7 @@ void MapViewer::RateTick() {
   const double rate = tables_.table[static_cast<std::size_t>(frame)] * graph.Rate();
   if (rate != lastAppliedRate_) {
     graph.ApplyRate(rate);
-    main_.UpdateTitle(rate);
+    main_.UpdateTitle(graph.GraphRate());
   }
   lastAppliedRate_ = rate;
 }

@@ -20,6 +20,7 @@ namespace vireo {
 namespace {
 
 constexpr int kMarkerSize = 16;
+constexpr int kRateTickMs = 200;
 constexpr int kControlLeft = 16;
 
 QVector<QRgb> StripPalette(const QPalette& palette) {
@@ -207,8 +208,10 @@ void MapWindow::UpdateScrollRange() {
 }
 
 void MapWindow::SetRateTimer(bool on) {
+  // Each change of rate is a flushing seek: five a second follow the table
+  // closely without stalling the picture.
   if (on && viewer_.State().Egomotion())
-    rateTimer_.start(10);
+    rateTimer_.start(kRateTickMs);
   else
     rateTimer_.stop();
 }

@@ -4,7 +4,9 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QMutex>
+#include <QTimer>
 #include <QWidget>
+#include <atomic>
 
 #include "player/graph.h"
 
@@ -16,11 +18,15 @@ class VideoWidget : public QWidget {
   explicit VideoWidget(QWidget* parent = nullptr);
 
   // Called on a streaming thread: copies the picture and schedules a repaint.
+  // Pictures arriving faster than the screen refreshes replace each other;
+  // only the newest is painted.
   void Deliver(const VideoFrame& frame);
   // Forgets the picture (no clip): the widget paints black.
   void Clear();
   // Pictures painted so far and the timestamp of the last one painted.
   int PaintedCount() const { return painted_; }
+  // Pictures replaced by a newer one before they were painted.
+  int DroppedCount() const { return dropped_.load(); }
   std::int64_t PaintedPts() const { return paintedPts_; }
 
  signals:
@@ -30,10 +36,16 @@ class VideoWidget : public QWidget {
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  void ScheduleRepaint();
+
   QMutex mutex_;
   QImage incoming_;  // written by the streaming thread, reused while the size stays
   std::int64_t incomingPts_ = -1;
   bool fresh_ = false;
+  std::atomic<bool> repaintQueued_{false};
+  std::atomic<int> dropped_{0};
+  QElapsedTimer sinceRepaint_;
+  QTimer repaintTimer_;
   QImage shown_;
   int painted_ = 0;
   std::int64_t paintedPts_ = -1;

@@ -14,6 +14,9 @@
 #include "filterhost/interfaces.h"
 #include "filterhost/lookup.h"
 
+GST_DEBUG_CATEGORY_STATIC(vireo_graph_debug);
+#define GST_CAT_DEFAULT vireo_graph_debug
+
 namespace vireo {
 
 using fh::E_FAIL;
@@ -73,28 +76,6 @@ void PostError(GstElement* pipeline, const char* text) {
   g_error_free(error);
 }
 
-GstFlowReturn DeliverSample(GstSample* sample, const PlaybackGraph::FrameHandler& handler) {
-  if (!sample) return GST_FLOW_OK;
-  GstVideoInfo info;
-  GstBuffer* buffer = gst_sample_get_buffer(sample);
-  GstCaps* caps = gst_sample_get_caps(sample);
-  if (handler && buffer && caps && gst_video_info_from_caps(&info, caps)) {
-    GstVideoFrame frame;
-    if (gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ)) {
-      VideoFrame picture;
-      picture.data = static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
-      picture.width = GST_VIDEO_INFO_WIDTH(&info);
-      picture.height = GST_VIDEO_INFO_HEIGHT(&info);
-      picture.stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
-      picture.pts = GST_BUFFER_PTS_IS_VALID(buffer) ? static_cast<std::int64_t>(GST_BUFFER_PTS(buffer)) : -1;
-      handler(picture);
-      gst_video_frame_unmap(&frame);
-    }
-  }
-  gst_sample_unref(sample);
-  return GST_FLOW_OK;
-}
-
 }  // namespace
 
 bool IsAnalysisMode(int mode) { return mode == kModeMdrPreview || mode == kModeMdr || mode == kModePathology; }
@@ -126,6 +107,7 @@ void InitGraphLayer(const char* argv0) {
     }
   }
   gst_init(nullptr, nullptr);
+  GST_DEBUG_CATEGORY_INIT(vireo_graph_debug, "vireograph", 0, "Vireo playback graph");
 }
 
 std::optional<std::string> RefusedClipMessage(const std::string& path) {
@@ -200,16 +182,51 @@ GstElement* PlaybackGraph::MakeDisplayBranch() {
   gst_caps_unref(caps);
   GstAppSinkCallbacks callbacks{};
   callbacks.new_preroll = [](GstAppSink* s, gpointer self) {
-    return DeliverSample(gst_app_sink_pull_preroll(s), static_cast<PlaybackGraph*>(self)->frameHandler_);
+    return static_cast<PlaybackGraph*>(self)->DeliverSample(gst_app_sink_pull_preroll(s));
   };
   callbacks.new_sample = [](GstAppSink* s, gpointer self) {
-    return DeliverSample(gst_app_sink_pull_sample(s), static_cast<PlaybackGraph*>(self)->frameHandler_);
+    return static_cast<PlaybackGraph*>(self)->DeliverSample(gst_app_sink_pull_sample(s));
   };
   gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
   gst_bin_add_many(GST_BIN(pipeline_), convert, sink, nullptr);
   gst_element_link(convert, sink);
   videoSink_ = sink;
   return convert;
+}
+
+// Hands a picture to the frame handler. After a rate change the pipeline
+// starts again with the picture already on screen (cut to the position the
+// change was made at); it is not handed on twice.
+GstFlowReturn PlaybackGraph::DeliverSample(GstSample* sample) {
+  if (!sample) return GST_FLOW_OK;
+  GstVideoInfo info;
+  GstBuffer* buffer = gst_sample_get_buffer(sample);
+  GstCaps* caps = gst_sample_get_caps(sample);
+  const std::int64_t pts = buffer && GST_BUFFER_PTS_IS_VALID(buffer) ? GST_BUFFER_PTS(buffer) : -1;
+  const std::int64_t end = pts >= 0 && GST_BUFFER_DURATION_IS_VALID(buffer) ? pts + GST_BUFFER_DURATION(buffer) : -1;
+  if (rateChanging_.load()) {
+    if (pts >= 0 && pts < shownEnd_.load()) {
+      gst_sample_unref(sample);
+      return GST_FLOW_OK;
+    }
+    rateChanging_ = false;
+  }
+  shownEnd_ = end;
+  if (frameHandler_ && buffer && caps && gst_video_info_from_caps(&info, caps)) {
+    GstVideoFrame frame;
+    if (gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ)) {
+      VideoFrame picture;
+      picture.data = static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
+      picture.width = GST_VIDEO_INFO_WIDTH(&info);
+      picture.height = GST_VIDEO_INFO_HEIGHT(&info);
+      picture.stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
+      picture.pts = pts;
+      frameHandler_(picture);
+      gst_video_frame_unmap(&frame);
+    }
+  }
+  gst_sample_unref(sample);
+  return GST_FLOW_OK;
 }
 
 void PlaybackGraph::AddAudioBranch(GstPad* pad) {
@@ -517,7 +534,7 @@ HRESULT PlaybackGraph::Assemble(const GraphRequest& request) {
     hasVideo_ = videoSink_ != nullptr && videoLinked_;
   }
   DetectFrameRate();
-  rate_ = appliedRate_ = 1.0;
+  rate_ = 1.0;
   if (eventHandler_) {
     GstBus* bus = gst_element_get_bus(pipeline_);
     gst_bus_set_sync_handler(bus, &PlaybackGraph::OnBusSync, this, nullptr);
@@ -653,7 +670,7 @@ HRESULT PlaybackGraph::StopAndRewind() {
   // Paused at the start: the first frame shows while the state stays stopped.
   HRESULT hr = SetState(GST_STATE_PAUSED, "gst_element_set_state(pipeline, GST_STATE_PAUSED)");
   state_ = PlayState::kStopped;
-  if (SUCCEEDED(hr)) hr = Seek(appliedRate_, 0);
+  if (SUCCEEDED(hr)) hr = Seek(GraphRate(), 0);
   return hr;
 }
 
@@ -711,12 +728,15 @@ std::int64_t PlaybackGraph::FromFrames(std::int64_t frame) const {
 std::int64_t PlaybackGraph::CurrentFrame(bool round) const { return ToFrames(CurrentPosition(), round); }
 std::int64_t PlaybackGraph::TotalFrames(bool round) const { return ToFrames(Duration(), round); }
 
-HRESULT PlaybackGraph::Seek(double rate, std::int64_t positionNs) {
+HRESULT PlaybackGraph::Seek(double rate, std::int64_t positionNs, bool keepPicture) {
   if (!pipeline_) return E_FAIL;
+  rateChanging_ = keepPicture;
   const auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
   if (!gst_element_seek(pipeline_, rate, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, std::max<std::int64_t>(positionNs, 0),
-                        GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE))
+                        GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE)) {
+    rateChanging_ = false;
     return E_FAIL;
+  }
   // Like the platform's SetPositions, return once the new frame is there.
   gst_element_get_state(pipeline_, nullptr, nullptr, kSeekTimeout);
   return S_OK;
@@ -727,9 +747,9 @@ HRESULT PlaybackGraph::SetPosition(std::int64_t position) {
     // The middle of the frame, so that rounding of the rate cannot land on
     // the previous one.
     const double ns = (static_cast<double>(position) + 0.25) * 1e9 / frameRate_;
-    return Seek(appliedRate_, static_cast<std::int64_t>(ns));
+    return Seek(GraphRate(), static_cast<std::int64_t>(ns));
   }
-  return Seek(appliedRate_, position * 100);
+  return Seek(GraphRate(), position * 100);
 }
 
 HRESULT PlaybackGraph::SeekToFrame(std::int64_t frame) { return SetPosition(FromFrames(frame)); }
@@ -758,21 +778,41 @@ HRESULT PlaybackGraph::StepFrames(int count) {
 
 // ---- rate and volume ------------------------------------------------------
 
+// A flushing seek to the position being shown, running or paused: the new
+// segment carries the rate, so the display sink times every following frame
+// at its duration divided by the rate, and the picture on screen stays until
+// its remaining time at the new rate is up. (An instant-rate-change seek is
+// no substitute: avidemux accepts it and keeps playing at the old rate.)
 HRESULT PlaybackGraph::ApplyRate(double rate) {
-  if (!pipeline_ || !(rate > 0.0)) return E_INVALIDARG;
-  if (rate == appliedRate_) return S_OK;
-  // While playing, change the rate without a flush when the pipeline can.
-  bool done = false;
-  if (state_ == PlayState::kRunning)
-    done = gst_element_seek(pipeline_, rate, GST_FORMAT_TIME, GST_SEEK_FLAG_INSTANT_RATE_CHANGE,
-                            GST_SEEK_TYPE_NONE, 0, GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE);
-  if (!done) {
-    std::int64_t ns = 0;
-    if (!QueryPositionNs(&ns)) ns = 0;
-    if (FAILED(Seek(rate, ns))) return E_FAIL;
+  if (!pipeline_ || !(rate > 0.0) || !std::isfinite(rate)) return E_INVALIDARG;
+  if (rate == GraphRate()) return S_OK;
+  std::int64_t ns = 0;
+  if (!QueryPositionNs(&ns)) ns = 0;
+  GST_DEBUG("rate %f -> %f at %" GST_TIME_FORMAT, GraphRate(), rate, GST_TIME_ARGS(ns));
+  return Seek(rate, ns, true);
+}
+
+// The rate of the segment the display sink plays (rate x applied rate), or
+// of the pipeline's segment when nothing is displayed.
+double PlaybackGraph::GraphRate() const {
+  if (!pipeline_) return 1.0;
+  if (videoSink_) {
+    GstPad* pad = gst_element_get_static_pad(videoSink_, "sink");
+    GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
+    gst_object_unref(pad);
+    if (event) {
+      const GstSegment* segment = nullptr;
+      gst_event_parse_segment(event, &segment);
+      const double rate = segment->rate * segment->applied_rate;
+      gst_event_unref(event);
+      return rate;
+    }
   }
-  appliedRate_ = rate;
-  return S_OK;
+  GstQuery* query = gst_query_new_segment(GST_FORMAT_TIME);
+  double rate = 1.0;
+  if (gst_element_query(pipeline_, query)) gst_query_parse_segment(query, &rate, nullptr, nullptr, nullptr);
+  gst_query_unref(query);
+  return rate;
 }
 
 HRESULT PlaybackGraph::SetRate(double rate) {

@@ -7,11 +7,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <mutex>
 
 #include "clips.h"
 #include "filterhost/lookup.h"
 #include "player/graph.h"
+#include "sink_trace.h"
 
 namespace {
 
@@ -51,6 +54,12 @@ class GraphTest : public ::testing::Test {
       if (event && event->kind == GraphEvent::Kind::kError) return false;
     }
     return false;
+  }
+
+  // Polls `done` for up to 10 s.
+  static bool WaitUntil(const std::function<bool()>& done) {
+    for (int i = 0; i < 1000 && !done(); ++i) g_usleep(10000);
+    return done();
   }
 
   PlaybackGraph graph;
@@ -155,6 +164,63 @@ TEST_F(GraphTest, RateStepsAccumulateAndRefusedRatesChangeNothing) {
   EXPECT_DOUBLE_EQ(graph.GraphRate(), 2.0);
   EXPECT_EQ(graph.TogglePausePlay(), fh::S_OK);
   EXPECT_EQ(graph.State(), PlayState::kPaused);
+}
+
+// A rate change while running reaches the display sink as a segment carrying
+// the rate: every following picture is scheduled one frame duration divided
+// by the rate after the previous one, and the pictures handed on go on from
+// the one shown, none skipped or repeated. A manual step changes the user's
+// rate too, automatic rate control only the pipeline's.
+TEST_F(GraphTest, RateChangesWhileRunningRetimeTheDisplayInEveryVariant) {
+  struct Case {
+    SplitterKind variant;
+    bool automatic;
+    double rate;
+  };
+  const Case cases[] = {{SplitterKind::kAvi, false, 1.25},  {SplitterKind::kAvi, true, 2.5},
+                        {SplitterKind::kOther, false, 1.25}, {SplitterKind::kOther, true, 2.5},
+                        {SplitterKind::kNone, false, 1.25},  {SplitterKind::kNone, true, 2.5}};
+  const std::string clip = ptest::Clip(".avi", 400);
+  std::mutex mutex;
+  std::vector<std::int64_t> handed;
+  graph.SetFrameHandler([&](const vireo::VideoFrame& f) {
+    std::lock_guard lock(mutex);
+    handed.push_back(f.pts);
+  });
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "variant " << static_cast<int>(c.variant) << (c.automatic ? " automatic" : " manual"));
+    GraphRequest request = Request(clip);
+    request.firstVariant = c.variant;
+    ASSERT_EQ(graph.Assemble(request), fh::S_OK);
+    ASSERT_EQ(graph.Splitter(), c.variant);
+    ptest::SinkTrace trace(graph.Pipeline());
+    ASSERT_TRUE(trace.Attached());
+    {
+      std::lock_guard lock(mutex);
+      handed.clear();
+    }
+    ASSERT_EQ(graph.Run(), fh::S_OK);
+    ASSERT_TRUE(WaitUntil([&] { return trace.Pictures().size() >= 5; }));
+
+    const int segment = static_cast<int>(trace.Rates().size());
+    ASSERT_EQ(c.automatic ? graph.ApplyRate(c.rate) : graph.ChangeRate(0.25), fh::S_OK);
+    EXPECT_DOUBLE_EQ(graph.Rate(), c.automatic ? 1.0 : c.rate);
+    EXPECT_DOUBLE_EQ(graph.GraphRate(), c.rate);
+    ASSERT_TRUE(WaitUntil([&] { return trace.CountFrom(segment) >= 8; }));
+    graph.Pause();
+
+    const std::vector<double> rates = trace.Rates();
+    ASSERT_EQ(rates.size(), static_cast<std::size_t>(segment) + 1);
+    EXPECT_DOUBLE_EQ(rates.back(), c.rate);
+    const std::vector<std::int64_t> steps = trace.Steps(segment);
+    ASSERT_GE(steps.size(), 5u);
+    for (std::int64_t step : steps) EXPECT_NEAR(static_cast<double>(step), 40e6 / c.rate, 1000.0);
+
+    std::lock_guard lock(mutex);
+    ASSERT_GE(handed.size(), 8u);
+    for (std::size_t i = 1; i < handed.size(); ++i)
+      ASSERT_EQ(handed[i] * 25 / 1000000000, handed[i - 1] * 25 / 1000000000 + 1) << "picture " << i;
+  }
 }
 
 TEST_F(GraphTest, RunsToTheEndAndRewinds) {

@@ -14,6 +14,7 @@
 #include "map_window.h"
 #include "messages.h"
 #include "player_fixture.h"
+#include "sink_trace.h"
 #include "test_map_support.h"
 
 namespace {
@@ -291,9 +292,19 @@ TEST_F(MapWindowTest, RateControlFollowsTheTableAndOffKeepsTheLastRate) {
   ASSERT_NE(Map(), nullptr);
   window->Execute(vireo::kCmdRateVelocity);
   EXPECT_TRUE(Map()->RateTimerActive());
+  ptest::SinkTrace trace(window->Graph().Pipeline());
+  ASSERT_TRUE(trace.Attached());
   ASSERT_EQ(window->Graph().Run(), 0);
   ASSERT_TRUE(WaitFor([&] { return window->Graph().GraphRate() == 2.0; }));
   EXPECT_EQ(window->Maps().LastAppliedRate(), 2.0);
+  // The display sink plays the new segment at twice the clip's rate.
+  const int segment = static_cast<int>(trace.Rates().size()) - 1;
+  ASSERT_GE(segment, 0);
+  EXPECT_EQ(trace.Rates()[segment], 2.0);
+  ASSERT_TRUE(WaitFor([&] { return trace.CountFrom(segment) >= 8; }));
+  const std::vector<std::int64_t> steps = trace.Steps(segment);
+  ASSERT_GE(steps.size(), 5u);
+  for (std::int64_t step : steps) EXPECT_NEAR(static_cast<double>(step), 20e6, 1000.0);
   EXPECT_DOUBLE_EQ(window->Graph().Rate(), 1.0);  // the user's rate stays
   EXPECT_TRUE(window->windowTitle().contains("(Rate:50.00)")) << window->windowTitle().toStdString();
 

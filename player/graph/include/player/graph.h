@@ -156,9 +156,9 @@ class PlaybackGraph {
   // (kept from the previous clip, 5.0 at first, when detection fails).
   double Rate() const { return rate_; }
   double FrameRate() const { return frameRate_; }
-  // The rate the pipeline plays at now (differs from Rate() under automatic
-  // rate control).
-  double GraphRate() const { return appliedRate_; }
+  // The rate the pipeline plays at now, read from the segment the display
+  // sink plays (differs from Rate() under automatic rate control).
+  double GraphRate() const;
   long Volume() const { return volume100_; }  // 0 full, -10000 muted
 
   HRESULT Run();
@@ -171,7 +171,9 @@ class PlaybackGraph {
   HRESULT StepFrames(int count);
   HRESULT ChangeRate(double delta);  // g_rate += delta when the graph accepts
   HRESULT SetRate(double rate);      // g_rate = rate when the graph accepts
-  HRESULT ApplyRate(double rate);    // the pipeline's rate only
+  // The pipeline's rate only; the picture shown stays and the clip goes on
+  // from it at the new rate.
+  HRESULT ApplyRate(double rate);
   HRESULT ToggleMute();
 
   // Positions in the graph's time format: frames with avidemux, otherwise
@@ -214,7 +216,9 @@ class PlaybackGraph {
   void Report(Diagnostic::Kind kind, const std::string& text, const std::string& detail = {});
   void ReportFailed(HRESULT hr, const char* call);
   HRESULT SetState(GstState state, const char* call);
-  HRESULT Seek(double rate, std::int64_t positionNs);
+  // A flushing seek; `keepPicture` when it only changes the rate.
+  HRESULT Seek(double rate, std::int64_t positionNs, bool keepPicture = false);
+  GstFlowReturn DeliverSample(GstSample* sample);
   bool QueryPositionNs(std::int64_t* ns) const;
   bool QueryDurationNs(std::int64_t* ns) const;
   void DropPipeline();
@@ -244,7 +248,9 @@ class PlaybackGraph {
   PlayState state_ = PlayState::kNoClip;
   bool hasVideo_ = false;
   double rate_ = 1.0;
-  double appliedRate_ = 1.0;
+  // After a rate change, until the picture after the one on screen arrives.
+  std::atomic<bool> rateChanging_{false};
+  std::atomic<std::int64_t> shownEnd_{-1};  // end time of the picture shown
   double frameRate_ = 5.0;
   long volume100_ = 0;
 };
