@@ -42,10 +42,11 @@ bool WriteSweepMap(const std::string& path, std::int64_t frames) {
     std::uint8_t* tail = row.data() + 2 * kPerimeter * 3;
     std::memcpy(tail, &frame, 4);
     std::memcpy(tail + 4, record, sizeof record);
-    writer.Append(row.data(), row.size());
+    if (!writer.Append(row.data(), row.size())) break;
   }
-  writer.CloseMap();
-  return true;
+  if (writer.CloseMap()) return true;
+  std::fprintf(stderr, "%s: the map could not be written\n", path.c_str());
+  return false;
 }
 
 void Press(QWidget* window, int key) {
