@@ -193,10 +193,35 @@ TEST_F(PlayerTest, RightArrowWhileRunningRaisesTheRate) {
   ASSERT_EQ(window->Graph().State(), PlayState::kRunning);
   for (int i = 0; i < 3; ++i) Key(Qt::Key_Right);
   EXPECT_EQ(Title(), "clip200.avi (Rate:43.75)");
+  EXPECT_DOUBLE_EQ(window->Graph().GraphRate(), 1.75);  // what the pipeline plays
   Key(Qt::Key_Left);
   EXPECT_EQ(Title(), "clip200.avi (Rate:37.50)");
   Key(Qt::Key_Down);  // pause at rate 1.0
   EXPECT_EQ(Title(), "clip200.avi (Paused)(Rate:25.00)");
+}
+
+// Pictures arriving faster than the widget paints replace each other: the
+// newest is painted, the others are counted as dropped.
+TEST_F(PlayerTest, VideoWidgetPaintsTheNewestPictureAndCountsTheDropped) {
+  vireo::VideoWidget video;
+  video.resize(8, 8);
+  video.show();
+  ASSERT_TRUE(WaitFor([&] { return video.isVisible(); }));
+  const int paintedBefore = video.PaintedCount();
+  std::vector<std::uint32_t> pixels(8 * 8);
+  for (std::uint32_t shade : {0x101010u, 0x404040u, 0x808080u, 0xC0C0C0u, 0x00FF00u}) {
+    std::fill(pixels.begin(), pixels.end(), shade);
+    vireo::VideoFrame frame;
+    frame.data = reinterpret_cast<const std::uint8_t*>(pixels.data());
+    frame.width = frame.height = 8;
+    frame.stride = 8 * 4;
+    video.Deliver(frame);
+  }
+  ASSERT_TRUE(WaitFor([&] { return video.PaintedCount() > paintedBefore; }));
+  for (int i = 0; i < 5; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  EXPECT_EQ(video.PaintedCount(), paintedBefore + 1);
+  EXPECT_EQ(video.DroppedCount(), 4);
+  EXPECT_EQ(video.grab().toImage().pixelColor(4, 4), QColor(0, 255, 0));
 }
 
 TEST_F(PlayerTest, StepsAndStopMoveExactly) {
