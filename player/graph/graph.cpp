@@ -194,9 +194,11 @@ GstElement* PlaybackGraph::MakeDisplayBranch() {
   return convert;
 }
 
-// Hands a picture to the frame handler. After a rate change the pipeline
-// starts again with the picture already on screen (cut to the position the
-// change was made at); it is not handed on twice.
+// Hands a picture to the frame handler. After a rate change the new segment
+// starts with the picture already on screen (cut to the position the change
+// was made at); pictures of that segment up to the end of the last one
+// handed on are not handed on again. (A picture of the old segment may still
+// be shown while the change is under way.)
 GstFlowReturn PlaybackGraph::DeliverSample(GstSample* sample) {
   if (!sample) return GST_FLOW_OK;
   GstVideoInfo info;
@@ -204,12 +206,15 @@ GstFlowReturn PlaybackGraph::DeliverSample(GstSample* sample) {
   GstCaps* caps = gst_sample_get_caps(sample);
   const std::int64_t pts = buffer && GST_BUFFER_PTS_IS_VALID(buffer) ? GST_BUFFER_PTS(buffer) : -1;
   const std::int64_t end = pts >= 0 && GST_BUFFER_DURATION_IS_VALID(buffer) ? pts + GST_BUFFER_DURATION(buffer) : -1;
-  if (rateChanging_.load()) {
-    if (pts >= 0 && pts < shownEnd_.load()) {
-      gst_sample_unref(sample);
-      return GST_FLOW_OK;
+  if (const double changingTo = changingTo_.load(); changingTo > 0.0) {
+    const GstSegment* segment = gst_sample_get_segment(sample);
+    if (segment && segment->rate * segment->applied_rate == changingTo) {
+      if (pts >= 0 && pts < shownEnd_.load()) {
+        gst_sample_unref(sample);
+        return GST_FLOW_OK;
+      }
+      changingTo_ = 0.0;
     }
-    rateChanging_ = false;
   }
   shownEnd_ = end;
   if (frameHandler_ && buffer && caps && gst_video_info_from_caps(&info, caps)) {
@@ -730,11 +735,11 @@ std::int64_t PlaybackGraph::TotalFrames(bool round) const { return ToFrames(Dura
 
 HRESULT PlaybackGraph::Seek(double rate, std::int64_t positionNs, bool keepPicture) {
   if (!pipeline_) return E_FAIL;
-  rateChanging_ = keepPicture;
+  changingTo_ = keepPicture ? rate : 0.0;
   const auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
   if (!gst_element_seek(pipeline_, rate, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, std::max<std::int64_t>(positionNs, 0),
                         GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE)) {
-    rateChanging_ = false;
+    changingTo_ = 0.0;
     return E_FAIL;
   }
   // Like the platform's SetPositions, return once the new frame is there.

@@ -248,8 +248,9 @@ class PlaybackGraph {
   PlayState state_ = PlayState::kNoClip;
   bool hasVideo_ = false;
   double rate_ = 1.0;
-  // After a rate change, until the picture after the one on screen arrives.
-  std::atomic<bool> rateChanging_{false};
+  // The rate being changed to, until the new segment's picture after the one
+  // on screen arrives; 0 otherwise.
+  std::atomic<double> changingTo_{0.0};
   std::atomic<std::int64_t> shownEnd_{-1};  // end time of the picture shown
   double frameRate_ = 5.0;
   long volume100_ = 0;
