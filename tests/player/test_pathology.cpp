@@ -120,6 +120,24 @@ TEST_F(PathologyTest, AnsweringNoReopensTheOriginalClipWithTheFindings) {
   EXPECT_EQ(window->State().graphMode, vireo::kModePlain);
 }
 
+// A findings file the detector cannot create is reported; the marked video
+// still opens, without a findings list the run did not write.
+TEST_F(PathologyTest, FindingsFileThatCannotBeCreatedIsReportedAndNotLoaded) {
+  ASSERT_FALSE(LesionClip().empty());
+  window->Start(Q(clip));
+  const std::string findings = dir + "/no-such-folder/out.txt";
+  fileAnswers = {Q(dir + "/out.avi"), Q(findings)};
+  window->Execute(vireo::kCmdDetect);
+  ASSERT_GE(messages.size(), 2u);
+  EXPECT_EQ(messages[0].caption, "Error creating file");
+  EXPECT_EQ(messages[0].text, Q(findings));
+  EXPECT_TRUE(messages[0].detail.contains("No such file or directory")) << messages[0].detail.toStdString();
+  EXPECT_EQ(messages.back().text, "Load video with pathology markers?");
+  ASSERT_TRUE(window->Graph().HasGraph());
+  EXPECT_EQ(window->State().clipPath, Q(dir + "/out.avi"));
+  EXPECT_TRUE(window->Findings() == nullptr || window->Findings()->Findings().empty());
+}
+
 TEST_F(PathologyTest, CancellingEitherDialogChangesNothing) {
   ASSERT_FALSE(LesionClip().empty());
   window->Start(Q(clip));

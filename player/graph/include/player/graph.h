@@ -206,6 +206,9 @@ class PlaybackGraph {
   GstElement* CaptureElement() const { return capture_; }
   GstElement* Pipeline() const { return pipeline_; }
 
+  // Warnings the plug-ins posted while the graph was assembled (a file they
+  // cannot create), handed out once: here or by WaitEvent.
+  std::vector<GraphEvent> TakePrerollWarnings();
   // Next event of a graph built without an event handler; nothing when the
   // timeout passes.
   std::optional<GraphEvent> WaitEvent(int timeoutMs);
