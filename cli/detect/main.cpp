@@ -21,12 +21,14 @@
 #include <thread>
 #include <vector>
 
+#include "block_report.h"
 #include "player/graph.h"
 
 namespace {
 
 constexpr const char* kUsage =
     "usage: vireo-detect CLIP... [-o MARKED.avi] [-f FINDINGS.txt] [-j N]\n"
+    "                    [--features FEATURES.csv] [--truth LABELS.csv]\n"
     "\n"
     "Runs each clip through the pathology detector as fast as it goes and writes\n"
     "the clip with markers drawn on it (Motion JPEG in AVI) and the findings file.\n"
@@ -36,6 +38,12 @@ constexpr const char* kUsage =
     "  -f FINDINGS.txt  findings file (one clip only; default: CLIP without its\n"
     "                   extension + \"_.txt\")\n"
     "  -j N             clips run at the same time (default 1)\n"
+    "  --features FEATURES.csv\n"
+    "                   per frame and block of every clip: the feature slots the\n"
+    "                   classifiers read, the block's centre and its flags\n"
+    "  --truth LABELS.csv\n"
+    "                   measures the detector against labelled frames (columns\n"
+    "                   clip, frame, class [, x0, y0, x1, y1]) and prints the table\n"
     "  -h, --help       show this text\n";
 
 constexpr const char* kLabels[] = {"Blood1", "Ulcer1", "Ulcer2", "Ulcer3", "Patho1", "Blood2", "Blood3"};
@@ -49,11 +57,13 @@ struct Job {
   // Progress for the terminal line, written by the job's worker.
   std::atomic<std::int64_t> done{0}, total{0};
   std::atomic<bool> running{false}, finished{false};
+  std::unique_ptr<vireo::detect::BlockRecorder> record;  // with --features or --truth
+  bool succeeded = false;
 };
 
 struct Options {
   std::vector<std::string> clips;
-  std::string marked, findings;
+  std::string marked, findings, features, truth;
   int jobs = 1;
 };
 
@@ -70,7 +80,7 @@ std::optional<Options> ParseArguments(int argc, char** argv, std::string* error)
       std::fputs(kUsage, stdout);
       std::exit(0);
     }
-    if (arg == "-o" || arg == "-f" || arg == "-j") {
+    if (arg == "-o" || arg == "-f" || arg == "-j" || arg == "--features" || arg == "--truth") {
       if (i + 1 >= argc) {
         *error = std::string(arg) + " needs a value";
         return std::nullopt;
@@ -78,6 +88,8 @@ std::optional<Options> ParseArguments(int argc, char** argv, std::string* error)
       const std::string value = argv[++i];
       if (arg == "-o") o.marked = value;
       if (arg == "-f") o.findings = value;
+      if (arg == "--features") o.features = value;
+      if (arg == "--truth") o.truth = value;
       if (arg == "-j") {
         const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), o.jobs);
         if (ec != std::errc() || end != value.data() + value.size() || o.jobs < 1 || o.jobs > 64) {
@@ -207,6 +219,7 @@ bool RunJob(Job& job, bool terminal) {
   request.mode = vireo::kModePathology;
   request.findingsPath = job.findings;
   request.exportPath = job.marked;
+  if (job.record) request.onPlugin = [&job](GstElement* detector) { job.record->Attach(detector); };
   if (fh::FAILED(graph.Assemble(request))) {
     say(failure);
     return false;
@@ -299,6 +312,11 @@ int main(int argc, char** argv) {
     return 2;
   }
   vireo::InitGraphLayer(argv[0]);
+  vireo::detect::BlockReport blocks;
+  if (!blocks.Prepare(options->features, options->truth, options->clips, &error)) {
+    std::fprintf(stderr, "vireo-detect: %s\n", error.c_str());
+    return 2;
+  }
   struct sigaction action{};
   action.sa_handler = [](int) { g_abort = true; };
   sigaction(SIGINT, &action, nullptr);
@@ -310,6 +328,7 @@ int main(int argc, char** argv) {
     job->clip = clip;
     job->marked = options->marked.empty() ? WithoutExtension(clip) + "_.avi" : options->marked;
     job->findings = options->findings.empty() ? WithoutExtension(clip) + "_.txt" : options->findings;
+    job->record = blocks.RecorderFor(clip);
     jobs.push_back(std::move(job));
   }
 
@@ -322,7 +341,8 @@ int main(int argc, char** argv) {
     workers.emplace_back([&] {
       for (size_t i; (i = next++) < jobs.size();) {
         if (g_abort) break;
-        if (!RunJob(*jobs[i], terminal)) ++failed;
+        jobs[i]->succeeded = RunJob(*jobs[i], terminal);
+        if (!jobs[i]->succeeded) ++failed;
         jobs[i]->finished = true;
       }
     });
@@ -343,5 +363,13 @@ int main(int argc, char** argv) {
   if (progress.joinable()) progress.join();
   ClearProgressLine(terminal);
   if (g_abort) return 130;
+  if (blocks.Wanted()) {
+    std::vector<vireo::detect::RecordedClip> recorded;
+    for (const auto& job : jobs) recorded.push_back({job->clip, job->succeeded ? job->record.get() : nullptr});
+    if (!blocks.Finish(recorded, &error)) {
+      std::fprintf(stderr, "vireo-detect: %s\n", error.c_str());
+      return 1;
+    }
+  }
   return failed > 0 ? 1 : 0;
 }
