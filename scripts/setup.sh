@@ -9,7 +9,7 @@ pkgs=(
   gstreamer1.0-plugins-bad gstreamer1.0-libav
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libjpeg-dev
-  python3 time
+  python3 python3-numpy python3-scipy time
 )
 missing=()
 for p in "${pkgs[@]}"; do
