@@ -1,12 +1,9 @@
 #include "block_report.h"
 
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
+
+#include "filterhost/atomic_file.h"
 
 namespace vireo::detect {
 
@@ -14,21 +11,19 @@ bool BlockReport::Prepare(const std::string& featuresPath, const std::string& tr
                           const std::vector<std::string>& clips, std::string* error) {
   featuresPath_ = featuresPath;
   truthPath_ = truthPath;
-  std::error_code ec;
   if (!featuresPath_.empty()) {
     for (const std::string& input : clips)
-      if (std::filesystem::equivalent(input, featuresPath_, ec)) {
+      if (fh::SameFile(input, featuresPath_)) {
         *error = "the feature table " + featuresPath_ + " would overwrite the clip " + input;
         return false;
       }
-    if (!truthPath_.empty() && std::filesystem::equivalent(truthPath_, featuresPath_, ec)) {
+    if (!truthPath_.empty() && fh::SameFile(truthPath_, featuresPath_)) {
       *error = "the feature table " + featuresPath_ + " would overwrite the labels";
       return false;
     }
-    const std::filesystem::path folder = std::filesystem::path(featuresPath_).parent_path();
-    if (std::filesystem::is_directory(featuresPath_, ec) ||
-        (!folder.empty() && !std::filesystem::is_directory(folder, ec))) {
-      *error = "cannot write the feature table " + featuresPath_;
+    std::string why;
+    if (!fh::CheckOutputPath(featuresPath_, &why)) {
+      *error = "cannot write the feature table " + featuresPath_ + ": " + why;
       return false;
     }
   }
@@ -43,44 +38,19 @@ std::unique_ptr<BlockRecorder> BlockReport::RecorderFor(const std::string& clip)
   return std::make_unique<BlockRecorder>(std::filesystem::path(clip).filename().string(), !featuresPath_.empty());
 }
 
-// The table goes to a temporary file beside the target, renamed over it when
-// every row is written.
 bool BlockReport::WriteFeatures(const std::vector<RecordedClip>& clips, std::string* error) {
-  std::string temp = featuresPath_ + ".XXXXXX";
-  const int fd = mkstemp(temp.data());
-  std::FILE* out = fd >= 0 ? fdopen(fd, "wb") : nullptr;
-  if (!out) {
-    *error = "cannot write the feature table " + featuresPath_ + ": " + std::strerror(errno);
-    if (fd >= 0) close(fd);
-    return false;
-  }
-  std::string reason;
-  auto write = [&](const char* data, size_t bytes) {
-    if (std::fwrite(data, 1, bytes, out) == bytes) return true;
-    reason = std::strerror(errno);
-    return false;
-  };
-  const std::string header = FeatureHeader() + "\n";
-  bool ok = write(header.data(), header.size());
+  fh::AtomicFile out(featuresPath_);
+  bool ok = out.Open() && out.Write(FeatureHeader() + "\n");
+  std::string failure;
   for (const RecordedClip& clip : clips) {
     if (!ok || !clip.record) continue;
-    std::string failure;
-    ok = clip.record->CopyFeatures(write, &failure);
-    if (!failure.empty()) reason = clip.path + ": " + failure;
+    ok = clip.record->CopyFeatures([&](const char* data, size_t bytes) { return out.Write(data, bytes); }, &failure);
+    if (!failure.empty()) failure = clip.path + ": " + failure;
   }
-  if (std::fclose(out) != 0 && ok) {
-    reason = std::strerror(errno);
-    ok = false;
-  }
-  if (ok && std::rename(temp.c_str(), featuresPath_.c_str()) != 0) {
-    reason = std::strerror(errno);
-    ok = false;
-  }
-  if (!ok) {
-    std::remove(temp.c_str());
-    *error = "cannot write the feature table " + featuresPath_ + ": " + reason;
-  }
-  return ok;
+  if (ok && out.Commit()) return true;
+  out.Discard();
+  *error = "cannot write the feature table " + (failure.empty() ? out.Error() : failure);
+  return false;
 }
 
 bool BlockReport::Finish(const std::vector<RecordedClip>& clips, std::string* error) {

@@ -256,6 +256,11 @@ def inside(table, point):
     return all(sum(a * b for a, b in zip(n, point)) + d <= 0 for n, d in table)
 
 
+def half_unit(text):
+    """Half a unit of the last printed digit: the bounds are rounded extents."""
+    return Fraction(1, 2) * Fraction(10) ** Decimal(text).as_tuple().exponent
+
+
 def check_table(spec, table):
     errors = []
     name = spec["name"]
@@ -284,7 +289,7 @@ def check_table(spec, table):
         if top is None or bottom is None:
             errors.append(f"{name}: unbounded along input {j + 1}")
             continue
-        if -bottom < F(low) or top > F(high):
+        if -bottom < F(low) - half_unit(low) or top > F(high) + half_unit(high):
             errors.append(f"{name}: input {j + 1} spans {float(-bottom)!r} .. {float(top)!r}, "
                           f"outside {low} .. {high}")
     for i, (n, d) in enumerate(table):

@@ -252,7 +252,8 @@ def chebyshev_centre(planes):
 
 def shave_corners(planes, count, keep_first, anchors, core):
     """Adds planes that cut off the region's corners farthest from the core
-    (never an anchor) until the table holds `count` planes."""
+    (never an anchor) until the table holds `count` planes; a shave that
+    leaves an earlier facet no longer touching the region drops that facet."""
     planes = list(planes)
     while len(planes) < count:
         corners = vertices(planes, chebyshev_centre(planes))
@@ -266,6 +267,7 @@ def shave_corners(planes, count, keep_first, anchors, core):
                 break
         else:
             raise SystemExit("no corner left to shave")
+        planes = nonredundant(planes, keep_first)
     return planes
 
 
@@ -336,8 +338,7 @@ def learn_bleeding(regions, examples, grid):
             break
         _, i, w, t = best
         regions[i].planes.append((w, t))
-        regions[i].planes = regions[i].planes[:regions[i].fixed_count] + \
-            nonredundant(regions[i].planes[regions[i].fixed_count:], 0)
+        regions[i].planes = nonredundant(regions[i].planes, regions[i].fixed_count)
     for i, r in enumerate(regions):
         core = bleeding_core(r, u[i], positive_block)
         r.planes = shave_corners(r.planes, r.count, r.fixed_count, r.anchors, core)
@@ -387,7 +388,7 @@ def learn_silent(region, examples, grid):
         raise SystemExit(f"{region.name}: only {len(tangents)} tangent planes for {need} facets")
     picked = farthest(tangents, need)
     region.planes = list(region.space.fixed) + box_kept + picked
-    region.planes = region.planes[:fixed_count] + nonredundant(region.planes[fixed_count:], 0)
+    region.planes = nonredundant(region.planes, fixed_count)
     core = region.anchors.mean(axis=0)
     region.planes = shave_corners(region.planes, region.count, fixed_count, region.anchors, core)
     region.radius = chosen
