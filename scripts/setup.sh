@@ -10,6 +10,7 @@ pkgs=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libjpeg-dev
   python3 python3-numpy python3-scipy time
+  locales
 )
 missing=()
 for p in "${pkgs[@]}"; do

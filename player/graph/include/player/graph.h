@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "filterhost/com.h"
+#include "filterhost/grid_records.h"
 
 namespace vireo {
 
@@ -62,10 +63,19 @@ enum class PlayState : int { kStopped = 0, kPaused = 1, kRunning = 2, kNoClip = 
 // found by parsebin, or none (decodebin / uridecodebin straight from the file).
 enum class SplitterKind { kAvi, kOther, kNone };
 
+// The MDR model's parameters for a preprocessing run, as the MDR page edits
+// them: the records and the text they were read from.
+struct MdrParameters {
+  GRID_GEOMETRY geometry{};
+  GRID_PHASE phases[4]{};
+  std::string text;
+};
+
 struct GraphRequest {
   std::string clipPath;
   int mode = kModePlain;
   std::string mapPath;       // quorlin, modes 3 and 4
+  std::optional<MdrParameters> mdrParameters;  // quorlin's defaults when unset
   std::string findingsPath;  // ostrel, mode 6
   std::string exportPath;    // the AVI written in mode 6
   int mosaicCols = 1;        // durmix, mode 1 (brought into 1..6)
@@ -156,7 +166,8 @@ class PlaybackGraph {
   bool CanStep() const { return videoSink_ != nullptr; }
   bool VideoSize(int* width, int* height) const;
   // g_rate: the user's rate factor; g_frameRate: detected frames per second
-  // (kept from the previous clip, 5.0 at first, when detection fails).
+  // (the AVI header's rate, else the video caps' rate; kept from the previous
+  // clip, 5.0 at first, when neither is known).
   double Rate() const { return rate_; }
   double FrameRate() const { return frameRate_; }
   // The rate the pipeline plays at now (differs from Rate() under automatic
@@ -214,6 +225,7 @@ class PlaybackGraph {
   static void OnNoMorePads(GstElement* element, gpointer self);
   HRESULT Preroll(std::string* detail);
   void DetectFrameRate();
+  double HeaderFrameRate() const;
   void Report(Diagnostic::Kind kind, const std::string& text, const std::string& detail = {});
   void ReportFailed(HRESULT hr, const char* call);
   HRESULT SetState(GstState state, const char* call);
@@ -234,6 +246,7 @@ class PlaybackGraph {
   GstElement* videoSink_ = nullptr;  // appsink of the display, or null
   GstElement* volume_ = nullptr;     // audio branch volume, or null
   GstElement* entry_ = nullptr;      // first element after the decoder
+  GstElement* videoTarget_ = nullptr;  // the element the decoded video enters
   GstElement* capture_ = nullptr;
   std::vector<GstElement*> filters_;  // plug-ins, referenced until rebuilt
   std::mutex padMutex_;               // pad-added runs on streaming threads
