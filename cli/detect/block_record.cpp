@@ -2,6 +2,7 @@
 
 #include <gst/video/video.h>
 
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
