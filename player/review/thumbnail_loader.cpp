@@ -55,7 +55,7 @@ void ThumbnailLoader::Deliver(std::uint64_t generation, std::int64_t frame, cons
     failed_.insert(frame, true);
   else
     cache_.insert(frame, image);
-  emit Ready(frame, image);
+  emit ready(frame, image);
 }
 
 void ThumbnailLoader::Work() {

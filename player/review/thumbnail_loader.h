@@ -31,7 +31,7 @@ class ThumbnailLoader : public QObject {
 
  signals:
   // On the user-interface thread; a null image when the frame cannot be shown.
-  void Ready(qint64 frame, const QImage& image);
+  void ready(qint64 frame, const QImage& image);
 
  private:
   void Work();

@@ -100,7 +100,7 @@ TEST(Thumbnails, LoaderAnswersAtOnceAndDeliversEveryFrameLater) {
   const auto& decoded = DecodedFrames(clip);
   vireo::ThumbnailLoader loader(QSize(kSize, kSize));
   std::map<std::int64_t, QImage> delivered;
-  QObject::connect(&loader, &vireo::ThumbnailLoader::Ready,
+  QObject::connect(&loader, &vireo::ThumbnailLoader::ready,
                    [&](qint64 frame, const QImage& image) { delivered[frame] = image; });
   loader.SetClip(QString::fromStdString(clip));
   const std::vector<std::int64_t> frames = {5, 60, 118, 60, 500};
