@@ -131,10 +131,16 @@ QImage TimelinePicture(const TimelineMarks& marks, double frameRate, const std::
     const double scale = largest > 0 ? (signedValues ? curveArea.height() / 2.0 - 2 : curveArea.height() - 3) / largest
                                      : 0.0;
     painter.setPen(QColor(0, 0, 160));
-    for (int x = 0; x < plotWidth; ++x)
-      if (seen[x])
-        painter.drawLine(QPointF(curveArea.left() + x + 0.5, zero - high[x] * scale),
-                         QPointF(curveArea.left() + x + 0.5, zero - low[x] * scale));
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    QPointF previous(-1, 0);  // middle of the last column with a value
+    for (int x = 0; x < plotWidth; ++x) {
+      if (!seen[x]) continue;
+      const double left = curveArea.left() + x + 0.5;
+      painter.drawLine(QPointF(left, zero - high[x] * scale), QPointF(left, zero - low[x] * scale));
+      const QPointF middle(left, zero - (low[x] + high[x]) / 2 * scale);
+      if (previous.x() >= 0) painter.drawLine(previous, middle);
+      previous = middle;
+    }
   }
 
   // Time scale: about eight ticks at whole seconds.
