@@ -61,23 +61,20 @@ std::vector<VelocityPoint> MapVelocity(const std::string& path, std::int64_t fra
   }
   MapState map;
   map.Assign(std::move(file.header), std::move(file.pixels), file.width, file.rows, file.stride, file.bitCount, false);
-  std::vector<VelocityPoint> points;
-  points.reserve(map.Rows());
-  std::int32_t previous = 0;
-  for (int row = 0; row < map.Rows(); ++row) {
-    const MapRecord record = map.Record(row);
-    if (record.frame < previous) {
-      notes->push_back(name + "carries no valid measures (its frame numbers decrease)" + without);
-      return {};
-    }
-    previous = record.frame;
-    points.push_back({record.frame, record.velocity});
+  if (!map.FramesNeverDecrease()) {
+    notes->push_back(name + "carries no valid measures (its frame numbers decrease)" + without);
+    return {};
   }
-  if (previous > frames) {
-    notes->push_back(name + "belongs to another clip: its rows reach frame " + std::to_string(previous) +
+  // The rows count the frames the tracking filter saw: never more than the clip has.
+  const std::int32_t last = map.Record(map.Rows() - 1).frame;
+  if (last > frames) {
+    notes->push_back(name + "belongs to another clip: its rows reach frame " + std::to_string(last) +
                      ", the clip has " + std::to_string(frames) + " frames" + without);
     return {};
   }
+  std::vector<VelocityPoint> points;
+  points.reserve(map.Rows());
+  for (int row = 0; row < map.Rows(); ++row) points.push_back({map.Record(row).frame, map.Record(row).velocity});
   return points;
 }
 
