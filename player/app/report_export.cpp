@@ -13,10 +13,13 @@ ReportExport::~ReportExport() {
 
 bool ReportExport::Start(ReportSources sources, const QString& path) {
   if (Running()) return false;
-  progress_ = new QProgressDialog(QStringLiteral("Writing the report..."), QString(), 0, 0, owner_);
+  stop_ = false;
+  progress_ = new QProgressDialog(QStringLiteral("Writing the report..."), QStringLiteral("Cancel"), 0, 0, owner_);
   progress_->setWindowTitle(QStringLiteral("Export report"));
   progress_->setAttribute(Qt::WA_DeleteOnClose);
+  progress_->setAutoReset(false);
   progress_->setMinimumDuration(300);
+  connect(progress_, &QProgressDialog::canceled, this, [this] { stop_ = true; });
   worker_ = std::thread([this, sources = std::move(sources), path] {
     auto progress = [this](int done, int total) {
       QMetaObject::invokeMethod(this, [this, done, total] {
@@ -24,6 +27,7 @@ bool ReportExport::Start(ReportSources sources, const QString& path) {
         progress_->setMaximum(total);
         progress_->setValue(done);
       });
+      return !stop_;
     };
     Report report;
     std::string error;
@@ -42,7 +46,7 @@ bool ReportExport::Start(ReportSources sources, const QString& path) {
 void ReportExport::Done(const QString& path, const QString& failure, const QStringList& notes) {
   worker_.join();
   if (progress_) progress_->close();
-  emit finished(path, failure, notes);
+  if (!stop_) emit finished(path, failure, notes);
 }
 
 }  // namespace vireo

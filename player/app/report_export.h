@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <thread>
 
 #include "report.h"
@@ -24,7 +25,8 @@ class ReportExport : public QObject {
 
   bool Running() const { return worker_.joinable(); }
   // Starts writing the report of `sources` to `path`; false while another
-  // is being written.
+  // is being written. Cancel in the progress dialog ends it without a report
+  // and without `finished`.
   bool Start(ReportSources sources, const QString& path);
 
  signals:
@@ -37,6 +39,7 @@ class ReportExport : public QObject {
 
   QWidget* owner_;
   QPointer<QProgressDialog> progress_;
+  std::atomic<bool> stop_{false};  // Cancel: no report is written
   std::thread worker_;
 };
 

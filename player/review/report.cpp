@@ -194,7 +194,7 @@ ReportFormat ReportFormatOf(const std::string& path) {
 }
 
 bool BuildReport(const ReportSources& sources, Report* report, std::string* error,
-                 const std::function<void(int, int)>& progress) {
+                 const std::function<bool(int, int)>& progress) {
   FrameGrabber grabber;
   if (!grabber.Open(sources.clipPath, error)) return false;
   *report = Report{};
@@ -226,7 +226,10 @@ bool BuildReport(const ReportSources& sources, Report* report, std::string* erro
   int done = 0;
   for (auto& [frame, picture] : pictures) {
     picture.first = grabber.Grab(frame, QSize(kReportPicturePixels, kReportPicturePixels), &picture.second);
-    if (progress) progress(++done, static_cast<int>(pictures.size()));
+    if (progress && !progress(++done, static_cast<int>(pictures.size()))) {
+      *error = "stopped";
+      return false;
+    }
   }
   std::vector<std::int64_t> pastEnd, undecoded;
   for (const auto& [frame, picture] : pictures)

@@ -62,10 +62,11 @@ inline constexpr int kReportPicturePixels = 128;
 enum class ReportFormat { kPdf, kHtml, kUnknown };
 ReportFormat ReportFormatOf(const std::string& path);
 
-// Gathers the report; progress(done, total) follows the pictures. False with
-// the reason only when the clip itself cannot be opened.
+// Gathers the report; progress(done, total) follows the pictures and may
+// answer false to stop. False with the reason when the clip itself cannot be
+// opened or the work was stopped.
 bool BuildReport(const ReportSources& sources, Report* report, std::string* error,
-                 const std::function<void(int, int)>& progress = {});
+                 const std::function<bool(int, int)>& progress = {});
 
 QByteArray ReportHtml(const Report& report);
 QByteArray ReportPdf(const Report& report);
