@@ -11,6 +11,7 @@ pkgs=(
   libjpeg-dev
   python3 python3-numpy python3-scipy time
   locales
+  poppler-utils chromium
 )
 missing=()
 for p in "${pkgs[@]}"; do
