@@ -84,11 +84,7 @@ MainWindow::MainWindow() {
   BuildMenu();
 
   graph_.SetFrameHandler([this](const VideoFrame& frame) { video_->Deliver(frame); });
-  graph_.SetEventHandler([this](const GraphEvent& event) {
-    const int generation = generation_;
-    QMetaObject::invokeMethod(this, [this, event, generation] { OnGraphEvent(event, generation); },
-                              Qt::QueuedConnection);
-  });
+  graph_.SetEventHandler([this](const GraphEvent& event) { QueueGraphEvent(event); });
   graph_.SetDiagnosticHandler([this](const Diagnostic& d) {
     if (d.kind == Diagnostic::Kind::kDiagnostic) {
       ShowDiagnostic(QString::fromStdString(d.text), QString::fromStdString(d.detail));
@@ -401,6 +397,8 @@ void MainWindow::OpenClip() {
     return;
   }
   ++generation_;
+  // Warnings of the assembled graph arrive like the events of its run.
+  for (const GraphEvent& warning : graph_.TakePrerollWarnings()) QueueGraphEvent(warning);
 
   SetEnabled(kClipItems, true);
   if (graph_.HasVideo())
@@ -473,6 +471,14 @@ void MainWindow::dropEvent(QDropEvent* event) {
   DropFile(urls.first().toLocalFile());
 }
 
+// Called on streaming threads too: the event reaches OnGraphEvent on the
+// window's thread, tagged with the graph it belongs to.
+void MainWindow::QueueGraphEvent(const GraphEvent& event) {
+  const int generation = generation_;
+  QMetaObject::invokeMethod(this, [this, event, generation] { OnGraphEvent(event, generation); },
+                            Qt::QueuedConnection);
+}
+
 void MainWindow::OnGraphEvent(const GraphEvent& event, int generation) {
   if (generation != generation_ || !graph_.HasGraph()) return;
   if (event.kind == GraphEvent::Kind::kComplete) {
@@ -495,7 +501,36 @@ void MainWindow::OnGraphEvent(const GraphEvent& event, int generation) {
     CloseClip();
     if (analysis_) analysis_->close();
     ShowMessage(request);
+  } else {
+    ShowPluginWarning(event.text);
   }
+}
+
+// A plug-in that cannot create or write its output file goes on without it
+// and says so on the bus. The user is told, and an analysis run whose output
+// is lost is not followed by loading that file.
+void MainWindow::ShowPluginWarning(const std::string& text) {
+  const QString warning = QString::fromStdString(text);
+  const int mode = graph_.Mode();
+  const QString output = mode == kModeMdr || mode == kModeMdrPreview ? state_.mapPath
+                         : mode == kModePathology                   ? state_.findingsPath
+                                                                    : QString();
+  const bool aboutOutput = !output.isEmpty() && warning.contains(QLatin1Char('"') + output + QLatin1Char('"'));
+  if (aboutOutput) runOutputLost_ = true;
+  MessageRequest request;
+  request.owner = this;
+  if (aboutOutput && (warning.startsWith(QLatin1String("Error creating file")) ||
+                      warning.startsWith(QLatin1String("Cannot create")))) {
+    request.caption = QStringLiteral("Error creating file");
+    request.text = output;
+    request.detail = warning;
+    request.icon = QMessageBox::Critical;
+  } else {
+    request.caption = QStringLiteral("Warning");
+    request.text = warning;
+    request.icon = QMessageBox::Warning;
+  }
+  ShowMessage(request);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -103,7 +103,9 @@ class MainWindow : public QMainWindow {
   void LoadAssociatedFiles();
   void LoadMap(const QString& path);
   void LoadFindings(const QString& path);
+  void QueueGraphEvent(const GraphEvent& event);
   void OnGraphEvent(const GraphEvent& event, int generation);
+  void ShowPluginWarning(const std::string& text);
   void ShowControls(bool placeBelow);
   void DestroyControls();
 
@@ -139,6 +141,7 @@ class MainWindow : public QMainWindow {
   std::map<int, QAction*> actions_;
   std::unique_ptr<MapViewer> maps_;
   std::atomic<int> generation_{0};  // events of released graphs are ignored
+  bool runOutputLost_ = false;       // the analysis run's plug-in lost its output file
 };
 
 }  // namespace vireo

@@ -92,6 +92,7 @@ void MainWindow::DetectPathologies() {
   state_.findingsPath = detectorFindings;
 
   state_.graphMode = kModePathology;
+  runOutputLost_ = false;
   OpenClip();
   if (graph_.HasGraph()) {
     std::atomic<bool> ended{false};
@@ -117,7 +118,7 @@ void MainWindow::DetectPathologies() {
     question.buttons = QMessageBox::Yes | QMessageBox::No;
     if (ShowMessage(question) == QMessageBox::Yes) state_.clipPath = state_.exportVideoPath;
     OpenClip();
-    LoadFindings(state_.findingsPath);
+    if (!runOutputLost_) LoadFindings(state_.findingsPath);
   }
   state_.graphMode = kModePlain;
   InitVideoWindow(1, 1);

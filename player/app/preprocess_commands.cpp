@@ -64,13 +64,14 @@ void MainWindow::PreprocessVideo() {
   if (findings_) findings_->close();  // writes a changed list
   CloseClip();
   state_.graphMode = AskPreviewMode();
+  runOutputLost_ = false;
   OpenClip();
   if (graph_.HasGraph()) {
     graph_.Run();
     RunAnalysisPhase();
     state_.graphMode = kModePlain;
     OpenClip();
-    LoadMap(state_.mapPath);
+    if (!runOutputLost_) LoadMap(state_.mapPath);
   }
   state_.graphMode = kModePlain;
   InitVideoWindow(1, 1);

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <strings.h>
+#include <utility>
 
 #include "filterhost/interfaces.h"
 #include "filterhost/lookup.h"
@@ -328,6 +329,7 @@ HRESULT PlaybackGraph::BuildTail(const GraphRequest& request, GstElement** entry
     default: return E_INVALIDARG;
   }
   if (!plugin) return FAILED(hr) ? hr : E_FAIL;
+  if (request.onPlugin) request.onPlugin(plugin);
   // The analysing plug-ins get 24-bit frames: the converter would otherwise
   // pick 32 bits, which the detector refuses and the tracker handles slower.
   if (IsAnalysisMode(mode_)) {
@@ -513,11 +515,8 @@ HRESULT PlaybackGraph::Preroll(std::string* detail) {
     }
     if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_WARNING) {
       // A plug-in's warning (e.g. a file it cannot create) must still reach
-      // the user: handed over now or at the next WaitEvent.
-      if (auto event = ToEvent(message)) {
-        if (eventHandler_) eventHandler_(*event);
-        else prerollWarnings_.push_back(*event);
-      }
+      // the user: kept for TakePrerollWarnings or the next WaitEvent.
+      if (auto event = ToEvent(message)) prerollWarnings_.push_back(*event);
       gst_message_unref(message);
       continue;
     }
@@ -687,6 +686,8 @@ GstBusSyncReply PlaybackGraph::OnBusSync(GstBus*, GstMessage* message, gpointer 
   gst_message_unref(message);
   return GST_BUS_DROP;
 }
+
+std::vector<GraphEvent> PlaybackGraph::TakePrerollWarnings() { return std::exchange(prerollWarnings_, {}); }
 
 std::optional<GraphEvent> PlaybackGraph::WaitEvent(int timeoutMs) {
   if (!prerollWarnings_.empty()) {

@@ -30,13 +30,16 @@ std::vector<std::string> Lines(const std::string& path) {
   return lines;
 }
 
-// A 256 x 256 clip with bleeding and ulcers, made once.
+// A 256 x 256 clip of 24 real bleeding frames (the first of the labelled
+// set, copied without re-encoding), made once: the detector is made to find
+// real bleeding, not the synthetic clips' lesions.
 std::string LesionClip() {
   static const std::string path = [] {
     const std::string p = ptest::ScratchDir() + "/lesions-source.avi";
-    const char* bin = std::getenv("VIREO_BIN_DIR");
-    const std::string command = std::string(bin ? bin : ".") + "/vireo-synthclip '" + p +
-                                "' --frames 24 --size 256 --lesions bleeding,ulcer > /dev/null";
+    const char* data = std::getenv("VIREO_DATA_DIR");
+    const std::string command = "gst-launch-1.0 -q filesrc location='" + std::string(data ? data : ".") +
+                                "/wcebleedgen/train-bleeding.avi' ! avidemux ! identity eos-after=25 ! jpegparse ! avimux ! "
+                                "filesink location='" + p + "' > /dev/null";
     return std::system(command.c_str()) == 0 ? p : std::string();
   }();
   return path;
@@ -118,6 +121,24 @@ TEST_F(PathologyTest, AnsweringNoReopensTheOriginalClipWithTheFindings) {
   EXPECT_FALSE(window->Findings()->Findings().empty());
   EXPECT_TRUE(std::filesystem::file_size(dir + "/out.avi") > 0);
   EXPECT_EQ(window->State().graphMode, vireo::kModePlain);
+}
+
+// A findings file the detector cannot create is reported; the marked video
+// still opens, without a findings list the run did not write.
+TEST_F(PathologyTest, FindingsFileThatCannotBeCreatedIsReportedAndNotLoaded) {
+  ASSERT_FALSE(LesionClip().empty());
+  window->Start(Q(clip));
+  const std::string findings = dir + "/no-such-folder/out.txt";
+  fileAnswers = {Q(dir + "/out.avi"), Q(findings)};
+  window->Execute(vireo::kCmdDetect);
+  ASSERT_GE(messages.size(), 2u);
+  EXPECT_EQ(messages[0].caption, "Error creating file");
+  EXPECT_EQ(messages[0].text, Q(findings));
+  EXPECT_TRUE(messages[0].detail.contains("No such file or directory")) << messages[0].detail.toStdString();
+  EXPECT_EQ(messages.back().text, "Load video with pathology markers?");
+  ASSERT_TRUE(window->Graph().HasGraph());
+  EXPECT_EQ(window->State().clipPath, Q(dir + "/out.avi"));
+  EXPECT_TRUE(window->Findings() == nullptr || window->Findings()->Findings().empty());
 }
 
 TEST_F(PathologyTest, CancellingEitherDialogChangesNothing) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <algorithm>
 #include <QPushButton>
 #include <QTimer>
 #include <filesystem>
@@ -155,6 +156,30 @@ TEST_F(PreprocessTest, AbortStopsTheRunAndLeavesACompleteMapOfThePartDone) {
   // Stopped well before the end of the clip.
   ASSERT_GT(window->Map().Rows(), 0);
   EXPECT_LT(window->Map().Record(window->Map().Rows() - 1).frame, 1500);
+}
+
+// A map the filter cannot create is reported with its name, and the run is
+// not followed by opening (or offering to make) a map it never wrote.
+TEST_F(PreprocessTest, AMapThatCannotBeCreatedIsReportedAndNotLoaded) {
+  const std::string clip = ptest::Clip(".avi", 30, 128);
+  ASSERT_FALSE(clip.empty());
+  window->Start(Q(clip));
+  const std::string target = ptest::ScratchDir() + "/no-such-folder/new.bmp";
+  chosen = {Q(target)};
+  messages.clear();
+  mapQuestions = 0;
+  window->Execute(vireo::kCmdPreprocess);
+
+  const auto created = std::find_if(messages.begin(), messages.end(),
+                                    [](const MessageRequest& r) { return r.caption == "Error creating file"; });
+  ASSERT_NE(created, messages.end());
+  EXPECT_EQ(created->text, Q(target));
+  EXPECT_EQ(created->icon, QMessageBox::Critical);
+  EXPECT_EQ(mapQuestions, 0);  // no offer to preprocess a map that was never written
+  EXPECT_FALSE(window->Map().Loaded());
+  EXPECT_EQ(window->Maps().Window(), nullptr);
+  ASSERT_TRUE(window->Graph().HasGraph());
+  EXPECT_EQ(window->Graph().Mode(), vireo::kModePlain);
 }
 
 TEST_F(PreprocessTest, CancelledSaveDialogChangesNothing) {

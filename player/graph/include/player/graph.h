@@ -84,6 +84,9 @@ struct GraphRequest {
   int mosaicRows = 1;        // (brought into 1..4)
   // The variants are tried from this one on (tests start later in the chain).
   SplitterKind firstVariant = SplitterKind::kAvi;
+  // Called with the plug-in element of each variant as it joins the pipeline,
+  // before any frame flows (tools attach pad probes here).
+  std::function<void(GstElement*)> onPlugin;
 };
 
 // A message for the user. kDiagnostic: caption "PlayVireo", no owner;
@@ -210,6 +213,9 @@ class PlaybackGraph {
   GstElement* CaptureElement() const { return capture_; }
   GstElement* Pipeline() const { return pipeline_; }
 
+  // Warnings the plug-ins posted while the graph was assembled (a file they
+  // cannot create), handed out once: here or by WaitEvent.
+  std::vector<GraphEvent> TakePrerollWarnings();
   // Next event of a graph built without an event handler; nothing when the
   // timeout passes.
   std::optional<GraphEvent> WaitEvent(int timeoutMs);
