@@ -18,9 +18,11 @@
 #include "cli/clip_facts.h"
 #include "cli/options.h"
 #include "cli/progress.h"
+#include "ostrel/analysis/analiza_detektor.h"
 #include "player/graph.h"
 
 using namespace vireo::cli;
+using ostrel::CAnalizaDetektor;
 
 namespace {
 
@@ -107,19 +109,14 @@ bool RunJob(Job& job, int slot, ProgressDisplay& display) {
   const std::vector<GstElement*> plugins = graph.PluginElements();
   if (plugins.empty()) return fail("the graph has no detector");
   GstElement* detector = plugins.front();
-
-  // The paused graph holds the first frame, which has passed the detector
-  // already; the probe counts the others.
-  job.progress.frames = 1;
-  GstPad* pad = gst_element_get_static_pad(detector, "src");
-  gst_pad_add_probe(
-      pad, GST_PAD_PROBE_TYPE_BUFFER,
-      [](GstPad*, GstPadProbeInfo*, gpointer count) {
-        ++*static_cast<std::atomic<std::int64_t>*>(count);
-        return GST_PAD_PROBE_OK;
-      },
-      &job.progress.frames, nullptr);
-  gst_object_unref(pad);
+  int width = 0, height = 0;
+  if (graph.PluginInputSize(&width, &height) &&
+      (width < CAnalizaDetektor::kMinSize || height < CAnalizaDetektor::kMinSize)) {
+    graph.Close();
+    return fail("frames of " + std::to_string(width) + " x " + std::to_string(height) + " are smaller than the " +
+                std::to_string(CAnalizaDetektor::kMinSize) + " x " + std::to_string(CAnalizaDetektor::kMinSize) +
+                " the detector analyses: nothing was analysed");
+  }
 
   const std::int64_t announced = AviAnnouncedFrames(clip);
   job.progress.total = announced > 0 ? announced : std::max<std::int64_t>(graph.TotalFrames(true), 0);
@@ -128,11 +125,12 @@ bool RunJob(Job& job, int slot, ProgressDisplay& display) {
   if (fh::SUCCEEDED(graph.Run())) {
     for (;;) {
       if (StopRequested()) {
-        failure = "interrupted; the marked clip holds the frames done so far";
+        failure = "interrupted; the marked clip and the findings hold the frames done so far";
         Finish(graph, detector);
         break;
       }
       auto event = graph.WaitEvent(200);
+      job.progress.frames = graph.PluginFrames();
       if (!event) continue;
       if (event->kind == vireo::GraphEvent::Kind::kWarning) {
         display.Print(stderr, ErrorLine(kProgram, clip, "warning: " + event->text));
@@ -153,7 +151,8 @@ bool RunJob(Job& job, int slot, ProgressDisplay& display) {
   graph.ReleaseFilters();
 
   Tally tally;
-  tally.frames = job.progress.frames.load();
+  tally.frames = graph.PluginFrames();
+  if (tally.frames == 0) return fail("no frame could be decoded: nothing was analysed");
   // AVI headers count the frames: a clip that ends early is cut short.
   if (complete && announced > 0 && tally.frames < announced)
     failure = "the clip ends after " + std::to_string(tally.frames) + " of the " + std::to_string(announced) +

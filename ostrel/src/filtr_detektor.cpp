@@ -60,12 +60,13 @@ bool CFiltrDetektor::WriteFindings(const char* text, std::size_t bytes) {
   return findings_.Write(text, bytes) && findings_.Flush();
 }
 
-// The file is put in place once a frame has passed since it was named; a
-// run that never got a frame leaves an earlier file of that name untouched.
+// The file is put in place once a frame has been analysed since it was
+// named; a run that analysed none leaves an earlier file of that name
+// untouched and creates none.
 std::string CFiltrDetektor::CloseFindings() {
   reopenOnStart_ = false;
   if (findings_.IsOpen()) {
-    if (frameCounter_ < 0)
+    if (!analysed_)
       findings_.Discard();
     else
       findings_.Commit();
@@ -99,6 +100,7 @@ HRESULT CFiltrDetektor::SetFindingsFile(const char* path) {
     std::memcpy(name_, source, std::strlen(source) + 1);
     pendingWarning_.clear();
     frameCounter_ = -1;
+    analysed_ = false;
     if (name_[0]) opening = OpenFindings(false);
     // Nobody may be listening before the element streams: tell it at start.
     if (State() == State_Stopped) pendingWarning_.swap(opening);
@@ -181,6 +183,7 @@ HRESULT CFiltrDetektor::Transform(IMediaSample* sample) {
     std::lock_guard<std::mutex> guard(findingsLock_);
     ++frameCounter_;
     if (!findings_.IsOpen()) return S_OK;
+    analysed_ = analysed_ || (width >= CAnalizaDetektor::kMinSize && height >= CAnalizaDetektor::kMinSize);
     char line[kFindingsLineSize];
     const int length = FormatFindingsLine(*engine_, frameCounter_, line);
     if (length == 0) return S_OK;

@@ -1,8 +1,5 @@
 #include "findings_file.h"
 
-#include <QSaveFile>
-#include <QString>
-
 #include <cctype>
 #include <cerrno>
 #include <cinttypes>
@@ -10,6 +7,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <limits>
+
+#include "filterhost/atomic_file.h"
 
 namespace vireo {
 
@@ -92,17 +91,14 @@ std::optional<FindingsFile> ReadFindingsFile(const std::string& path) {
 
 std::optional<std::string> WriteFindingsFile(const std::string& path, const std::string& header,
                                              std::int64_t minutes, const std::vector<Finding>& findings) {
-  QSaveFile file(QString::fromStdString(path));
-  if (!file.open(QIODevice::WriteOnly)) return file.errorString().toStdString();
   std::string text = header + " " + std::to_string(minutes) + "\r\n";
   for (const Finding& finding : findings) {
     text += std::to_string(finding.frame) + "\t" + std::to_string(finding.minute);
     if (!finding.text.empty()) text += "\t" + finding.text;
     text += "\r\n";
   }
-  if (file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()) ||
-      !file.commit())
-    return file.errorString().toStdString();
+  std::string error;
+  if (!fh::WriteFileAtomically(path, text.data(), text.size(), &error)) return error;
   return std::nullopt;
 }
 

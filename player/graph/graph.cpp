@@ -330,6 +330,20 @@ HRESULT PlaybackGraph::BuildTail(const GraphRequest& request, GstElement** entry
   }
   if (!plugin) return FAILED(hr) ? hr : E_FAIL;
   if (request.onPlugin) request.onPlugin(plugin);
+  pluginFrames_ = 0;
+  analyser_ = nullptr;
+  if (IsAnalysisMode(mode_)) {
+    analyser_ = plugin;
+    GstPad* pad = gst_element_get_static_pad(plugin, "src");
+    gst_pad_add_probe(
+        pad, GST_PAD_PROBE_TYPE_BUFFER,
+        [](GstPad*, GstPadProbeInfo*, gpointer count) {
+          static_cast<std::atomic<std::int64_t>*>(count)->fetch_add(1, std::memory_order_relaxed);
+          return GST_PAD_PROBE_OK;
+        },
+        &pluginFrames_, nullptr);
+    gst_object_unref(pad);
+  }
   // The analysing plug-ins get 24-bit frames: the converter would otherwise
   // pick 32 bits, which the detector refuses and the tracker handles slower.
   if (IsAnalysisMode(mode_)) {
@@ -424,12 +438,12 @@ GstElement* PlaybackGraph::AddExportWriter(const std::string& path, std::string*
   return writer;
 }
 
-// With the pipeline stopped: a marked clip whose stream ended is complete
-// (also when it ended early) and replaces the target; any other is dropped,
-// leaving an earlier file as it was.
+// With the pipeline stopped: a marked clip whose stream ended after at least
+// one frame is complete (also when it ended early) and replaces the target;
+// any other is dropped, leaving an earlier file as it was.
 void PlaybackGraph::CompleteExport() {
   if (!export_) return;
-  if (exportEnded_ && !export_->Commit())
+  if (exportEnded_ && pluginFrames_ > 0 && !export_->Commit())
     Report(Diagnostic::Kind::kFailed, "Cannot write the file \"" + export_->Target() + "\"", export_->Error());
   export_.reset();
 }
@@ -649,6 +663,20 @@ void PlaybackGraph::ReleaseFilters() {
 
 std::vector<GstElement*> PlaybackGraph::PluginElements() const { return filters_; }
 
+bool PlaybackGraph::PluginInputSize(int* width, int* height) const {
+  if (!analyser_ || !pipeline_) return false;
+  GstPad* pad = gst_element_get_static_pad(analyser_, "sink");
+  GstCaps* caps = gst_pad_get_current_caps(pad);
+  gst_object_unref(pad);
+  GstVideoInfo info;
+  const bool ok = caps && gst_video_info_from_caps(&info, caps);
+  if (caps) gst_caps_unref(caps);
+  if (!ok) return false;
+  *width = GST_VIDEO_INFO_WIDTH(&info);
+  *height = GST_VIDEO_INFO_HEIGHT(&info);
+  return true;
+}
+
 bool PlaybackGraph::VideoSize(int* width, int* height) const {
   if (!videoSink_ || !hasVideo_) return false;
   GstPad* pad = gst_element_get_static_pad(videoSink_, "sink");
@@ -667,16 +695,25 @@ bool PlaybackGraph::VideoSize(int* width, int* height) const {
 
 std::optional<GraphEvent> PlaybackGraph::ToEvent(GstMessage* message) {
   GError* error = nullptr;
+  gchar* debug = nullptr;
   switch (GST_MESSAGE_TYPE(message)) {
     case GST_MESSAGE_EOS: return GraphEvent{GraphEvent::Kind::kComplete, {}};
-    case GST_MESSAGE_ERROR: gst_message_parse_error(message, &error, nullptr); break;
-    case GST_MESSAGE_WARNING: gst_message_parse_warning(message, &error, nullptr); break;
+    case GST_MESSAGE_ERROR: gst_message_parse_error(message, &error, &debug); break;
+    case GST_MESSAGE_WARNING: gst_message_parse_warning(message, &error, &debug); break;
     default: return std::nullopt;
   }
   GraphEvent event{GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR ? GraphEvent::Kind::kError
                                                                    : GraphEvent::Kind::kWarning,
                    error ? error->message : ""};
+  // A writer's failure names the system's reason (e.g. "No space left on
+  // device") only in the last line of its debug text.
+  if (error && error->domain == GST_RESOURCE_ERROR &&
+      (error->code == GST_RESOURCE_ERROR_WRITE || error->code == GST_RESOURCE_ERROR_NO_SPACE_LEFT) && debug) {
+    const std::string detail = debug;
+    event.text += ": " + detail.substr(detail.find_last_of('\n') + 1);
+  }
   if (error) g_error_free(error);
+  g_free(debug);
   return event;
 }
 

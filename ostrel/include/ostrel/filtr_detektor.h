@@ -58,6 +58,7 @@ class CFiltrDetektor final : public fh::ISpecifyPropertyPages,
   bool reopenOnStart_ = false;  // a stop closed the file of the current name
   std::string pendingWarning_;  // an open failure while stopped, posted at start
   std::int32_t frameCounter_ = -1;
+  bool analysed_ = false;  // a frame was large enough to analyse since the file was named
 
   // Touched by Transform only, under the receive lock.
   std::unique_ptr<CAnalizaDetektor> engine_;

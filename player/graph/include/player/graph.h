@@ -207,6 +207,12 @@ class PlaybackGraph {
   std::int64_t ToFrames(std::int64_t position, bool round) const;
   std::int64_t FromFrames(std::int64_t frame) const;
 
+  // Frames that have passed the analysing plug-in of the current graph,
+  // the prerolled one included.
+  std::int64_t PluginFrames() const { return pluginFrames_; }
+  // The frame size the analysing plug-in receives; false before it knows.
+  bool PluginInputSize(int* width, int* height) const;
+
   // The plug-in elements of the current or last graph (slot order); the
   // frame-capture element in mode 2, or null.
   std::vector<GstElement*> PluginElements() const;
@@ -270,6 +276,8 @@ class PlaybackGraph {
   // the stream.
   std::unique_ptr<fh::AtomicFile> export_;
   std::atomic<bool> exportEnded_{false};
+  std::atomic<std::int64_t> pluginFrames_{0};
+  GstElement* analyser_ = nullptr;  // the analysing plug-in, or null
 
   int mode_ = kModePlain;
   SplitterKind splitter_ = SplitterKind::kNone;
