@@ -26,7 +26,7 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: vireo-detect CLIP... [-o MARKED.avi] [-f FINDINGS.txt] [-j N]\n"
+    "usage: vireo-detect CLIP... [-o MARKED.avi | --findings-only] [-f FINDINGS.txt] [-j N]\n"
     "\n"
     "Runs each clip through the pathology detector as fast as it goes and writes\n"
     "the clip with markers drawn on it (Motion JPEG in AVI) and the findings file.\n"
@@ -35,6 +35,7 @@ constexpr const char* kUsage =
     "                   extension + \"_.avi\")\n"
     "  -f FINDINGS.txt  findings file (one clip only; default: CLIP without its\n"
     "                   extension + \"_.txt\")\n"
+    "  --findings-only  write the findings file only, no marked clip (faster)\n"
     "  -j N             clips run at the same time (default 1)\n"
     "  -h, --help       show this text\n";
 
@@ -54,6 +55,7 @@ struct Job {
 struct Options {
   std::vector<std::string> clips;
   std::string marked, findings;
+  bool findingsOnly = false;
   int jobs = 1;
 };
 
@@ -69,6 +71,10 @@ std::optional<Options> ParseArguments(int argc, char** argv, std::string* error)
     if (arg == "-h" || arg == "--help") {
       std::fputs(kUsage, stdout);
       std::exit(0);
+    }
+    if (arg == "--findings-only") {
+      o.findingsOnly = true;
+      continue;
     }
     if (arg == "-o" || arg == "-f" || arg == "-j") {
       if (i + 1 >= argc) {
@@ -99,6 +105,10 @@ std::optional<Options> ParseArguments(int argc, char** argv, std::string* error)
   }
   if (o.clips.size() > 1 && (!o.marked.empty() || !o.findings.empty())) {
     *error = "-o and -f name the files of a single clip";
+    return std::nullopt;
+  }
+  if (o.findingsOnly && !o.marked.empty()) {
+    *error = "--findings-only writes no marked clip: -o does not go with it";
     return std::nullopt;
   }
   return o;
@@ -181,7 +191,7 @@ bool RunJob(Job& job, bool terminal) {
     return false;
   }
   for (const std::string& out : {job.marked, job.findings})
-    if (std::filesystem::equivalent(job.clip, out, ec)) {
+    if (!out.empty() && std::filesystem::equivalent(job.clip, out, ec)) {
       say("would overwrite the clip with " + out);
       return false;
     }
@@ -207,6 +217,7 @@ bool RunJob(Job& job, bool terminal) {
   request.mode = vireo::kModePathology;
   request.findingsPath = job.findings;
   request.exportPath = job.marked;
+  request.markedVideo = !job.marked.empty();
   if (fh::FAILED(graph.Assemble(request))) {
     say(failure);
     return false;
@@ -218,32 +229,20 @@ bool RunJob(Job& job, bool terminal) {
   }
   GstElement* detector = plugins.front();
 
-  // The paused graph holds the first frame, which has passed the detector
-  // already; the probe counts the others.
-  std::atomic<std::int64_t> analysed{1};
-  GstPad* pad = gst_element_get_static_pad(detector, "src");
-  gst_pad_add_probe(
-      pad, GST_PAD_PROBE_TYPE_BUFFER,
-      [](GstPad*, GstPadProbeInfo*, gpointer count) {
-        ++*static_cast<std::atomic<std::int64_t>*>(count);
-        return GST_PAD_PROBE_OK;
-      },
-      &analysed, nullptr);
-  gst_object_unref(pad);
-
   job.total = std::max<std::int64_t>(graph.TotalFrames(true), 1);
   const bool framesCounted = graph.Splitter() == vireo::SplitterKind::kAvi;
   job.running = true;
   bool complete = false;
+  const std::string kept = job.marked.empty() ? "the findings file" : "the marked clip";
   if (fh::SUCCEEDED(graph.Run())) {
     for (;;) {
       if (g_abort) {
-        failure = "aborted; the marked clip holds the frames done so far";
+        failure = "aborted; " + kept + " holds the frames done so far";
         Finish(graph, detector);
         break;
       }
       auto event = graph.WaitEvent(200);
-      job.done = analysed.load();
+      job.done = graph.FramesAnalysed();
       if (!event) continue;
       if (event->kind == vireo::GraphEvent::Kind::kWarning) {
         say("warning: " + event->text);
@@ -252,7 +251,7 @@ bool RunJob(Job& job, bool terminal) {
       if (event->kind == vireo::GraphEvent::Kind::kComplete) {
         complete = true;
       } else {
-        failure = event->text + "; the marked clip holds the frames done so far";
+        failure = event->text + "; " + kept + " holds the frames done so far";
         Finish(graph, detector);
       }
       break;
@@ -265,12 +264,12 @@ bool RunJob(Job& job, bool terminal) {
   job.running = false;
 
   Tally tally;
-  tally.frames = analysed.load();
+  tally.frames = graph.FramesAnalysed();
   // AVI headers count the frames: a clip that ends early is cut short.
   const std::int64_t declared = job.total;
   if (complete && framesCounted && tally.frames < declared)
     failure = "the clip ends after " + std::to_string(tally.frames) + " of its " + std::to_string(declared) +
-              " frames (truncated?); the marked clip holds those frames";
+              " frames (truncated?); " + kept + " holds those frames";
   std::string findingsError;
   const bool findingsRead = ReadFindings(job.findings, &tally, &findingsError);
   if (complete && !findingsRead) failure = findingsError;
@@ -284,7 +283,9 @@ bool RunJob(Job& job, bool terminal) {
               static_cast<long long>(tally.flaggedFrames));
   for (int label = 0; label < kLabelCount; ++label)
     std::printf(", %s %lld", kLabels[label], static_cast<long long>(tally.withLabel[label]));
-  std::printf("\n  marked clip %s\n  findings %s\n", job.marked.c_str(), job.findings.c_str());
+  std::printf("\n");
+  if (!job.marked.empty()) std::printf("  marked clip %s\n", job.marked.c_str());
+  std::printf("  findings %s\n", job.findings.c_str());
   std::fflush(stdout);
   return true;
 }
@@ -308,7 +309,8 @@ int main(int argc, char** argv) {
   for (const std::string& clip : options->clips) {
     auto job = std::make_unique<Job>();
     job->clip = clip;
-    job->marked = options->marked.empty() ? WithoutExtension(clip) + "_.avi" : options->marked;
+    if (!options->findingsOnly)
+      job->marked = options->marked.empty() ? WithoutExtension(clip) + "_.avi" : options->marked;
     job->findings = options->findings.empty() ? WithoutExtension(clip) + "_.txt" : options->findings;
     jobs.push_back(std::move(job));
   }

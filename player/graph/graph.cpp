@@ -303,6 +303,17 @@ HRESULT PlaybackGraph::BuildTail(const GraphRequest& request, GstElement** entry
     default: return E_INVALIDARG;
   }
   if (!plugin) return FAILED(hr) ? hr : E_FAIL;
+  if (IsAnalysisMode(mode_)) {
+    GstPad* out = gst_element_get_static_pad(plugin, "src");
+    gst_pad_add_probe(
+        out, GST_PAD_PROBE_TYPE_BUFFER,
+        [](GstPad*, GstPadProbeInfo*, gpointer count) {
+          ++*static_cast<std::atomic<std::int64_t>*>(count);
+          return GST_PAD_PROBE_OK;
+        },
+        &analysed_, nullptr);
+    gst_object_unref(out);
+  }
   // The analysing plug-ins get 24-bit frames: the converter would otherwise
   // pick 32 bits, which the detector refuses and the tracker handles slower.
   if (IsAnalysisMode(mode_)) {
@@ -344,21 +355,25 @@ HRESULT PlaybackGraph::BuildTail(const GraphRequest& request, GstElement** entry
     default: break;
   }
 
-  if (mode_ == kModeMdr) {
+  // Analyses whose frames nobody sees end in a null sink.
+  if (mode_ == kModeMdr || (mode_ == kModePathology && !request.markedVideo)) {
     GstElement* sink = AddElement("fakesink", nullptr);
     if (!sink) return E_FAIL;
     g_object_set(sink, "sync", FALSE, nullptr);
     return gst_element_link(plugin, sink) ? S_OK : E_FAIL;
   }
   if (mode_ == kModePathology) {
+    // The marked frames are encoded in a thread of their own, so that the
+    // detector goes on with the next frame meanwhile.
+    GstElement* encoding = AddElement("queue", nullptr);
     GstElement* toJpeg = AddElement("videoconvert", nullptr);
     GstElement* encoder = AddElement("jpegenc", nullptr);
     GstElement* mux = AddElement("avimux", nullptr);
     GstElement* writer = AddElement("filesink", nullptr);
-    if (!toJpeg || !encoder || !mux || !writer) return E_FAIL;
+    if (!encoding || !toJpeg || !encoder || !mux || !writer) return E_FAIL;
     if (!g_object_class_find_property(G_OBJECT_GET_CLASS(writer), "location")) return -2;
     g_object_set(writer, "location", request.exportPath.c_str(), "sync", FALSE, nullptr);
-    return gst_element_link_many(plugin, toJpeg, encoder, mux, writer, nullptr) ? S_OK : E_FAIL;
+    return gst_element_link_many(plugin, encoding, toJpeg, encoder, mux, writer, nullptr) ? S_OK : E_FAIL;
   }
   GstElement* display = MakeDisplayBranch();
   if (!display) return E_FAIL;
@@ -372,6 +387,7 @@ HRESULT PlaybackGraph::BuildVariant(const GraphRequest& request, SplitterKind ki
   if (!pipeline_) return E_FAIL;
   splitter_ = kind;
   demuxLinked_ = videoLinked_ = audioLinked_ = false;
+  analysed_ = 0;
 
   HRESULT hr = BuildTail(request, &entry_);
   if (FAILED(hr)) return hr;

@@ -68,6 +68,7 @@ struct GraphRequest {
   std::string mapPath;       // quorlin, modes 3 and 4
   std::string findingsPath;  // ostrel, mode 6
   std::string exportPath;    // the AVI written in mode 6
+  bool markedVideo = true;   // mode 6: false writes the findings only (no AVI)
   int mosaicCols = 1;        // durmix, mode 1 (brought into 1..6)
   int mosaicRows = 1;        // (brought into 1..4)
   // The variants are tried from this one on (tests start later in the chain).
@@ -193,6 +194,10 @@ class PlaybackGraph {
   // frame-capture element in mode 2, or null.
   std::vector<GstElement*> PluginElements() const;
   GstElement* CaptureElement() const { return capture_; }
+  // Frames that have left the plug-in of an analysis graph since it was
+  // built, those of the preroll included (the detector's output is queued,
+  // so it may be ahead of the sinks).
+  std::int64_t FramesAnalysed() const { return analysed_.load(); }
   GstElement* Pipeline() const { return pipeline_; }
 
   // Next event of a graph built without an event handler; nothing when the
@@ -232,6 +237,7 @@ class PlaybackGraph {
   GstElement* volume_ = nullptr;     // audio branch volume, or null
   GstElement* entry_ = nullptr;      // first element after the decoder
   GstElement* capture_ = nullptr;
+  std::atomic<std::int64_t> analysed_{0};
   std::vector<GstElement*> filters_;  // plug-ins, referenced until rebuilt
   std::mutex padMutex_;               // pad-added runs on streaming threads
   bool demuxLinked_ = false;
