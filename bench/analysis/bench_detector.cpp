@@ -1,9 +1,12 @@
 // Time of one full analysis (13 measurements at 48 places, then the four
-// classifiers) of a rendered 256 x 256 capsule frame.
+// classifiers) of a rendered 256 x 256 capsule frame, by 1, 2 and all
+// processors' threads (wall-clock time, as the threads share the frame).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <set>
+#include <thread>
 #include <vector>
 
 #include "ostrel/analysis/analiza_detektor.h"
@@ -32,14 +35,18 @@ struct RenderedFrame {
 void BM_AnalyzeFrame(benchmark::State& state) {
   const RenderedFrame frame(40);
   std::vector<std::uint8_t> channel(static_cast<std::size_t>(frame.size) * frame.size);
-  ostrel::CAnalizaDetektor engine(frame.size, frame.size);
+  ostrel::CAnalizaDetektor engine(frame.size, frame.size, static_cast<int>(state.range(0)));
   for (auto _ : state) {
     engine.AnalyzeFrame(frame.stride, frame.bottomUp.data(), channel.data());
     benchmark::DoNotOptimize(engine.Flags(0).data());
     benchmark::ClobberMemory();
   }
 }
-BENCHMARK(BM_AnalyzeFrame)->Unit(benchmark::kMillisecond);
+void ThreadCounts(benchmark::internal::Benchmark* b) {
+  const std::set<int> counts = {1, 2, static_cast<int>(std::max(1u, std::thread::hardware_concurrency()))};
+  for (int threads : counts) b->Arg(threads);
+}
+BENCHMARK(BM_AnalyzeFrame)->ArgName("threads")->Apply(ThreadCounts)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

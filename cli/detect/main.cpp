@@ -1,5 +1,6 @@
 // vireo-detect: runs clips through the pathology detector without the player's
-// window, writing for each a marked Motion JPEG AVI and a findings file.
+// window, writing for each a marked Motion JPEG AVI (unless --findings-only)
+// and a findings file.
 #include <gst/gst.h>
 
 #include <algorithm>
@@ -34,11 +35,12 @@ constexpr const char* kLabels[] = {"Blood1", "Ulcer1", "Ulcer2", "Ulcer3", "Path
 constexpr int kLabelCount = 7;
 
 struct Job {
-  BatchItem item;  // clip, then marked clip and findings file
+  BatchItem item;  // clip, then the marked clip (unless findings only) and the findings file
   Progress progress;
   const std::string& Clip() const { return item.clip; }
-  const std::string& Marked() const { return item.outputs[0].path; }
-  const std::string& Findings() const { return item.outputs[1].path; }
+  bool WritesMarked() const { return item.outputs.size() > 1; }
+  const std::string& Marked() const { return item.outputs.front().path; }
+  const std::string& Findings() const { return item.outputs.back().path; }
   std::unique_ptr<vireo::detect::BlockRecorder> record;  // with --features or --truth
   bool succeeded = false;
 };
@@ -103,7 +105,8 @@ bool RunJob(Job& job, int slot, ProgressDisplay& display) {
   request.clipPath = clip;
   request.mode = vireo::kModePathology;
   request.findingsPath = job.Findings();
-  request.exportPath = job.Marked();
+  request.markedVideo = job.WritesMarked();
+  if (request.markedVideo) request.exportPath = job.Marked();
   if (job.record) request.onPlugin = [&job](GstElement* detector) { job.record->Attach(detector); };
   if (fh::FAILED(graph.Assemble(request))) return fail(failure);
   const std::vector<GstElement*> plugins = graph.PluginElements();
@@ -122,15 +125,16 @@ bool RunJob(Job& job, int slot, ProgressDisplay& display) {
   job.progress.total = announced > 0 ? announced : std::max<std::int64_t>(graph.TotalFrames(true), 0);
   display.Start(slot, clip, &job.progress);
   bool complete = false;
+  const std::string kept = job.WritesMarked() ? "the marked clip" : "the findings file";
   if (fh::SUCCEEDED(graph.Run())) {
     for (;;) {
       if (StopRequested()) {
-        failure = "interrupted; the marked clip and the findings hold the frames done so far";
+        failure = "interrupted; " + kept + " holds the frames done so far";
         Finish(graph, detector);
         break;
       }
       auto event = graph.WaitEvent(200);
-      job.progress.frames = graph.PluginFrames();
+      job.progress.frames = graph.FramesAnalysed();
       if (!event) continue;
       if (event->kind == vireo::GraphEvent::Kind::kWarning) {
         display.Print(stderr, ErrorLine(kProgram, clip, "warning: " + event->text));
@@ -139,7 +143,7 @@ bool RunJob(Job& job, int slot, ProgressDisplay& display) {
       if (event->kind == vireo::GraphEvent::Kind::kComplete) {
         complete = true;
       } else {
-        failure = event->text + "; the marked clip holds the frames done so far";
+        failure = event->text + "; " + kept + " holds the frames done so far";
         Finish(graph, detector);
       }
       break;
@@ -151,12 +155,12 @@ bool RunJob(Job& job, int slot, ProgressDisplay& display) {
   graph.ReleaseFilters();
 
   Tally tally;
-  tally.frames = graph.PluginFrames();
+  tally.frames = job.progress.frames = graph.FramesAnalysed();
   if (tally.frames == 0) return fail("no frame could be decoded: nothing was analysed");
   // AVI headers count the frames: a clip that ends early is cut short.
   if (complete && announced > 0 && tally.frames < announced)
     failure = "the clip ends after " + std::to_string(tally.frames) + " of the " + std::to_string(announced) +
-              " frames its header announces (truncated?); the marked clip holds those frames";
+              " frames its header announces (truncated?); " + kept + " holds those frames";
   std::string findingsError;
   const bool findingsRead = ReadFindings(job.Findings(), &tally, &findingsError);
   if (complete && !findingsRead) failure = findingsError;
@@ -166,7 +170,8 @@ bool RunJob(Job& job, int slot, ProgressDisplay& display) {
                         std::to_string(tally.flaggedFrames) + " with findings";
   for (int label = 0; label < kLabelCount; ++label)
     summary += ", " + std::string(kLabels[label]) + " " + std::to_string(tally.withLabel[label]);
-  summary += "\n  marked clip " + job.Marked() + "\n  findings " + job.Findings();
+  if (job.WritesMarked()) summary += "\n  marked clip " + job.Marked();
+  summary += "\n  findings " + job.Findings();
   display.Finish(slot, stdout, summary);
   return true;
 }
@@ -174,11 +179,12 @@ bool RunJob(Job& job, int slot, ProgressDisplay& display) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CommandLine command(kProgram, "[-o MARKED.avi] [-f FINDINGS.txt] [-j N] [--] CLIP...",
+  CommandLine command(kProgram, "[-o MARKED.avi | --findings-only] [-f FINDINGS.txt] [-j N] [--] CLIP...",
                       "Runs each clip through the pathology detector as fast as it goes and writes\n"
                       "the clip with markers drawn on it (Motion JPEG in AVI) and the findings file.");
   command.Add({'o', "output", "MARKED.avi",
                "marked clip (one clip only; default: CLIP without its extension + \"_.avi\")"});
+  command.Add({0, "findings-only", "", "write the findings file only, no marked clip (faster)"});
   command.Add({'f', "findings", "FINDINGS.txt",
                "findings file (one clip only; default: CLIP without its extension + \"_.txt\")"});
   command.Add({'j', "jobs", "N", "clips run at the same time, 1 to 64 (default 1)"});
@@ -194,6 +200,8 @@ int main(int argc, char** argv) {
   const std::string marked = command.Value("o").value_or(""), findings = command.Value("f").value_or("");
   if (clips.size() > 1 && (!marked.empty() || !findings.empty()))
     return command.UsageError("-o and -f name the files of a single clip");
+  const bool findingsOnly = command.Given("findings-only");
+  if (findingsOnly && !marked.empty()) return command.UsageError("--findings-only writes no marked clip: drop -o");
   int jobs = 1;
   if (auto value = command.Value("j")) {
     const auto n = ParseCount(*value, 1, 64);
@@ -209,6 +217,7 @@ int main(int argc, char** argv) {
                     {"findings file", findings.empty() ? WithoutExtension(clip) + "_.txt" : findings,
                      kFindingsPathMax}},
                    {}};
+    if (findingsOnly) item.outputs.erase(item.outputs.begin());
     if (auto refused = vireo::RefusedClipMessage(clip)) item.refused = *refused;
     items.push_back(std::move(item));
   }

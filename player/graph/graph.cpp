@@ -330,19 +330,18 @@ HRESULT PlaybackGraph::BuildTail(const GraphRequest& request, GstElement** entry
   }
   if (!plugin) return FAILED(hr) ? hr : E_FAIL;
   if (request.onPlugin) request.onPlugin(plugin);
-  pluginFrames_ = 0;
   analyser_ = nullptr;
   if (IsAnalysisMode(mode_)) {
     analyser_ = plugin;
-    GstPad* pad = gst_element_get_static_pad(plugin, "src");
+    GstPad* out = gst_element_get_static_pad(plugin, "src");
     gst_pad_add_probe(
-        pad, GST_PAD_PROBE_TYPE_BUFFER,
+        out, GST_PAD_PROBE_TYPE_BUFFER,
         [](GstPad*, GstPadProbeInfo*, gpointer count) {
-          static_cast<std::atomic<std::int64_t>*>(count)->fetch_add(1, std::memory_order_relaxed);
+          ++*static_cast<std::atomic<std::int64_t>*>(count);
           return GST_PAD_PROBE_OK;
         },
-        &pluginFrames_, nullptr);
-    gst_object_unref(pad);
+        &analysed_, nullptr);
+    gst_object_unref(out);
   }
   // The analysing plug-ins get 24-bit frames: the converter would otherwise
   // pick 32 bits, which the detector refuses and the tracker handles slower.
@@ -394,20 +393,24 @@ HRESULT PlaybackGraph::BuildTail(const GraphRequest& request, GstElement** entry
     default: break;
   }
 
-  if (mode_ == kModeMdr) {
+  // Analyses whose frames nobody sees end in a null sink.
+  if (mode_ == kModeMdr || (mode_ == kModePathology && !request.markedVideo)) {
     GstElement* sink = AddElement("fakesink", nullptr);
     if (!sink) return E_FAIL;
     g_object_set(sink, "sync", FALSE, nullptr);
     return gst_element_link(plugin, sink) ? S_OK : E_FAIL;
   }
   if (mode_ == kModePathology) {
+    // The marked frames are encoded in a thread of their own, so that the
+    // detector goes on with the next frame meanwhile.
+    GstElement* encoding = AddElement("queue", nullptr);
     GstElement* toJpeg = AddElement("videoconvert", nullptr);
     GstElement* encoder = AddElement("jpegenc", nullptr);
     GstElement* mux = AddElement("avimux", nullptr);
-    if (!toJpeg || !encoder || !mux) return E_FAIL;
+    if (!encoding || !toJpeg || !encoder || !mux) return E_FAIL;
     GstElement* writer = AddExportWriter(request.exportPath, detail);
     if (!writer) return E_FAIL;
-    return gst_element_link_many(plugin, toJpeg, encoder, mux, writer, nullptr) ? S_OK : E_FAIL;
+    return gst_element_link_many(plugin, encoding, toJpeg, encoder, mux, writer, nullptr) ? S_OK : E_FAIL;
   }
   GstElement* display = MakeDisplayBranch();
   if (!display) return E_FAIL;
@@ -443,7 +446,7 @@ GstElement* PlaybackGraph::AddExportWriter(const std::string& path, std::string*
 // any other is dropped, leaving an earlier file as it was.
 void PlaybackGraph::CompleteExport() {
   if (!export_) return;
-  if (exportEnded_ && pluginFrames_ > 0 && !export_->Commit())
+  if (exportEnded_ && analysed_ > 0 && !export_->Commit())
     Report(Diagnostic::Kind::kFailed, "Cannot write the file \"" + export_->Target() + "\"", export_->Error());
   export_.reset();
 }
@@ -455,6 +458,7 @@ HRESULT PlaybackGraph::BuildVariant(const GraphRequest& request, SplitterKind ki
   if (!pipeline_) return E_FAIL;
   splitter_ = kind;
   demuxLinked_ = videoLinked_ = audioLinked_ = false;
+  analysed_ = 0;
 
   HRESULT hr = BuildTail(request, &entry_, detail);
   if (FAILED(hr)) return hr;

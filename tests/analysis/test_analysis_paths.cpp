@@ -41,11 +41,14 @@ Image Decode(const std::string& path) {
 }
 
 // Analyses `image` whole, with a channel buffer holding `fill` beforehand,
-// and measures it again slot by slot; both must agree exactly.
-void ExpectPathsAgree(const Image& image, std::uint8_t fill, const std::string& name) {
+// by `threads` threads, and measures it again slot by slot; both must agree
+// exactly.
+void ExpectPathsAgree(const Image& image, std::uint8_t fill, const std::string& name, int threads) {
   const std::size_t pixels = static_cast<std::size_t>(image.width) * image.height;
   std::vector<std::uint8_t> channel(pixels, fill);
-  CAnalizaDetektor engine(image.width, image.height);
+  CAnalizaDetektor engine(image.width, image.height, threads);
+  // Twice: the second frame runs on threads that have waited in between.
+  engine.AnalyzeFrame(image.stride, image.bytes.data(), channel.data());
   engine.AnalyzeFrame(image.stride, image.bytes.data(), channel.data());
 
   CAnalizaDetektor reference(image.width, image.height);
@@ -55,7 +58,8 @@ void ExpectPathsAgree(const Image& image, std::uint8_t fill, const std::string& 
     for (int b = 0; b < CAnalizaDetektor::kBlocks; ++b) {
       const double want = analysis_test::MeasureScheduled(reference, e, b);
       reference.Features(b)[e.slot] = want;
-      ASSERT_EQ(engine.Features(b)[e.slot], want) << name << " slot " << e.slot << " block " << b;
+      ASSERT_EQ(engine.Features(b)[e.slot], want) << name << " slot " << e.slot << " block " << b << ", "
+                                                  << threads << " threads";
     }
   }
   reference.ClassifyBlocks();
@@ -64,11 +68,13 @@ void ExpectPathsAgree(const Image& image, std::uint8_t fill, const std::string& 
 }
 
 TEST(AnalysisPaths, RenderedFramesMeasureAsSlotBySlot) {
-  for (std::int64_t index : {0, 40, 97, 180}) {
-    const Image image = Rendered(index);
-    ExpectPathsAgree(image, 0x00, "rendered " + std::to_string(index));
-    ExpectPathsAgree(image, 0xFF, "rendered " + std::to_string(index));
-  }
+  // One thread, some threads sharing the channels, more threads than channels.
+  for (std::int64_t index : {0, 40, 97, 180})
+    for (int threads : {1, 3, 16}) {
+      const Image image = Rendered(index);
+      ExpectPathsAgree(image, 0x00, "rendered " + std::to_string(index), threads);
+      ExpectPathsAgree(image, 0xFF, "rendered " + std::to_string(index), threads);
+    }
 }
 
 TEST(AnalysisPaths, RealFramesMeasureAsSlotBySlot) {
@@ -78,7 +84,7 @@ TEST(AnalysisPaths, RealFramesMeasureAsSlotBySlot) {
     const Image image = Decode(file);
     ASSERT_EQ(image.width, 336) << file;
     ASSERT_EQ(image.height, 336) << file;
-    ExpectPathsAgree(image, 0x5A, file);
+    for (int threads : {1, 2}) ExpectPathsAgree(image, 0x5A, file, threads);
     if (HasFailure()) return;
   }
 }

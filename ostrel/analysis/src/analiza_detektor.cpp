@@ -9,6 +9,7 @@
 
 #include "channels.h"
 #include "ostrel/analysis/classifier.h"
+#include "worker_pool.h"
 
 namespace ostrel {
 namespace {
@@ -101,6 +102,45 @@ inline void CountFour(Count (&parts)[4][Size], int from, int to, Index index) {
   for (; k <= to; ++k) ++parts[0][index(k)];
 }
 
+using LevelCounts = std::array<std::uint32_t, 256>;
+
+// Histogram and cumulative histogram of the disc of `channel` (rows of
+// `width` bytes) around (x, y); no pixel when `channel` is null. Returns the
+// pixel count.
+int CountDisc(const std::uint8_t* channel, int width, int x, int y, std::uint32_t (&parts)[4][256],
+              LevelCounts& histogram, LevelCounts& cumulative) {
+  std::fill(&parts[0][0], &parts[0][0] + 4 * 256, 0u);
+  int pixels = 0;
+  if (channel != nullptr) {
+    for (int i = 0; i < kDiscRows; ++i) {
+      const std::uint8_t* row = channel + static_cast<std::ptrdiff_t>(y + i - kDiscRadius) * width + x;
+      CountFour(parts, kDisc[i].from, kDisc[i].to, [row](int k) { return row[k]; });
+      pixels += kDisc[i].to - kDisc[i].from + 1;
+    }
+  }
+  std::uint32_t sum = 0;
+  for (int v = 0; v < 256; ++v) {
+    histogram[v] = parts[0][v] + parts[1][v] + parts[2][v] + parts[3][v];
+    cumulative[v] = sum += histogram[v];
+  }
+  return pixels;
+}
+
+double DiscStatistic(CAnalizaDetektor::Statistic kind, const LevelCounts& histogram, const LevelCounts& cumulative,
+                     int pixels) {
+  if (pixels == 0) return kNaN;
+  const double n = static_cast<std::uint32_t>(pixels);
+  if (kind == CAnalizaDetektor::Statistic::kMean) {
+    double sum = 0;
+    for (int v = 0; v < 256; ++v) sum += (v + 1) * static_cast<double>(histogram[v]);
+    return sum / n;
+  }
+  const double threshold = kind == CAnalizaDetektor::Statistic::kPercentile90 ? n - n / 10 : n - n / 100;
+  int v = 0;
+  while (v < 255 && cumulative[v] < threshold) ++v;
+  return v + 1;
+}
+
 // Haralick features from the pair counts by level difference |a - b| or by
 // level sum a + b; n is the number of pairs.
 double DifferenceFeature(CAnalizaDetektor::Haralick kind, const std::uint32_t (&differences)[32], double n) {
@@ -132,12 +172,37 @@ Span PairColumns(int i, int dx, int dy) {
 
 constexpr int kPairStride = 256;
 
+// The channels of the schedule, each converted once and measured for all
+// its slots by one thread; the dearest first, so that threads finish together.
+constexpr char kChannelOrder[] = {'h', 'S', 'x', 'v', 'u', 'q', 'i', 'G', 'Q', '*'};
+constexpr int kChannels = sizeof kChannelOrder;
+static_assert([] {
+  for (const Slot& s : kSchedule) {
+    int found = 0;
+    for (char code : kChannelOrder) found += code == s.code;
+    if (found != 1) return false;
+  }
+  return true;
+}());
+
 }  // namespace
+
+// The memory one thread of AnalyzeFrame works in.
+struct CAnalizaDetektor::Scratch {
+  std::vector<std::uint8_t> channel;  // a helper's channel image (the caller's thread uses the caller's)
+  // Per pixel of the disc area the value one slot's pairs are counted by
+  // (level difference or level sum), rows of kPairStride bytes.
+  std::vector<std::uint8_t> pairValues = std::vector<std::uint8_t>(kPairStride * (kAreaLastRow + 1));
+  std::uint32_t histogramParts[4][256];
+  LevelCounts histogram, cumulative;
+};
 
 CAnalizaDetektor::Point CAnalizaDetektor::BlockCentre(int block) { return kCentres[block]; }
 
-CAnalizaDetektor::CAnalizaDetektor(int width, int height)
-    : width_(width), height_(height), pairValues_(kPairStride * (kAreaLastRow + 1)) {}
+CAnalizaDetektor::CAnalizaDetektor(int width, int height, int threads)
+    : width_(width), height_(height), threads_(std::clamp(threads > 0 ? threads : WorkerPool::DefaultThreads(), 1, kChannels)) {}
+
+CAnalizaDetektor::~CAnalizaDetektor() = default;
 
 void CAnalizaDetektor::Clear() {
   for (FeatureVector& f : features_) f.fill(0.0);
@@ -169,34 +234,12 @@ bool CAnalizaDetektor::DiscInside(int x, int y) const {
 }
 
 void CAnalizaDetektor::BuildDiscHistogram(int x, int y) {
-  std::fill(&histogramParts_[0][0], &histogramParts_[0][0] + 4 * 256, 0u);
-  pixelCount_ = 0;
-  if (DiscInside(x, y)) {
-    for (int i = 0; i < kDiscRows; ++i) {
-      const std::uint8_t* row = channel_ + static_cast<std::ptrdiff_t>(y + i - kDiscRadius) * width_ + x;
-      CountFour(histogramParts_, kDisc[i].from, kDisc[i].to, [row](int k) { return row[k]; });
-      pixelCount_ += kDisc[i].to - kDisc[i].from + 1;
-    }
-  }
-  std::uint32_t sum = 0;
-  for (int v = 0; v < 256; ++v) {
-    histogram_[v] = histogramParts_[0][v] + histogramParts_[1][v] + histogramParts_[2][v] + histogramParts_[3][v];
-    cumulative_[v] = sum += histogram_[v];
-  }
+  pixelCount_ = CountDisc(DiscInside(x, y) ? channel_ : nullptr, width_, x, y, histogramParts_, histogram_,
+                          cumulative_);
 }
 
 double CAnalizaDetektor::HistogramStatistic(Statistic kind) const {
-  if (pixelCount_ == 0) return kNaN;
-  const double n = static_cast<std::uint32_t>(pixelCount_);
-  if (kind == Statistic::kMean) {
-    double sum = 0;
-    for (int v = 0; v < 256; ++v) sum += (v + 1) * static_cast<double>(histogram_[v]);
-    return sum / n;
-  }
-  const double threshold = kind == Statistic::kPercentile90 ? n - n / 10 : n - n / 100;
-  int v = 0;
-  while (v < 255 && cumulative_[v] < threshold) ++v;
-  return v + 1;
+  return DiscStatistic(kind, histogram_, cumulative_, pixelCount_);
 }
 
 void CAnalizaDetektor::BuildCooccurrence(int dx, int dy, int x, int y) {
@@ -250,14 +293,14 @@ double CAnalizaDetektor::CooccurrenceFeature(Haralick kind) const {
 // The features need only the pair counts by level difference (or by level
 // sum), so each pixel's value of that kind is formed once for the whole
 // slot and every block counts those values in its disc.
-void CAnalizaDetektor::MeasurePairSlot(int slotIndex) {
+void CAnalizaDetektor::MeasurePairSlot(int slotIndex, const std::uint8_t* channel, std::uint8_t* pairValues) {
   const Slot& s = kSchedule[slotIndex];
   const bool bySum = s.measure == Measure::kSumAverage;
   const __m128i levelMask = _mm_set1_epi8(31);
   for (int row = kAreaFirstRow; row <= kAreaLastRow; ++row) {
-    const std::uint8_t* first = channel_ + static_cast<std::ptrdiff_t>(row) * width_;
+    const std::uint8_t* first = channel + static_cast<std::ptrdiff_t>(row) * width_;
     const std::uint8_t* second = first + static_cast<std::ptrdiff_t>(s.dy) * width_ + s.dx;
-    std::uint8_t* out = pairValues_.data() + row * kPairStride;
+    std::uint8_t* out = pairValues + row * kPairStride;
     for (int c = kDiscArea[row].first & ~15; c <= kDiscArea[row].last; c += 16) {
       const __m128i a = _mm_and_si128(
           _mm_srli_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(first + c)), 3), levelMask);
@@ -280,7 +323,7 @@ void CAnalizaDetektor::MeasurePairSlot(int slotIndex) {
     for (int i = 0; i < kDiscRows; ++i) {
       const auto [from, to] = columns[i];
       if (from > to) continue;
-      const std::uint8_t* values = pairValues_.data() + (c.y + i - kDiscRadius) * kPairStride + c.x;
+      const std::uint8_t* values = pairValues + (c.y + i - kDiscRadius) * kPairStride + c.x;
       CountFour(parts, from, to, [values](int k) { return values[k]; });
       pairs += to - from + 1;
     }
@@ -299,10 +342,10 @@ void CAnalizaDetektor::MeasurePairSlot(int slotIndex) {
   }
 }
 
-void CAnalizaDetektor::MeasureSlot(int slotIndex) {
+void CAnalizaDetektor::MeasureSlot(int slotIndex, const std::uint8_t* channel, Scratch& scratch) {
   const Slot& s = kSchedule[slotIndex];
   if (s.measure == Measure::kIdm || s.measure == Measure::kSumAverage || s.measure == Measure::kEntropy) {
-    MeasurePairSlot(slotIndex);
+    MeasurePairSlot(slotIndex, channel, scratch.pairValues.data());
     return;
   }
   const Statistic kind = s.measure == Measure::kMean           ? Statistic::kMean
@@ -310,8 +353,9 @@ void CAnalizaDetektor::MeasureSlot(int slotIndex) {
                                                                : Statistic::kPercentile99;
   for (int b = 0; b < kBlocks; ++b) {
     const Point c = kCentres[b];
-    BuildDiscHistogram(c.x, c.y);
-    features_[b][s.slot] = HistogramStatistic(kind);
+    const int pixels = CountDisc(channel, width_, c.x, c.y, scratch.histogramParts, scratch.histogram,
+                                 scratch.cumulative);
+    features_[b][s.slot] = DiscStatistic(kind, scratch.histogram, scratch.cumulative, pixels);
   }
 }
 
@@ -322,17 +366,25 @@ void CAnalizaDetektor::AnalyzeFrame(int stride, const std::uint8_t* frame, std::
     return;
   }
   channel_ = channel;
-  // Each channel is converted once, over the area the discs read, and serves
-  // every slot that measures it.
-  for (int s = 0; s < 13; ++s) {
-    bool converted = false;
-    for (int earlier = 0; earlier < s; ++earlier) converted |= kSchedule[earlier].code == kSchedule[s].code;
-    if (converted) continue;
-    for (int row = kAreaFirstRow; row <= kAreaLastRow; ++row)
-      ConvertRow(kSchedule[s].code, stride, frame, channel, row, kDiscArea[row].first, kDiscArea[row].last);
-    for (int t = s; t < 13; ++t)
-      if (kSchedule[t].code == kSchedule[s].code) MeasureSlot(t);
+  if (!pool_) {
+    pool_ = std::make_unique<WorkerPool>(threads_);
+    for (int worker = 0; worker < pool_->Threads(); ++worker) {
+      scratch_.push_back(std::make_unique<Scratch>());
+      if (worker > 0) scratch_.back()->channel.resize(static_cast<std::size_t>(width_) * height_);
+    }
   }
+  // Each channel is converted once, over the area the discs read, and serves
+  // every slot that measures it. Every slot's features are written by one
+  // task only, in the same operations whichever thread runs it.
+  pool_->Run(kChannels, [&](int task, int worker) {
+    Scratch& scratch = *scratch_[worker];
+    std::uint8_t* image = worker == 0 ? channel : scratch.channel.data();
+    const char code = kChannelOrder[task];
+    for (int row = kAreaFirstRow; row <= kAreaLastRow; ++row)
+      ConvertRow(code, stride, frame, image, row, kDiscArea[row].first, kDiscArea[row].last);
+    for (int s = 0; s < 13; ++s)
+      if (kSchedule[s].code == code) MeasureSlot(s, image, scratch);
+  });
   ClassifyBlocks();
 }
 

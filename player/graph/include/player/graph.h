@@ -80,6 +80,7 @@ struct GraphRequest {
   std::optional<MdrParameters> mdrParameters;  // quorlin's defaults when unset
   std::string findingsPath;  // ostrel, mode 6
   std::string exportPath;    // the AVI written in mode 6
+  bool markedVideo = true;   // mode 6: false writes the findings only (no AVI)
   int mosaicCols = 1;        // durmix, mode 1 (brought into 1..6)
   int mosaicRows = 1;        // (brought into 1..4)
   // The variants are tried from this one on (tests start later in the chain).
@@ -207,9 +208,6 @@ class PlaybackGraph {
   std::int64_t ToFrames(std::int64_t position, bool round) const;
   std::int64_t FromFrames(std::int64_t frame) const;
 
-  // Frames that have passed the analysing plug-in of the current graph,
-  // the prerolled one included.
-  std::int64_t PluginFrames() const { return pluginFrames_; }
   // The frame size the analysing plug-in receives; false before it knows.
   bool PluginInputSize(int* width, int* height) const;
 
@@ -217,6 +215,10 @@ class PlaybackGraph {
   // frame-capture element in mode 2, or null.
   std::vector<GstElement*> PluginElements() const;
   GstElement* CaptureElement() const { return capture_; }
+  // Frames that have left the plug-in of an analysis graph since it was
+  // built, those of the preroll included (the detector's output is queued,
+  // so it may be ahead of the sinks).
+  std::int64_t FramesAnalysed() const { return analysed_.load(); }
   GstElement* Pipeline() const { return pipeline_; }
 
   // Warnings the plug-ins posted while the graph was assembled (a file they
@@ -265,6 +267,7 @@ class PlaybackGraph {
   GstElement* entry_ = nullptr;      // first element after the decoder
   GstElement* videoTarget_ = nullptr;  // the element the decoded video enters
   GstElement* capture_ = nullptr;
+  std::atomic<std::int64_t> analysed_{0};
   std::vector<GstElement*> filters_;  // plug-ins, referenced until rebuilt
   std::mutex padMutex_;               // pad-added runs on streaming threads
   bool demuxLinked_ = false;
@@ -276,7 +279,6 @@ class PlaybackGraph {
   // the stream.
   std::unique_ptr<fh::AtomicFile> export_;
   std::atomic<bool> exportEnded_{false};
-  std::atomic<std::int64_t> pluginFrames_{0};
   GstElement* analyser_ = nullptr;  // the analysing plug-in, or null
 
   int mode_ = kModePlain;

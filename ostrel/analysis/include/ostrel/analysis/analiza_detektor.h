@@ -8,9 +8,12 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace ostrel {
+
+class WorkerPool;
 
 class CAnalizaDetektor {
  public:
@@ -36,13 +39,20 @@ class CAnalizaDetektor {
   using FeatureVector = std::array<double, kFeatureSlots>;
   using FlagRecord = std::array<std::uint8_t, kFlagBytes>;
 
-  CAnalizaDetektor(int width, int height);
+  // `threads` share the work of AnalyzeFrame, the caller's included; 0 takes
+  // VIREO_THREADS or, without it, the number of processors.
+  CAnalizaDetektor(int width, int height, int threads = 0);
+  ~CAnalizaDetektor();
+  CAnalizaDetektor(const CAnalizaDetektor&) = delete;
+  CAnalizaDetektor& operator=(const CAnalizaDetektor&) = delete;
 
   int Width() const { return width_; }
   int Height() const { return height_; }
 
   // Measures all 48 places of `frame` (at least stride * height bytes) using
   // `channel` (at least width * height bytes) as scratch, then classifies them.
+  // The channels are measured in parallel, each by one thread; the results do
+  // not depend on the number of threads.
   // A null pointer, a size below 256 or a stride below 3 * width analyses
   // nothing and leaves every feature 0 and every flag clear.
   void AnalyzeFrame(int stride, const std::uint8_t* frame, std::uint8_t* channel);
@@ -86,8 +96,9 @@ class CAnalizaDetektor {
   bool DiscInside(int x, int y) const;
   void ConvertRow(char code, int stride, const std::uint8_t* frame, std::uint8_t* channel, int row,
                   int firstColumn, int lastColumn) const;
-  void MeasureSlot(int slotIndex);
-  void MeasurePairSlot(int slotIndex);
+  struct Scratch;
+  void MeasureSlot(int slotIndex, const std::uint8_t* channel, Scratch& scratch);
+  void MeasurePairSlot(int slotIndex, const std::uint8_t* channel, std::uint8_t* pairValues);
 
   std::array<FeatureVector, kBlocks> features_{};
   std::array<FlagRecord, kBlocks> flags_{};
@@ -102,9 +113,10 @@ class CAnalizaDetektor {
   std::uint32_t histogramParts_[4][256] = {};
   std::array<std::uint32_t, 256> histogram_{};
   std::array<std::uint32_t, 256> cumulative_{};
-  // Per pixel of the disc area the value one slot's pairs are counted by
-  // (level difference or level sum), rows of 256 bytes.
-  std::vector<std::uint8_t> pairValues_;
+  // The threads of AnalyzeFrame and the memory of each, made on first use.
+  int threads_;
+  std::unique_ptr<WorkerPool> pool_;
+  std::vector<std::unique_ptr<Scratch>> scratch_;
 };
 
 }  // namespace ostrel
