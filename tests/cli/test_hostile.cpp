@@ -33,7 +33,7 @@ struct Case {
 // {pre}, {det}: the tools; {clip1022}, {clip2047}: copies of a.avi whose
 // absolute paths have exactly that many characters; {cut}: a.avi cut inside
 // its first frame. Every case starts in a fresh folder holding a.avi (30
-// frames of 256 x 256), long.avi (600 frames), small.avi (8 frames of
+// frames of 256 x 256), long.avi (1500 frames), small.avi (8 frames of
 // 224 x 224) and still.avi (2 frames).
 const Case kCases[] = {
     // Inputs
@@ -84,17 +84,17 @@ const Case kCases[] = {
     // Special files
     {"special files", "findings to /dev/full", "ulimit -v 2000000; timeout 20 {det} a.avi -o s_.avi -f /dev/full", 1,
      "the findings file /dev/full is not a regular file", "! test -e s_.avi"},
-    {"special files", "findings to standard output", "timeout 20 {det} a.avi -o s_.avi -f /dev/stdout | cat", 1,
+    {"special files", "findings to standard output", "(timeout 20 {det} a.avi -o s_.avi -f /dev/stdout; echo $? > st) | cat; exit $(cat st)", 1,
      "the findings file /dev/stdout is not a regular file", ""},
     {"special files", "a FIFO as the map", "mkfifo fifo.bmp && timeout 20 {pre} a.avi -o fifo.bmp", 1,
      "the map fifo.bmp is not a regular file", "test -p fifo.bmp"},
 
     // Signals
     {"signals", "SIGTERM ends a run with a complete partial output",
-     "timeout -k 5 -s TERM 3 {det} long.avi -o t_.avi -f t_.txt", 143, "long.avi: interrupted",
+     "{det} long.avi -o t_.avi -f t_.txt & {started .t_.txt}; kill -TERM $!; wait $!", 143, "long.avi: interrupted",
      "gst-discoverer-1.0 t_.avi | grep -q 'video #1: JPEG' && head -c 36 t_.txt | grep -q Interpretation"},
     {"signals", "a second signal ends the process at once",
-     "{pre} long.avi -o q.bmp & sleep 2; kill -INT $!; kill -INT $!; wait $!", 130, "", ""},
+     "{pre} long.avi -o q.bmp & {started .q.bmp}; kill -INT $!; kill -INT $!; wait $!", 130, "", ""},
 
     // Honest totals
     {"honest totals", "frames smaller than the detector analyses", "{det} small.avi", 1,
@@ -127,7 +127,7 @@ class Hostile : public ::testing::TestWithParam<Case> {
     clips_ = vtest::TempPath("hostile-clips");
     fs::create_directories(clips_);
     const std::map<std::string, std::string> make = {{"a.avi", "--frames 30"},
-                                                     {"long.avi", "--frames 600"},
+                                                     {"long.avi", "--frames 1500"},
                                                      {"small.avi", "--frames 8 --size 224"},
                                                      {"still.avi", "--frames 2"}};
     for (const auto& [name, options] : make)
@@ -159,6 +159,13 @@ TEST_P(Hostile, Case) {
     if (text->find("{clip2047}") != std::string::npos)
       Replace(*text, "{clip2047}", CopyAtLength(dir + "/a.avi", dir + "/m", 2047));
     Replace(*text, "{cut}", "cut.avi");
+    // Signals go to a run that is under way: once its output's temporary file exists (at most 10 s).
+    for (std::size_t at; (at = text->find("{started ")) != std::string::npos;) {
+      const std::size_t end = text->find('}', at);
+      const std::string temp = text->substr(at + 9, end - at - 9);
+      text->replace(at, end - at + 1,
+                    "for i in $(seq 500); do ls " + temp + ".*.part >/dev/null 2>&1 && break; sleep 0.02; done");
+    }
   }
   const vtest::CommandResult run = vtest::RunCommand("cd " + dir + " && { " + command + " ; } 2>&1");
   EXPECT_EQ(run.status, c.status) << c.what << "\n" << run.output;
