@@ -19,7 +19,6 @@ void VideoWidget::Deliver(const VideoFrame& frame) {
     const int rowBytes = std::min<int>(frame.stride, incoming_.bytesPerLine());
     for (int y = 0; y < frame.height; ++y)
       std::memcpy(incoming_.scanLine(y), frame.data + static_cast<std::ptrdiff_t>(y) * frame.stride, rowBytes);
-    incomingPts_ = frame.pts;
     fresh_ = true;
   }
   QMetaObject::invokeMethod(this, qOverload<>(&QWidget::update), Qt::QueuedConnection);
@@ -39,7 +38,6 @@ void VideoWidget::paintEvent(QPaintEvent*) {
     if (fresh_) {
       // Swap rather than copy: the streaming thread refills the other image.
       std::swap(shown_, incoming_);
-      paintedPts_ = incomingPts_;
       fresh_ = false;
       newPicture = true;
     }
@@ -49,10 +47,7 @@ void VideoWidget::paintEvent(QPaintEvent*) {
     painter.fillRect(rect(), Qt::black);
   else
     painter.drawImage(rect(), shown_);
-  if (newPicture) {
-    ++painted_;
-    emit framePainted(paintedPts_);
-  }
+  if (newPicture) ++painted_;
 }
 
 }  // namespace vireo

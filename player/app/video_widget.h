@@ -19,12 +19,8 @@ class VideoWidget : public QWidget {
   void Deliver(const VideoFrame& frame);
   // Forgets the picture (no clip): the widget paints black.
   void Clear();
-  // Pictures painted so far and the timestamp of the last one painted.
+  // Pictures painted so far.
   int PaintedCount() const { return painted_; }
-  std::int64_t PaintedPts() const { return paintedPts_; }
-
- signals:
-  void framePainted(qint64 pts);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -32,11 +28,9 @@ class VideoWidget : public QWidget {
  private:
   QMutex mutex_;
   QImage incoming_;  // written by the streaming thread, reused while the size stays
-  std::int64_t incomingPts_ = -1;
   bool fresh_ = false;
   QImage shown_;
   int painted_ = 0;
-  std::int64_t paintedPts_ = -1;
 };
 
 }  // namespace vireo
