@@ -1,131 +1,86 @@
 // vireo-preprocess CLIP... [-o MAP] [-j N]: writes the MDR map of each clip
 // through the player's MDR graph, without a window.
-#include <unistd.h>
-
-#include <atomic>
-#include <csignal>
 #include <cstdio>
-#include <cstdlib>
-#include <map>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "cli/batch.h"
+#include "cli/options.h"
+#include "cli/progress.h"
 #include "player/graph.h"
 #include "preprocess.h"
-#include "progress.h"
 
 using namespace vireo::cli;
 
 namespace {
 
-std::atomic<bool> g_stop{false};
+constexpr char kProgram[] = "vireo-preprocess";
 
-void OnSignal(int) { g_stop = true; }
-
-int Usage(const char* problem) {
-  if (problem) std::fprintf(stderr, "vireo-preprocess: %s\n", problem);
-  std::fprintf(problem ? stderr : stdout,
-               "usage: vireo-preprocess CLIP... [-o MAP] [-j N]\n"
-               "Writes the MDR map of each clip (default: the clip's name with \".bmp\").\n"
-               "  -o MAP   the map of the one clip given\n"
-               "  -j N     clips processed at the same time, 1 to 64 (default 1)\n");
-  return problem ? 2 : 0;
-}
-
-struct Job {
-  std::string clip, map;
-  std::string refused;  // why the clip is not run at all
-};
-
-std::string Describe(const Job& job, const ClipResult& r) {
+std::string Describe(const BatchItem& job, const ClipResult& r) {
+  const std::string& map = job.outputs.front().path;
   char figures[160];
   const double fps = r.seconds > 0 ? static_cast<double>(r.frames) / r.seconds : 0;
   std::snprintf(figures, sizeof figures, "%lld frames in %.1f s (%.0f fps)", static_cast<long long>(r.frames),
                 r.seconds, fps);
-  if (r.ok) return job.clip + ": " + figures + ", map " + job.map + " (" + std::to_string(r.map.rows) + " rows)";
-  std::string line = "vireo-preprocess: " + job.clip + ": failed: " + r.error;
-  if (r.map.exists && r.map.complete && r.frames > 0)
-    line += "; the map " + job.map + " holds only the " + std::to_string(r.frames) + " frames processed";
-  else if (r.map.exists && !r.map.complete && r.error.find("was not completed") == std::string::npos)
-    line += "; the map " + job.map + " is unfinished";
+  if (r.ok) return job.clip + ": " + figures + ", map " + map + " (" + std::to_string(r.map.rows) + " rows)";
+  std::string line = ErrorLine(kProgram, job.clip, "failed: " + r.error);
+  if (r.written && r.map.complete)
+    line += "; the map " + map + " holds the " + std::to_string(r.map.rows) + " rows of the " +
+            std::to_string(r.frames) + " frames processed";
   return line;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> clips;
-  std::string output;
+  CommandLine command(kProgram, "[-o MAP] [-j N] [--] CLIP...",
+                      "Writes the MDR map of each clip (default: the clip's name with \".bmp\").");
+  command.Add({'o', "output", "MAP", "the map of the one clip given"});
+  command.Add({'j', "jobs", "N", "clips processed at the same time, 1 to 64 (default 1)"});
+  if (auto exit = command.Parse(argc, argv)) return *exit;
+  const std::vector<std::string>& clips = command.Operands();
+  if (clips.empty()) return command.UsageError("no clip given");
+  const std::string output = command.Value("o").value_or("");
+  if (!output.empty() && clips.size() > 1) return command.UsageError("-o names the map of a single clip");
   int jobs = 1;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "-h" || arg == "--help") return Usage(nullptr);
-    if (arg == "-o" || arg == "-j") {
-      if (i + 1 >= argc) return Usage((arg + " needs a value").c_str());
-      const std::string value = argv[++i];
-      if (arg == "-o") {
-        output = value;
-        continue;
-      }
-      char* end = nullptr;
-      const long n = std::strtol(value.c_str(), &end, 10);
-      if (value.empty() || *end || n < 1 || n > 64) return Usage("-j needs a number from 1 to 64");
-      jobs = static_cast<int>(n);
-      continue;
-    }
-    if (arg.size() > 1 && arg[0] == '-') return Usage(("unknown option " + arg).c_str());
-    clips.push_back(arg);
+  if (auto value = command.Value("j")) {
+    const auto n = ParseCount(*value, 1, 64);
+    if (!n) return command.UsageError("-j needs a number from 1 to 64, not \"" + *value + "\"");
+    jobs = *n;
   }
-  if (clips.empty()) return Usage("no clip given");
-  if (!output.empty() && clips.size() > 1) return Usage("-o names the map of a single clip");
 
-  std::vector<Job> work;
-  std::map<std::string, std::string> mapOwners;
+  std::vector<BatchItem> work;
   for (const std::string& clip : clips) {
-    Job job{clip, output.empty() ? DefaultMapPath(clip) : output, {}};
-    auto [owner, fresh] = mapOwners.emplace(job.map, clip);
-    if (!fresh) job.refused = "its map " + job.map + " is also the map of " + owner->second;
+    BatchItem job{clip, {{"map", output.empty() ? DefaultMapPath(clip) : output, kMapPathMax}}, {}};
+    if (auto refused = vireo::RefusedClipMessage(clip)) job.refused = *refused;
     work.push_back(std::move(job));
   }
+  CheckBatch(work);
 
   vireo::InitGraphLayer(argv[0]);
-  std::signal(SIGINT, OnSignal);
-  std::signal(SIGTERM, OnSignal);
-
-  const int workers = std::min<int>(jobs, static_cast<int>(work.size()));
-  ProgressDisplay display(stderr, isatty(STDERR_FILENO) != 0, workers);
-  std::atomic<std::size_t> next{0};
-  std::atomic<int> failed{0}, running{workers};
-  std::vector<std::thread> threads;
-  for (int slot = 0; slot < workers; ++slot)
-    threads.emplace_back([&, slot] {
-      for (std::size_t i; (i = next++) < work.size();) {
-        const Job& job = work[i];
+  InstallStopSignals();
+  ProgressDisplay display(stderr, ProgressDisplay::Terminal(), jobs);
+  std::atomic<int> failed{0};
+  RunPool(
+      work.size(), jobs,
+      [&](std::size_t i, int slot) {
+        const BatchItem& job = work[i];
         ClipResult result;
-        if (!job.refused.empty()) {
-          result.error = job.refused;
-        } else if (g_stop) {
-          result.error = "not started: interrupted";
-        } else {
+        result.error = job.refused;
+        if (result.error.empty() && StopRequested()) result.error = "not started: interrupted";
+        if (result.error.empty()) {
           Progress progress;
           display.Start(slot, job.clip, &progress);
-          result = PreprocessClip(job.clip, job.map, progress, g_stop);
+          result = PreprocessClip(job.clip, job.outputs.front().path, progress, StopRequested());
         }
         if (!result.ok) ++failed;
         display.Finish(slot, result.ok ? stdout : stderr, Describe(job, result));
-      }
-      --running;
-    });
-  while (running > 0) {
-    display.Refresh();
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
-  }
-  for (std::thread& t : threads) t.join();
+      },
+      [&] { display.Refresh(); });
 
-  if (failed > 0) {
-    std::fprintf(stderr, "vireo-preprocess: %d of %zu clips failed\n", failed.load(), work.size());
-    return 1;
-  }
-  return 0;
+  if (failed > 0)
+    display.Print(stderr, ErrorLine(kProgram, {}, std::to_string(failed.load()) + " of " +
+                                                      std::to_string(work.size()) + " clips failed"));
+  if (StopRequested()) return StopExitStatus();
+  return failed > 0 ? 1 : 0;
 }

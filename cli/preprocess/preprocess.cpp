@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "cli/clip_facts.h"
 #include "player/graph.h"
 
 namespace vireo::cli {
@@ -26,20 +27,6 @@ GstElement* QuorlinElement(const PlaybackGraph& graph) {
     if (f && std::strcmp(GST_OBJECT_NAME(f), "quorlin") == 0) return e;
   }
   return nullptr;
-}
-
-// The frame count an AVI file's main header announces, or -1 for other files.
-// A damaged or truncated AVI often decodes without an error and only ends early.
-std::int64_t AviHeaderFrames(const std::string& path) {
-  unsigned char head[52];
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) return -1;
-  const bool whole = std::fread(head, 1, sizeof head, file) == sizeof head;
-  std::fclose(file);
-  if (!whole || std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "AVI ", 4) != 0 ||
-      std::memcmp(head + 12, "LIST", 4) != 0 || std::memcmp(head + 20, "hdrlavih", 8) != 0)
-    return -1;
-  return Get32(head + 48);
 }
 
 // Whether the sink after the filter holds the frame the graph prerolled on.
@@ -72,23 +59,6 @@ std::string DefaultMapPath(const std::string& clip) {
   return map.replace_extension(".bmp").string();
 }
 
-bool CanCreateFile(const std::string& path, std::string* reason) {
-  std::error_code ec;
-  const bool existed = std::filesystem::exists(path, ec);
-  if (existed && std::filesystem::is_directory(path, ec)) {
-    *reason = "it is a folder";
-    return false;
-  }
-  std::FILE* file = std::fopen(path.c_str(), "ab");
-  if (!file) {
-    *reason = std::strerror(errno);
-    return false;
-  }
-  std::fclose(file);
-  if (!existed) std::filesystem::remove(path, ec);
-  return true;
-}
-
 MapState InspectMap(const std::string& path) {
   MapState state;
   std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -116,18 +86,16 @@ ClipResult PreprocessClip(const std::string& clip, const std::string& map, Progr
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     result.frames = progress.frames.load();
     result.map = InspectMap(map);
+    // The map on disk is this run's only once a frame reached the filter.
+    result.written = result.frames > 0;
     if (error.empty() && !result.map.complete) error = "the map " + map + " was not completed";
+    if (error.empty() && result.map.rows == 0)
+      error = "the map " + map + " has no rows: the grid never grew or shrank by a third of a ring step in " +
+              std::to_string(result.frames) + " frames";
     result.ok = error.empty();
     result.error = std::move(error);
     return result;
   };
-
-  std::error_code ec;
-  if (!std::filesystem::exists(clip, ec)) return finish("no such file");
-  if (!std::filesystem::is_regular_file(clip, ec)) return finish("not a regular file");
-  if (auto refused = RefusedClipMessage(clip)) return finish(*refused);
-  std::string reason;
-  if (!CanCreateFile(map, &reason)) return finish("cannot create the map " + map + ": " + reason);
 
   PlaybackGraph graph;
   std::string diagnostics;
@@ -153,7 +121,7 @@ ClipResult PreprocessClip(const std::string& clip, const std::string& map, Progr
   GstPad* pad = gst_element_get_static_pad(quorlin, "src");
   gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, CountFrame, &progress.frames, nullptr);
   gst_object_unref(pad);
-  const std::int64_t announced = AviHeaderFrames(clip);
+  const std::int64_t announced = AviAnnouncedFrames(clip);
   progress.total = announced > 0 ? announced : std::max<std::int64_t>(0, graph.TotalFrames());
   const bool exactCount = announced > 0 || graph.FrameTimeFormat();
 

@@ -6,15 +6,16 @@
 #include <cstdint>
 #include <string>
 
+#include "cli/progress.h"
+
 namespace vireo::cli {
 
 // The map the player writes for a clip: the clip's path with the extension
 // of its file name replaced by ".bmp" (added when it has none).
 std::string DefaultMapPath(const std::string& clip);
 
-// Whether `path` could be created or written, without truncating an existing
-// file or leaving a new one; the reason when not.
-bool CanCreateFile(const std::string& path, std::string* reason);
+// The longest map name the MDR filter accepts.
+inline constexpr std::size_t kMapPathMax = 1022;
 
 // What a map file on disk holds.
 struct MapState {
@@ -24,22 +25,18 @@ struct MapState {
 };
 MapState InspectMap(const std::string& path);
 
-// Live figures of a run, read by the progress display from another thread.
-struct Progress {
-  std::atomic<std::int64_t> frames{0};
-  std::atomic<std::int64_t> total{0};  // 0 while unknown
-};
-
 struct ClipResult {
   bool ok = false;
   std::string error;      // why the clip failed
   std::int64_t frames = 0;
   double seconds = 0;
+  bool written = false;  // the map on disk is this run's
   MapState map;
 };
 
-// Runs `clip` through the MDR graph into `map`. `stop` ends the run early
-// (the clip then fails as interrupted).
+// Runs `clip` through the MDR graph into `map`; the clip and the map were
+// checked before (CheckBatch). `stop` ends the run early (the clip then
+// fails as interrupted, its map holding the frames done).
 ClipResult PreprocessClip(const std::string& clip, const std::string& map, Progress& progress,
                           const std::atomic<bool>& stop);
 

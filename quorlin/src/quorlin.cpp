@@ -40,7 +40,7 @@ CQuorlin::CQuorlin(IUnknown* outer)
 
 CQuorlin::~CQuorlin() {
   std::lock_guard<std::mutex> guard(lock_);
-  map_.CloseMap();
+  CloseMap();
 }
 
 CUnknown* CQuorlin::CreateInstance(IUnknown* outer, HRESULT* hr) {
@@ -70,6 +70,7 @@ HRESULT CQuorlin::Transform(IMediaSample* sample) {
   if (initialise_ && !Initialise(frame)) return E_FAIL;
   model_->Fit(frame);
   rows_ += model_->UpdateMap(map_, frame);
+  ReportMapFailure();
 
   FramePainter painter(data, layout, look_);
   switch (look_.Mode) {
@@ -93,7 +94,7 @@ HRESULT CQuorlin::Transform(IMediaSample* sample) {
 }
 
 bool CQuorlin::Initialise(const FrameView& frame) {
-  map_.CloseMap();
+  CloseMap();
   rows_ = 0;
   model_ = std::make_unique<GRID_RINGS>();
   const double centre[2] = {geometry_.Xo, geometry_.Yo};
@@ -115,14 +116,30 @@ bool CQuorlin::Initialise(const FrameView& frame) {
 void CQuorlin::OpenMap() {
   mapPath_ = fileName_.empty() ? DefaultMapName(std::time(nullptr)) : fileName_;
   std::string reason;
-  if (!map_.OpenMap(mapPath_, model_->Perimeter(), &reason))
+  mapFailureTold_ = !map_.OpenMap(mapPath_, model_->Perimeter(), &reason);
+  if (mapFailureTold_)
     PostWarning("Error creating file \"" + mapPath_ + "\": " + reason + "; frames are processed without a map");
+}
+
+// A failed write loses the map being written (an earlier file of that name
+// stays as it was); the reason is told once.
+void CQuorlin::ReportMapFailure() {
+  if (mapFailureTold_ || map_.Error().empty()) return;
+  mapFailureTold_ = true;
+  PostWarning("Error writing file \"" + mapPath_ + "\": " + map_.Error() + "; the map is not written");
+}
+
+void CQuorlin::CloseMap() {
+  if (!map_.CloseMap()) ReportMapFailure();
 }
 
 // The header's sizes go to disk at every end of stream and stop, so that a
 // reader finds a valid bitmap whenever the stream rests; rows that follow
 // after a restart are appended and counted at the next such point.
-void CQuorlin::CompleteMap() { map_.WriteSizes(); }
+void CQuorlin::CompleteMap() {
+  map_.WriteSizes();
+  ReportMapFailure();
+}
 
 HRESULT CQuorlin::EndOfStream() {
   std::lock_guard<std::mutex> guard(lock_);
@@ -176,8 +193,14 @@ HRESULT CQuorlin::SetPhaseParams(const GRID_PHASE phases[4]) {
 
 HRESULT CQuorlin::SetFileName(const char* path) {
   if (!path) return E_POINTER;
+  const std::size_t length = strnlen(path, kMapNameMax + 1);
+  // A name that does not fit is refused whole: a cut name could be another file.
+  if (length > kMapNameMax) {
+    PostWarning("The map file name is longer than " + std::to_string(kMapNameMax) + " characters; it is refused");
+    return E_INVALIDARG;
+  }
   std::lock_guard<std::mutex> guard(lock_);
-  fileName_.assign(path, strnlen(path, kMapNameMax));
+  fileName_.assign(path, length);
   return S_OK;
 }
 
@@ -192,7 +215,8 @@ HRESULT CQuorlin::GetData(char* buffer) {
   buffer[0] = '\0';
   if (!model_) return S_OK;
   model_->FormatReport(buffer, kDataBufferBytes);
-  WriteGridMetafiles(*model_, std::time(nullptr));
+  std::string error;
+  if (!WriteGridMetafiles(*model_, std::time(nullptr), &error)) PostWarning("Cannot write the grid metafiles: " + error);
   return S_OK;
 }
 

@@ -16,7 +16,7 @@
 
 namespace quorlin {
 
-// At most this many characters of the map file name are kept.
+// The longest map file name accepted; a longer one is refused.
 inline constexpr std::size_t kMapNameMax = 1022;
 // GetData writes into a buffer of this many bytes.
 inline constexpr std::size_t kDataBufferBytes = 2048;
@@ -64,6 +64,9 @@ class CQuorlin final : public fh::CTransInPlaceFilter,
   // model cannot be built.
   bool Initialise(const FrameView& frame);
   void OpenMap();
+  // Completes the map and puts it in place; a failure is told.
+  void CloseMap();
+  void ReportMapFailure();
   // Writes the header's sizes; the file stays complete until rows follow.
   void CompleteMap();
 
@@ -79,6 +82,7 @@ class CQuorlin final : public fh::CTransInPlaceFilter,
   bool initialise_ = true;
   MapWriter map_;
   std::string mapPath_;     // the file map_ writes (the set name or a generated one)
+  bool mapFailureTold_ = false;
   std::uint32_t rows_ = 0;  // rows produced since the last initialisation
 };
 

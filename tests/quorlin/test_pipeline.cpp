@@ -129,8 +129,12 @@ TEST_F(QuorlinElement, PropertiesAndInterfacesOfTheElement) {
   EXPECT_STREQ(file, "/tmp/y.bmp");
   EXPECT_EQ(mode, 1);
   g_free(file);
-  // The stored name is cut to 1022 characters.
-  control->SetFileName(std::string(1500, 'n').c_str());
+  // A name longer than 1022 characters is refused whole; 1022 fit.
+  EXPECT_EQ(control->SetFileName(std::string(1023, 'n').c_str()), E_INVALIDARG);
+  g_object_get(e, "map-file", &file, nullptr);
+  EXPECT_STREQ(file, "/tmp/y.bmp");
+  g_free(file);
+  EXPECT_EQ(control->SetFileName(std::string(1022, 'n').c_str()), S_OK);
   g_object_get(e, "map-file", &file, nullptr);
   EXPECT_EQ(std::strlen(file), 1022u);
   g_free(file);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "filterhost/atomic_file.h"
 #include "quorlin/model/rings.h"
 
 namespace quorlin {
@@ -183,12 +184,9 @@ std::vector<std::uint8_t> EmfWriter::Finish() const {
   return out;
 }
 
-bool EmfWriter::Save(const std::string& path) const {
+bool EmfWriter::Save(const std::string& path, std::string* error) const {
   const std::vector<std::uint8_t> bytes = Finish();
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (!file) return false;
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  return std::fclose(file) == 0 && written;
+  return fh::WriteFileAtomically(path, bytes.data(), bytes.size(), error);
 }
 
 std::string MetafileName(char which, std::time_t now) {
@@ -239,9 +237,9 @@ EmfWriter GridCells(const GRID_RINGS& model) {
   return emf;
 }
 
-bool WriteGridMetafiles(const GRID_RINGS& model, std::time_t now) {
-  const bool a = GridLines(model).Save(MetafileName('A', now));
-  const bool b = GridCells(model).Save(MetafileName('B', now));
+bool WriteGridMetafiles(const GRID_RINGS& model, std::time_t now, std::string* error) {
+  const bool a = GridLines(model).Save(MetafileName('A', now), error);
+  const bool b = GridCells(model).Save(MetafileName('B', now), a ? error : nullptr);
   return a && b;
 }
 

@@ -1,7 +1,7 @@
 #include "quorlin/model/map_writer.h"
 
-#include <cerrno>
-#include <cstring>
+#include <cstdio>
+#include <utility>
 
 namespace quorlin {
 
@@ -16,13 +16,6 @@ void Put32(std::uint8_t* at, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
-// Writes a 32-bit field at `offset`; sizes beyond 4 GiB saturate.
-void PatchField(std::FILE* file, long offset, std::uint64_t value) {
-  std::uint8_t bytes[4];
-  Put32(bytes, value > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(value));
-  if (std::fseek(file, offset, SEEK_SET) == 0) std::fwrite(bytes, 1, 4, file);
-}
-
 }  // namespace
 
 std::string DefaultMapName(std::time_t now) {
@@ -33,11 +26,8 @@ std::string DefaultMapName(std::time_t now) {
 
 bool MapWriter::OpenMap(const std::string& path, std::uint32_t perimeter, std::string* error) {
   CloseMap();
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (!file) {
-    if (error) *error = std::strerror(errno);
-    return false;
-  }
+  rows_ = pending_ = 0;
+  perimeter_ = perimeter;
   std::uint8_t header[kMapHeaderBytes] = {};
   header[0] = 'B';
   header[1] = 'M';
@@ -48,41 +38,55 @@ bool MapWriter::OpenMap(const std::string& path, std::uint32_t perimeter, std::s
   Put16(header + 28, 24);
   Put32(header + 38, 3780);
   Put32(header + 42, 3780);
-  if (std::fwrite(header, 1, sizeof header, file) != sizeof header) {
-    if (error) *error = std::strerror(errno);
-    std::fclose(file);
+  if (!file_.Open(path) || !file_.Write(header, sizeof header)) {
+    if (error) *error = file_.Error();
+    file_.Discard();
     return false;
   }
-  // On disk at once, so that a map left unfinished can still be read.
-  std::fflush(file);
-  file_ = file;
-  perimeter_ = perimeter;
-  rows_ = 0;
+  open_ = true;
   return true;
 }
 
-void MapWriter::Append(const std::uint8_t* row, std::size_t bytes) {
-  if (!file_) return;
-  std::fwrite(row, 1, bytes, file_);
+bool MapWriter::Append(const std::uint8_t* row, std::size_t bytes) {
+  if (!open_ || file_.Failed()) return false;
+  // After a rest the map is in place: go on from a copy of it.
+  if (!file_.IsOpen() && !file_.OpenToAppend()) return false;
+  if (!file_.Write(row, bytes)) {
+    rows_ -= pending_;
+    pending_ = 0;
+    return false;
+  }
   ++rows_;
+  ++pending_;
+  return true;
 }
 
-void MapWriter::WriteSizes() {
-  if (!file_) return;
+// Sizes beyond 4 GiB saturate.
+bool MapWriter::WriteSizes() {
+  if (!open_ || file_.Failed()) return false;
+  if (!file_.IsOpen()) return true;  // nothing new since the last rest
   const std::uint64_t image = std::uint64_t{MapRowBytes(perimeter_)} * rows_;
-  PatchField(file_, 2, kMapHeaderBytes + image);
-  PatchField(file_, 18, 2 * std::uint64_t{perimeter_} + 8);
-  PatchField(file_, 22, rows_);
-  PatchField(file_, 34, image);
-  std::fseek(file_, 0, SEEK_END);
-  std::fflush(file_);
+  const auto field = [](std::uint64_t v) { return v > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(v); };
+  std::uint8_t sizes[4];
+  bool ok = true;
+  for (const auto& [offset, value] : {std::pair<std::uint64_t, std::uint64_t>{2, kMapHeaderBytes + image},
+                                      {18, 2 * std::uint64_t{perimeter_} + 8},
+                                      {22, rows_},
+                                      {34, image}}) {
+    Put32(sizes, field(value));
+    ok = ok && file_.WriteAt(offset, sizes, sizeof sizes);
+  }
+  ok = ok && file_.Commit();
+  if (!ok) rows_ -= pending_;
+  pending_ = 0;
+  return ok;
 }
 
-void MapWriter::CloseMap() {
-  if (!file_) return;
-  WriteSizes();
-  std::fclose(file_);
-  file_ = nullptr;
+bool MapWriter::CloseMap() {
+  if (!open_) return true;
+  const bool ok = WriteSizes();
+  open_ = false;
+  return ok;
 }
 
 }  // namespace quorlin

@@ -29,7 +29,8 @@ class EmfWriter {
 
   // The whole file: header, records, end of file.
   std::vector<std::uint8_t> Finish() const;
-  bool Save(const std::string& path) const;
+  // Writes the file whole or not at all; the reason in `error` on failure.
+  bool Save(const std::string& path, std::string* error = nullptr) const;
 
   static constexpr std::uint32_t kStockWhiteBrush = 0x80000000u;
   static constexpr std::uint32_t kStockBlackPen = 0x80000007u;
@@ -58,7 +59,8 @@ EmfWriter GridLines(const GRID_RINGS& model);
 // 3 units wide and filled with the colour of the centre pixel of the
 // template of the cell's first node.
 EmfWriter GridCells(const GRID_RINGS& model);
-// Writes both files into the current directory; false if either failed.
-bool WriteGridMetafiles(const GRID_RINGS& model, std::time_t now);
+// Writes both files into the current directory; false with the first
+// failure's reason if either failed.
+bool WriteGridMetafiles(const GRID_RINGS& model, std::time_t now, std::string* error = nullptr);
 
 }  // namespace quorlin

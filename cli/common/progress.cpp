@@ -1,5 +1,8 @@
-#include "progress.h"
+#include "cli/progress.h"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 
@@ -45,9 +48,18 @@ void ProgressDisplay::Start(int slot, const std::string& name, const Progress* p
   slots_[slot] = {name, progress, Now()};
 }
 
+bool ProgressDisplay::Terminal() { return isatty(STDERR_FILENO) != 0; }
+
 void ProgressDisplay::Finish(int slot, std::FILE* stream, const std::string& line) {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    slots_[slot] = {};
+  }
+  Print(stream, line);
+}
+
+void ProgressDisplay::Print(std::FILE* stream, const std::string& line) {
   std::lock_guard<std::mutex> guard(lock_);
-  slots_[slot] = {};
   Erase();
   std::fflush(out_);
   std::fprintf(stream, "%s\n", line.c_str());

@@ -1,16 +1,21 @@
-// What vireo-preprocess shows while it works: a progress bar per running clip
-// on a terminal, one plain line per finished clip otherwise.
+// What the tools show while they work: a progress bar per running clip on a
+// terminal, only the plain result and error lines otherwise.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <atomic>
 #include <vector>
 
-#include "preprocess.h"
-
 namespace vireo::cli {
+
+// Live figures of a run, read by the display from another thread.
+struct Progress {
+  std::atomic<std::int64_t> frames{0};
+  std::atomic<std::int64_t> total{0};  // 0 while unknown
+};
 
 // "[#####---------------]  25%  500/2000 frames  312 fps  0:04 left  clip.avi"
 // (without a known total: frames and fps only).
@@ -26,6 +31,10 @@ class ProgressDisplay {
   void Start(int slot, const std::string& name, const Progress* progress);
   // Ends the slot's bar and prints `line` on `stream` above the bars.
   void Finish(int slot, std::FILE* stream, const std::string& line);
+  // Prints `line` on `stream` above the bars.
+  void Print(std::FILE* stream, const std::string& line);
+  // Whether standard error is a terminal (bars are drawn there).
+  static bool Terminal();
   // Redraws the bars.
   void Refresh();
 
