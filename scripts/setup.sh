@@ -10,6 +10,7 @@ pkgs=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libjpeg-dev
   python3 time
+  locales
 )
 missing=()
 for p in "${pkgs[@]}"; do

@@ -190,10 +190,42 @@ class Host final : public IFilterHost {
 
   // Output structures for a fixed input structure: what the output pin
   // offers with the input connected that way. Empty when refused.
-  GstCaps* OutputsFor(const GstStructure* in) {
+  GstCaps* OutputsFor(const GstStructure* fixedIn) {
     GstCaps* result = gst_caps_new_empty();
+    GstStructure* in = WithStreamRate(fixedIn);
     CMediaType inType;
-    if (!StructureToMediaType(in, &inType)) return result;
+    if (StructureToMediaType(in, &inType)) AppendOutputsFor(in, inType, result);
+    gst_structure_free(in);
+    return result;
+  }
+
+  // A compressed input whose caps name no frame rate (avidemux gives a codec
+  // it cannot name only its FOURCC) takes the rate of the stream upstream:
+  // its length in frames over its length in time, which is the rate of the
+  // container's header. Returns a copy the caller frees.
+  GstStructure* WithStreamRate(const GstStructure* in) {
+    GstStructure* s = gst_structure_copy(in);
+    if (IsRawVideo(s) || gst_structure_has_field(s, "framerate")) return s;
+    GstPad* sink = GST_BASE_TRANSFORM_SINK_PAD(element_);
+    gint64 frames = 0, ns = 0;
+    if (gst_pad_peer_query_duration(sink, GST_FORMAT_DEFAULT, &frames) && frames > 0 &&
+        gst_pad_peer_query_duration(sink, GST_FORMAT_TIME, &ns) && ns > 0) {
+      int num = 0, den = 1;
+      gst_util_double_to_fraction(static_cast<double>(frames) * GST_SECOND / static_cast<double>(ns), &num, &den);
+      if (num > 0 && den > 0) gst_structure_set(s, "framerate", GST_TYPE_FRACTION, num, den, nullptr);
+    }
+    return s;
+  }
+
+  gboolean SetCaps(GstCaps* incaps, GstCaps* outcaps) {
+    GstStructure* is = WithStreamRate(gst_caps_get_structure(incaps, 0));
+    const gboolean ok = Connect(is, gst_caps_get_structure(outcaps, 0), incaps, outcaps);
+    gst_structure_free(is);
+    return ok;
+  }
+
+  // What the output pin offers with the input connected as `inType`.
+  void AppendOutputsFor(const GstStructure* in, CMediaType& inType, GstCaps* result) {
     std::lock_guard<std::recursive_mutex> guard(filter_->m_csReceive);
     // Asked as if nothing were connected yet, so that the current output
     // does not constrain a renegotiation.
@@ -212,21 +244,19 @@ class Host final : public IFilterHost {
     }
     input_->SetConnectionForQuery(savedIn, savedIn ? &savedInType : nullptr);
     output_->SetConnectionForQuery(savedOut, savedOut ? &savedOutType : nullptr);
-    if (!accepted) return result;
+    if (!accepted) return;
     if (data_->sameCapsBothSides) {
       gst_caps_append_structure(result, gst_structure_copy(in));
-      return result;
+      return;
     }
     for (const CMediaType& mt : outs)
       if (GstStructure* s = MediaTypeToStructure(mt, in)) gst_caps_append_structure(result, s);
-    return result;
   }
 
-  gboolean SetCaps(GstCaps* incaps, GstCaps* outcaps) {
+  // Connects both pins with the types of `is` and `os`.
+  gboolean Connect(const GstStructure* is, const GstStructure* os, GstCaps* incaps, GstCaps* outcaps) {
     std::lock_guard<std::recursive_mutex> guard(filter_->m_csReceive);
     CMediaType in, out;
-    const GstStructure* is = gst_caps_get_structure(incaps, 0);
-    const GstStructure* os = gst_caps_get_structure(outcaps, 0);
     if (!StructureToMediaType(is, &in) || !StructureToMediaType(os, &out)) return Refuse(incaps, E_INVALIDARG);
     output_->Disconnect();
     upstream_.SetOfferedTypes({in});

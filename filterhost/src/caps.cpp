@@ -115,7 +115,9 @@ GstStructure* MediaTypeToStructure(const AM_MEDIA_TYPE& mt, const GstStructure* 
   } else if (raw) {
     gst_structure_set(s, "framerate", GST_TYPE_FRACTION, 0, 1, nullptr);
   }
-  if (reference && raw && IsRawVideo(reference)) {
+  // The picture's shape applies to raw frames and encoded ones alike, not
+  // across a decoder.
+  if (reference && raw == IsRawVideo(reference)) {
     for (const char* field : {"pixel-aspect-ratio", "interlace-mode"}) {
       const GValue* v = gst_structure_get_value(reference, field);
       if (v) gst_structure_set_value(s, field, v);

@@ -14,7 +14,6 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 #include "main_window.h"
 #include "map_state.h"
@@ -65,11 +64,13 @@ std::string MapMeasuresText(const MapState& map, std::int64_t frame) {
     mean[c] = sum[c] / width;
     deviation[c] = std::sqrt(std::max(0.0, squares[c] / width - mean[c] * mean[c]));
   }
-  char text[512];
-  std::snprintf(text, sizeof text, "%4.4f %4.4f %4.4f %4.4f %4.4f %4.4f %4.4f %4.4f %4.4f %4.4f %4.4f",
-                record.deformation, record.imageDifference, record.drift, record.velocity, rollChange, mean[2],
-                deviation[2], mean[1], deviation[1], mean[0], deviation[0]);
-  return text;
+  // Qt formats with "." whatever the user's locale, so findings files read the
+  // same on every desk.
+  return QString::asprintf("%4.4f %4.4f %4.4f %4.4f %4.4f %4.4f %4.4f %4.4f %4.4f %4.4f %4.4f",
+                           static_cast<double>(record.deformation), static_cast<double>(record.imageDifference),
+                           static_cast<double>(record.drift), static_cast<double>(record.velocity), rollChange, mean[2],
+                           deviation[2], mean[1], deviation[1], mean[0], deviation[0])
+      .toStdString();
 }
 
 FindingsDialog::FindingsDialog(const PlaybackGraph& graph, const MapState& map, const PlayerState& player,

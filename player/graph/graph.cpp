@@ -272,6 +272,7 @@ void PlaybackGraph::OnDecodedPad(GstPad* pad) {
     GstPad* sinkPad = gst_element_get_static_pad(target, "sink");
     videoLinked_ = gst_pad_link(pad, sinkPad) == GST_PAD_LINK_OK;
     gst_object_unref(sinkPad);
+    if (videoLinked_) videoTarget_ = target;
   } else if (mode_ == kModePlain && IsAudioPad(pad) && !audioLinked_) {
     audioLinked_ = true;
     AddAudioBranch(pad);
@@ -461,31 +462,55 @@ HRESULT PlaybackGraph::Preroll(std::string* detail) {
   return hr;
 }
 
+// The clip's rate: frames over media time (the AVI header's rate) when the
+// demuxer counts the frames of a video stream and the rate lies within
+// 1..100 fps; otherwise the rate the decoded video's caps announce. Without
+// either, the previous clip's rate stays.
 void PlaybackGraph::DetectFrameRate() {
-  // Frames over media time; a graph without a frame format reports both in
-  // media time, which gives 10^7 and is ignored.
-  gint64 durationNs = -1;
-  if (!gst_element_query_duration(pipeline_, GST_FORMAT_TIME, &durationNs) || durationNs <= 0) return;
-  const double media = static_cast<double>(durationNs) / 100.0;
-  gint64 frames = -1;
-  double frameCount = media;
-  if (splitter_ == SplitterKind::kAvi) {
-    GstElement* demux = gst_bin_get_by_name(GST_BIN(pipeline_), "splitter");
-    GstPad* pad = nullptr;
-    if (demux) {
-      GstIterator* it = gst_element_iterate_src_pads(demux);
-      GValue item = G_VALUE_INIT;
-      if (gst_iterator_next(it, &item) == GST_ITERATOR_OK) pad = GST_PAD(g_value_dup_object(&item));
-      g_value_unset(&item);
-      gst_iterator_free(it);
-      gst_object_unref(demux);
-    }
-    if (pad && gst_pad_query_duration(pad, GST_FORMAT_DEFAULT, &frames) && frames > 0)
-      frameCount = static_cast<double>(frames);
-    if (pad) gst_object_unref(pad);
+  const double header = HeaderFrameRate();
+  if (header > 1.0 && header < 100.0) {
+    frameRate_ = header;
+    return;
   }
-  const double fps = frameCount * kUnitsPerSecond / media;
-  if (fps > 1.0 && fps < 100.0) frameRate_ = fps;
+  GstElement* target = nullptr;
+  {
+    std::lock_guard lock(padMutex_);
+    if (videoTarget_) target = GST_ELEMENT(gst_object_ref(videoTarget_));
+  }
+  if (!target) return;
+  GstPad* pad = gst_element_get_static_pad(target, "sink");
+  GstCaps* caps = pad ? gst_pad_get_current_caps(pad) : nullptr;
+  int num = 0, den = 0;
+  if (caps && gst_structure_get_fraction(gst_caps_get_structure(caps, 0), "framerate", &num, &den) && num > 0 &&
+      den > 0)
+    frameRate_ = static_cast<double>(num) / den;
+  if (caps) gst_caps_unref(caps);
+  if (pad) gst_object_unref(pad);
+  gst_object_unref(target);
+}
+
+// Frames over media time as avidemux counts them; 0 when no frames of a
+// video stream are counted.
+double PlaybackGraph::HeaderFrameRate() const {
+  gint64 durationNs = -1;
+  if (splitter_ != SplitterKind::kAvi || !gst_element_query_duration(pipeline_, GST_FORMAT_TIME, &durationNs) ||
+      durationNs <= 0)
+    return 0.0;
+  const double media = static_cast<double>(durationNs) / 100.0;
+  GstElement* demux = gst_bin_get_by_name(GST_BIN(pipeline_), "splitter");
+  GstPad* pad = nullptr;
+  if (demux) {
+    GstIterator* it = gst_element_iterate_src_pads(demux);
+    GValue item = G_VALUE_INIT;
+    if (gst_iterator_next(it, &item) == GST_ITERATOR_OK) pad = GST_PAD(g_value_dup_object(&item));
+    g_value_unset(&item);
+    gst_iterator_free(it);
+    gst_object_unref(demux);
+  }
+  gint64 frames = -1;
+  const bool counted = pad && IsVideoPad(pad) && gst_pad_query_duration(pad, GST_FORMAT_DEFAULT, &frames) && frames > 0;
+  if (pad) gst_object_unref(pad);
+  return counted ? static_cast<double>(frames) * kUnitsPerSecond / media : 0.0;
 }
 
 HRESULT PlaybackGraph::Assemble(const GraphRequest& request) {
@@ -537,7 +562,7 @@ void PlaybackGraph::DropPipeline() {
   gst_object_unref(pipeline_);
   pipeline_ = nullptr;
   std::lock_guard lock(padMutex_);
-  videoSink_ = volume_ = entry_ = nullptr;
+  videoSink_ = volume_ = entry_ = videoTarget_ = nullptr;
   hasVideo_ = false;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "comma_locale.h"
 #include "frames.h"
 #include "quorlin/model/params.h"
 #include "quorlin/model/rings.h"
@@ -369,11 +370,14 @@ TEST(RingsShake, OffsetsEveryNodeWithinFivePixelsPerInstance) {
   EXPECT_GT(spread / 1024, 1.5);
 }
 
+// The report reads the same under a locale that writes decimal commas.
 TEST(RingsReport, FormatsTheStateOfTheModel) {
   const Frame frame = test::Uniform(256, 256, 1, 2, 3);
   GRID_RINGS model;
   Init(model, DefaultGeometry(), DefaultPhases(), frame);
   char text[2048];
+  vtest::CommaLocale comma;
+  ASSERT_TRUE(comma.Active());
   model.FormatReport(text, sizeof text);
   const std::string report = text;
   EXPECT_EQ(report.rfind("MODEL OF DEFORMABLE RINGS:\r\nDeformation = 0.000000\r\nMotion = 0.000000\r\n"

@@ -179,3 +179,20 @@ TEST_F(DetectCli, UnwritableOutputsAndBadArguments) {
   EXPECT_EQ(Shell(Bin("vireo-detect") + " a.avi -j 0").status, 2);
   EXPECT_EQ(Shell(Bin("vireo-detect")).status, 2);
 }
+
+// A vendor clip ("MIL ") is analysed like any Motion JPEG clip: the marked copy
+// plays at the clip's own frame rate, and its pictures are the clip's.
+TEST_F(DetectCli, VendorClipGivesAMarkedClipAtItsOwnRate) {
+  const std::string vendor = dir_ + "/vendor.avi", marked = dir_ + "/vendor_.avi";
+  ASSERT_EQ(Shell(Bin("vireo-synthclip") + " " + vendor + " --frames 30 --size 128 --fps 12.5 --fourcc MIL").status, 0);
+  const Output run = Shell(Bin("vireo-detect") + " " + vendor);
+  ASSERT_EQ(run.status, 0) << run.text;
+  EXPECT_NE(run.text.find("30 frames analysed"), std::string::npos) << run.text;
+
+  const Output probe = Shell("gst-discoverer-1.0 " + marked);
+  EXPECT_NE(probe.text.find("video #1: JPEG"), std::string::npos) << probe.text;
+  EXPECT_NE(probe.text.find("Frame rate: 25/2"), std::string::npos) << probe.text;
+  EXPECT_NE(probe.text.find("Width: 128"), std::string::npos) << probe.text;
+  EXPECT_NE(probe.text.find("Duration: 0:00:02.4"), std::string::npos) << probe.text;
+  EXPECT_EQ(Decode(marked).size(), 30u);
+}

@@ -14,6 +14,7 @@
 #include <fstream>
 
 #include "clips.h"
+#include "comma_locale.h"
 #include "findings_dialog.h"
 #include "findings_file.h"
 #include "main_window.h"
@@ -345,7 +346,10 @@ TEST_F(FindingsTest, AddNewWithoutClipDoesNothing) {
   EXPECT_FALSE(Dialog()->Changed());
 }
 
+// The measures are written with "." also under a locale with decimal commas.
 TEST_F(FindingsTest, AddNewWithAMapRecordsTheMeasuresOfTheFramesRow) {
+  vtest::CommaLocale comma;
+  ASSERT_TRUE(comma.Active());
   const std::string clip = ClipNamed("mapped", 60, nullptr, 128);
   const char* bin = std::getenv("VIREO_BIN_DIR");
   const std::string command = std::string(bin ? bin : ".") + "/vireo-preprocess '" + clip + "' > /dev/null 2>&1";

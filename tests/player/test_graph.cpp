@@ -114,6 +114,27 @@ TEST_F(GraphTest, OtherContainersUseMediaTimeAndConvertToFrames) {
   }
 }
 
+// Rates the AVI header cannot give (outside 1..100 fps) and clips of other
+// containers take the rate their video announces, so that seeking by frame
+// lands on the frame asked for.
+TEST_F(GraphTest, FrameRateComesFromTheVideoWhenTheHeaderCannotGiveIt) {
+  const struct {
+    const char* ext;
+    const char* fps;
+    double expected;
+  } cases[] = {{".avi", "150", 150.0}, {".avi", "0.5", 0.5}, {".mov", "10", 10.0}, {".avi", "12.5", 12.5}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.ext) + " at " + c.fps);
+    const std::string clip = ptest::Clip(c.ext, 30, 32, std::string("--fps ") + c.fps);
+    ASSERT_FALSE(clip.empty());
+    ASSERT_EQ(graph.Assemble(Request(clip)), fh::S_OK);
+    EXPECT_NEAR(graph.FrameRate(), c.expected, 1e-6);
+    ASSERT_EQ(graph.SeekToFrame(17), fh::S_OK);
+    EXPECT_EQ(graph.CurrentFrame(true), 17);
+    graph.Close();
+  }
+}
+
 TEST_F(GraphTest, WithoutDemuxerEveryStreamIsRendered) {
   for (const char* ext : {".avi", ".mov", ".mpg"}) {
     SCOPED_TRACE(ext);

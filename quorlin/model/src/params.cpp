@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cstdint>
 
+#include "fixed_text.h"
+
 namespace quorlin {
 
 namespace {
@@ -40,13 +42,9 @@ constexpr Key<GRID_PHASE> kPhaseKeys[] = {
 
 template <class Record>
 void AppendLine(std::string& text, const Key<Record>& key, const Record& record) {
-  char number[400];
-  const auto result = key.real ? std::to_chars(number, number + sizeof number, record.*key.real,
-                                               std::chars_format::fixed, 6)
-                               : std::to_chars(number, number + sizeof number, record.*key.integer);
   text += key.name;
   text += '\t';
-  text.append(number, result.ptr);
+  text += key.real ? FixedText(record.*key.real, 6) : std::to_string(record.*key.integer);
   text += "\r\n";
 }
 

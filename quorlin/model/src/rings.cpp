@@ -2,15 +2,16 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
+#include "fixed_text.h"
 #include "quorlin/model/map_writer.h"
 
 // The vector kernels are also built for AVX2, chosen at load time: the same
@@ -903,13 +904,18 @@ void GRID_RINGS::Draw(DrawLineFn line, DrawPointFn point) const {
 
 void GRID_RINGS::FormatReport(char* text, std::size_t size) const {
   if (size == 0) return;
-  std::snprintf(text, size,
-                "MODEL OF DEFORMABLE RINGS:\r\nDeformation = %f\r\nMotion = %f\r\nX = %f Y = %f\r\n"
-                "Dilation = %f\r\nAngle = %f"
-                "\xB0"
-                "\r\nJ11 = %f J12 = %f\r\nJ21 = %f J22 = %f\r\nTime = %d\r\nPhase = %d\r\nPhaseTime = %d",
-                deformation_, motion_, GetX(), GetY(), GetDilation(), GetAngle() * 180 / kPi, j11_, j12_, j21_,
-                j22_, static_cast<int>(time_), static_cast<int>(phase_), static_cast<int>(phaseTime_));
+  const auto f = [](double v) { return FixedText(v, 6); };
+  const std::string report = "MODEL OF DEFORMABLE RINGS:\r\nDeformation = " + f(deformation_) + "\r\nMotion = " +
+                             f(motion_) + "\r\nX = " + f(GetX()) + " Y = " + f(GetY()) + "\r\nDilation = " +
+                             f(GetDilation()) + "\r\nAngle = " + f(GetAngle() * 180 / kPi) + "\xB0\r\nJ11 = " +
+                             f(j11_) + " J12 = " + f(j12_) + "\r\nJ21 = " + f(j21_) + " J22 = " + f(j22_) +
+                             "\r\nTime = " + std::to_string(static_cast<int>(time_)) +
+                             "\r\nPhase = " + std::to_string(static_cast<int>(phase_)) +
+                             "\r\nPhaseTime = " + std::to_string(static_cast<int>(phaseTime_));
+  // Cut to the buffer as snprintf would.
+  const std::size_t n = std::min(report.size(), size - 1);
+  std::memcpy(text, report.data(), n);
+  text[n] = '\0';
 }
 
 int GRID_RINGS::Shake() {
