@@ -1,4 +1,4 @@
-// vireo-preprocess CLIP... [-o MAP] [-j N]: writes the MDR map of each clip
+// vireo-preprocess CLIP... [-o MAP] [-j N] [--params FILE]: writes the MDR map of each clip
 // through the player's MDR graph, without a window.
 #include <cstdio>
 #include <string>
@@ -7,6 +7,7 @@
 #include "cli/batch.h"
 #include "cli/options.h"
 #include "cli/progress.h"
+#include "params_file.h"
 #include "player/graph.h"
 #include "preprocess.h"
 
@@ -33,10 +34,11 @@ std::string Describe(const BatchItem& job, const ClipResult& r) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CommandLine command(kProgram, "[-o MAP] [-j N] [--] CLIP...",
+  CommandLine command(kProgram, "[-o MAP] [-j N] [--params FILE] [--] CLIP...",
                       "Writes the MDR map of each clip (default: the clip's name with \".bmp\").");
   command.Add({'o', "output", "MAP", "the map of the one clip given"});
   command.Add({'j', "jobs", "N", "clips processed at the same time, 1 to 64 (default 1)"});
+  command.Add({0, "params", "FILE", "MDR model parameters, in the text of the MDR page (default: built-in)"});
   if (auto exit = command.Parse(argc, argv)) return *exit;
   const std::vector<std::string>& clips = command.Operands();
   if (clips.empty()) return command.UsageError("no clip given");
@@ -47,6 +49,16 @@ int main(int argc, char** argv) {
     const auto n = ParseCount(*value, 1, 64);
     if (!n) return command.UsageError("-j needs a number from 1 to 64, not \"" + *value + "\"");
     jobs = *n;
+  }
+
+  std::optional<vireo::MdrParameters> parameters;
+  if (auto file = command.Value("params")) {
+    std::string error;
+    parameters = ReadMdrParameters(*file, &error);
+    if (!parameters) {
+      std::fprintf(stderr, "%s\n", ErrorLine(kProgram, *file, error).c_str());
+      return 2;
+    }
   }
 
   std::vector<BatchItem> work;
@@ -71,7 +83,7 @@ int main(int argc, char** argv) {
         if (result.error.empty()) {
           Progress progress;
           display.Start(slot, job.clip, &progress);
-          result = PreprocessClip(job.clip, job.outputs.front().path, progress, StopRequested());
+          result = PreprocessClip(job.clip, job.outputs.front().path, progress, StopRequested(), parameters);
         }
         if (!result.ok) ++failed;
         display.Finish(slot, result.ok ? stdout : stderr, Describe(job, result));

@@ -79,7 +79,7 @@ MapState InspectMap(const std::string& path) {
 }
 
 ClipResult PreprocessClip(const std::string& clip, const std::string& map, Progress& progress,
-                          const std::atomic<bool>& stop) {
+                          const std::atomic<bool>& stop, const std::optional<MdrParameters>& parameters) {
   ClipResult result;
   const auto start = std::chrono::steady_clock::now();
   auto finish = [&](std::string error) {
@@ -108,6 +108,7 @@ ClipResult PreprocessClip(const std::string& clip, const std::string& map, Progr
   request.clipPath = clip;
   request.mode = kModeMdr;
   request.mapPath = map;
+  request.mdrParameters = parameters;
   if (fh::FAILED(graph.Assemble(request)))
     return finish(diagnostics.empty() ? "the clip cannot be decoded" : diagnostics);
 

@@ -4,9 +4,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "cli/progress.h"
+#include "player/graph.h"
 
 namespace vireo::cli {
 
@@ -34,10 +36,11 @@ struct ClipResult {
   MapState map;
 };
 
-// Runs `clip` through the MDR graph into `map`; the clip and the map were
-// checked before (CheckBatch). `stop` ends the run early (the clip then
-// fails as interrupted, its map holding the frames done).
+// Runs `clip` through the MDR graph into `map`, with the model's
+// `parameters` (its defaults when unset); the clip and the map were checked
+// before (CheckBatch). `stop` ends the run early (the clip then fails as
+// interrupted, its map holding the frames done).
 ClipResult PreprocessClip(const std::string& clip, const std::string& map, Progress& progress,
-                          const std::atomic<bool>& stop);
+                          const std::atomic<bool>& stop, const std::optional<MdrParameters>& parameters = {});
 
 }  // namespace vireo::cli

@@ -333,9 +333,18 @@ HRESULT PlaybackGraph::BuildTail(const GraphRequest& request, GstElement** entry
     case kModeMdr:
       if (FAILED(fh::QueryElementInterface(plugin, fh::IID_IQuorlinInterface, &control)) || !control)
         return kNoCustomInterface;
-      static_cast<fh::IQuorlinInterface*>(control)->SetFileName(request.mapPath.c_str());
-      static_cast<fh::IQuorlinInterface*>(control)->Release();
+    {
+      auto* quorlin = static_cast<fh::IQuorlinInterface*>(control);
+      quorlin->SetFileName(request.mapPath.c_str());
+      // Parameters the filter refuses must not give a map made with others.
+      const HRESULT set = request.mdrParameters ? quorlin->SetParams(request.mdrParameters->phases,
+                                                                     &request.mdrParameters->geometry,
+                                                                     request.mdrParameters->text.c_str())
+                                                : S_OK;
+      quorlin->Release();
+      if (FAILED(set)) return set;
       break;
+    }
     case kModePathology:
       if (FAILED(fh::QueryElementInterface(plugin, fh::IID_IOstrelInterfejs, &control)) || !control)
         return kNoCustomInterface;

@@ -15,6 +15,7 @@
 #include "gst_pipeline.h"
 #include "preprocess.h"
 #include "cli/progress.h"
+#include "quorlin/model/params.h"
 
 using namespace vireo::cli;
 
@@ -219,4 +220,46 @@ TEST(QuorlinPreprocess, MapNamesProgressLinesAndMapStates) {
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(header.data()), 54 + 2 * 792);
   EXPECT_TRUE(InspectMap(path).complete);
   EXPECT_EQ(InspectMap(path).rows, 2u);
+}
+
+// --params: the MDR page's text sets the model for every clip; a file that
+// does not serve stops the tool, naming the file line, before any clip runs.
+TEST(QuorlinPreprocess, ParametersFileSetsTheModelOrStopsBeforeAnyRun) {
+  const std::string clip = Clip("params.avi", 60), map = vtest::TempPath("params.bmp");
+  ASSERT_FALSE(clip.empty());
+  GRID_GEOMETRY geometry = quorlin::DefaultGeometry();
+  geometry.Perimeter = 64;
+  const std::string text = quorlin::FormatParams(geometry, quorlin::DefaultPhases());
+  auto run = [&](const std::string& name, const std::string& content) {
+    const std::string file = vtest::TempPath(name);
+    if (!content.empty()) std::ofstream(file, std::ios::binary) << content;
+    std::filesystem::remove(map);
+    return Shell(Bin("vireo-preprocess") + " --params " + file + " -o " + map + " " + clip);
+  };
+  const Outcome good = run("good.params", text);
+  ASSERT_EQ(good.status, 0) << good.err;
+  EXPECT_EQ(Get32(Bytes(map), 18), 2u * 64 + 8);  // the map's width follows the perimeter
+
+  std::string wrongKey = text;
+  const std::size_t phase1 = wrongKey.find("Momentum", wrongKey.find("Momentum") + 1);
+  wrongKey.replace(phase1, 8, "Momentun");
+  std::string rings = text;
+  rings.replace(rings.find("Rings\t8"), 7, "Rings\t1");
+  const struct {
+    const char* name;
+    std::string content;
+    std::string message;
+  } bad[] = {
+      {"cut.params", text.substr(0, text.find("\r\n\r\n") + 2), "Syntax error, line 7"},
+      {"key.params", wrongKey, "Syntax error, line 31"},  // entry 29, after two empty lines
+      {"range.params", rings, "Parameter out of range: "},
+      {"absent.params", "", "cannot read the parameters: No such file or directory"},
+  };
+  for (const auto& c : bad) {
+    SCOPED_TRACE(c.name);
+    const Outcome r = run(c.name, c.content);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find(vtest::TempPath(c.name) + ": " + c.message), std::string::npos) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(map));
+  }
 }

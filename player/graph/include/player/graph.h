@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "filterhost/com.h"
+#include "filterhost/grid_records.h"
 
 namespace vireo {
 
@@ -62,10 +63,19 @@ enum class PlayState : int { kStopped = 0, kPaused = 1, kRunning = 2, kNoClip = 
 // found by parsebin, or none (decodebin / uridecodebin straight from the file).
 enum class SplitterKind { kAvi, kOther, kNone };
 
+// The MDR model's parameters for a preprocessing run, as the MDR page edits
+// them: the records and the text they were read from.
+struct MdrParameters {
+  GRID_GEOMETRY geometry{};
+  GRID_PHASE phases[4]{};
+  std::string text;
+};
+
 struct GraphRequest {
   std::string clipPath;
   int mode = kModePlain;
   std::string mapPath;       // quorlin, modes 3 and 4
+  std::optional<MdrParameters> mdrParameters;  // quorlin's defaults when unset
   std::string findingsPath;  // ostrel, mode 6
   std::string exportPath;    // the AVI written in mode 6
   int mosaicCols = 1;        // durmix, mode 1 (brought into 1..6)
