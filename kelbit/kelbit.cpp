@@ -5,6 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
+
+#include "filterhost/atomic_file.h"
 
 using namespace fh;
 
@@ -60,10 +63,14 @@ HRESULT CKelbitFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
 }
 
 HRESULT CKelbitFilter::SetCaptureFile(const char* path) {
-  const std::size_t length = path ? strnlen(path, kMaxPath) : 0;
+  const char* name = path ? path : "";
+  // A name that does not fit is refused whole: a cut name could be another file.
+  if (strnlen(name, kMaxPath + 1) > static_cast<std::size_t>(kMaxPath)) {
+    PostWarning("The capture file name is longer than " + std::to_string(kMaxPath) + " characters; it is refused");
+    return E_INVALIDARG;
+  }
   std::lock_guard<std::mutex> guard(nameLock_);
-  if (length) std::memcpy(captureFile_, path, length);
-  captureFile_[length] = '\0';
+  fh::CopyPathToBuffer(name, captureFile_, sizeof captureFile_);
   return S_OK;
 }
 
@@ -107,7 +114,9 @@ HRESULT CKelbitFilter::Transform(IMediaSample* sample) {
 }
 
 // Pixel rows bottom first with a positive height, whatever the frame's row
-// order; never more than the sample holds.
+// order. The file appears only whole: a frame larger than the sample, or a
+// failed write, leaves no file (and an earlier one as it was), a warning with
+// the reason, and no callback.
 void CKelbitFilter::WriteBitmap(const char* name, const BYTE* data, long length) {
   const VIDEOINFOHEADER* vih = InputPin() ? InputPin()->CurrentMediaType().VideoInfo() : nullptr;
   if (!vih) return;
@@ -115,24 +124,30 @@ void CKelbitFilter::WriteBitmap(const char* name, const BYTE* data, long length)
   const bool topDown = bih.biHeight < 0;
   const long long height = std::llabs(static_cast<long long>(bih.biHeight));
   const long long stride = bih.biWidth > 0 ? DibStride(bih.biWidth, 24) : 0;
-  const long long available = length > 0 ? length : 0;
+  const long long image = stride * height;
+  if (image <= 0 || image > length || image > 0x7FFFFFFF - kHeadersBytes) {
+    PostWarning(std::string("Frame not captured to \"") + name + "\": the sample does not hold the whole frame");
+    return;
+  }
   // The header describes the frame as it is, even when the format's image
   // size was left 0.
   bih.biHeight = static_cast<LONG>(height);
-  bih.biSizeImage = static_cast<DWORD>(stride * height);
+  bih.biSizeImage = static_cast<DWORD>(image);
 
-  FILE* file = std::fopen(name, "wb");
-  if (!file) return;
+  fh::AtomicFile file(name);
   BYTE headers[kHeadersBytes];
   FillHeaders(bih, headers);
-  std::fwrite(headers, 1, sizeof headers, file);
+  bool ok = file.Open() && file.Write(headers, sizeof headers);
   if (!topDown) {
-    std::fwrite(data, 1, static_cast<std::size_t>(std::min<long long>(stride * height, available)), file);
+    ok = ok && file.Write(data, static_cast<std::size_t>(image));
   } else {
-    for (long long row = height - 1; row >= 0 && (row + 1) * stride <= available; --row)
-      std::fwrite(data + row * stride, 1, static_cast<std::size_t>(stride), file);
+    for (long long row = height - 1; ok && row >= 0; --row)
+      ok = file.Write(data + row * stride, static_cast<std::size_t>(stride));
   }
-  std::fclose(file);
+  if (!(ok && file.Commit())) {
+    PostWarning(std::string("Frame not captured to \"") + name + "\": " + file.Error());
+    return;
+  }
   if (CaptureCallback callback = callback_.load()) callback();
 }
 

@@ -10,7 +10,7 @@
 
 namespace kelbit {
 
-// Capture file names keep at most this many characters.
+// The longest capture file name accepted; a longer one is refused.
 constexpr int kMaxPath = 2047;
 
 class CKelbitFilter final : public fh::CTransInPlaceFilter, public fh::IKelbitFiltInterface {

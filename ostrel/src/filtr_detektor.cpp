@@ -1,10 +1,10 @@
 #include "ostrel/filtr_detektor.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <new>
+#include <string>
 
 #include "ostrel/detections.h"
 
@@ -45,24 +45,40 @@ HRESULT CFiltrDetektor::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
 
 HRESULT CFiltrDetektor::GetPages(CAUUID* pages) { return GetSinglePage(pages, CLSID_WlasciwosciDetektor); }
 
-std::string CFiltrDetektor::OpenFindings(const char* mode) {
-  findings_ = std::fopen(name_, mode);
-  if (!findings_)
-    return std::string("Cannot create findings file \"") + name_ + "\": " + std::strerror(errno);
-  if (mode[0] == 'w' && std::fputs(kHeader, findings_) == EOF)
-    return std::string("Cannot write findings file \"") + name_ + "\": " + std::strerror(errno);
-  return {};
+std::string CFiltrDetektor::OpenFindings(bool append) {
+  failureTold_ = false;
+  if (!(append ? findings_.OpenToAppend() : findings_.Open(name_))) {
+    failureTold_ = true;
+    return std::string("Cannot create findings file \"") + name_ + "\": " + findings_.Error();
+  }
+  if (!append) WriteFindings(kHeader, sizeof kHeader - 1);
+  return TakeFailure();
 }
 
+// Each line reaches the system at once, so a run that is killed loses none.
+bool CFiltrDetektor::WriteFindings(const char* text, std::size_t bytes) {
+  return findings_.Write(text, bytes) && findings_.Flush();
+}
+
+// The file is put in place once a frame has passed since it was named; a
+// run that never got a frame leaves an earlier file of that name untouched.
 std::string CFiltrDetektor::CloseFindings() {
   reopenOnStart_ = false;
-  if (!findings_) return {};
-  const bool failed = std::ferror(findings_) != 0;
-  const bool closeFailed = std::fclose(findings_) != 0;
-  findings_ = nullptr;
-  if (failed || closeFailed)
-    return std::string("Findings file \"") + name_ + "\" was not written completely: " + std::strerror(errno);
-  return {};
+  if (findings_.IsOpen()) {
+    if (frameCounter_ < 0)
+      findings_.Discard();
+    else
+      findings_.Commit();
+  }
+  return TakeFailure();
+}
+
+// A failed write loses the file being written (an earlier one stays as it
+// was); the reason is told once.
+std::string CFiltrDetektor::TakeFailure() {
+  if (!findings_.Failed() || failureTold_) return {};
+  failureTold_ = true;
+  return std::string("Cannot write findings file \"") + name_ + "\": " + findings_.Error();
 }
 
 void CFiltrDetektor::Warn(const std::string& text) {
@@ -70,17 +86,20 @@ void CFiltrDetektor::Warn(const std::string& text) {
 }
 
 HRESULT CFiltrDetektor::SetFindingsFile(const char* path) {
+  const char* source = path ? path : "";
+  // A name that does not fit is refused whole: a cut name could be another file.
+  if (strnlen(source, kNameSize) >= kNameSize) {
+    Warn("The findings file name is longer than " + std::to_string(kNameSize - 1) + " characters; it is refused");
+    return E_INVALIDARG;
+  }
   std::string closing, opening;
   {
     std::lock_guard<std::mutex> guard(findingsLock_);
-    const char* source = path ? path : "";
-    const std::size_t n = strnlen(source, kNameSize - 1);
-    std::memcpy(name_, source, n);
-    name_[n] = '\0';
     closing = CloseFindings();
+    std::memcpy(name_, source, std::strlen(source) + 1);
     pendingWarning_.clear();
     frameCounter_ = -1;
-    if (name_[0]) opening = OpenFindings("wb");
+    if (name_[0]) opening = OpenFindings(false);
     // Nobody may be listening before the element streams: tell it at start.
     if (State() == State_Stopped) pendingWarning_.swap(opening);
   }
@@ -110,7 +129,7 @@ HRESULT CFiltrDetektor::StartStreaming() {
   {
     std::lock_guard<std::mutex> guard(findingsLock_);
     warning.swap(pendingWarning_);
-    if (reopenOnStart_ && !findings_) warning = OpenFindings("ab");
+    if (reopenOnStart_ && !findings_.IsOpen()) warning = OpenFindings(true);
     reopenOnStart_ = false;
   }
   Warn(warning);
@@ -121,7 +140,7 @@ HRESULT CFiltrDetektor::StopStreaming() {
   std::string warning;
   {
     std::lock_guard<std::mutex> guard(findingsLock_);
-    const bool wasOpen = findings_ != nullptr;
+    const bool wasOpen = findings_.IsOpen();
     warning = CloseFindings();
     reopenOnStart_ = wasOpen;
   }
@@ -157,13 +176,17 @@ HRESULT CFiltrDetektor::Transform(IMediaSample* sample) {
   // taken: a name set meanwhile counts this frame as its first.
   engine_->AnalyzeFrame(static_cast<int>(stride), data, channel_.get());
 
-  std::lock_guard<std::mutex> guard(findingsLock_);
-  ++frameCounter_;
-  if (!findings_) return S_OK;
-  char line[kFindingsLineSize];
-  const int length = FormatFindingsLine(*engine_, frameCounter_, line);
-  if (length == 0) return S_OK;
-  std::fwrite(line, 1, static_cast<std::size_t>(length), findings_);
+  std::string warning;
+  {
+    std::lock_guard<std::mutex> guard(findingsLock_);
+    ++frameCounter_;
+    if (!findings_.IsOpen()) return S_OK;
+    char line[kFindingsLineSize];
+    const int length = FormatFindingsLine(*engine_, frameCounter_, line);
+    if (length == 0) return S_OK;
+    if (!WriteFindings(line, static_cast<std::size_t>(length))) warning = TakeFailure();
+  }
+  Warn(warning);
   DrawMarkers(*engine_, data, static_cast<int>(stride));
   return S_OK;
 }

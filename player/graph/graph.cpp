@@ -128,13 +128,15 @@ void InitGraphLayer(const char* argv0) {
   gst_init(nullptr, nullptr);
 }
 
+// By the file's extension only: folders and other parts of the name may
+// contain ".wmv" or ".asx" without meaning anything.
 std::optional<std::string> RefusedClipMessage(const std::string& path) {
-  const std::string lower = Lower(path);
-  if (lower.find(".asx") != std::string::npos) return "ASX Playlists are not supported by this application.";
-  const std::string head = lower.substr(0, 259);
+  const std::string name = path.substr(path.find_last_of('/') + 1);
+  const std::size_t dot = name.find_last_of('.');
+  const std::string extension = dot == std::string::npos ? std::string() : Lower(name.substr(dot));
+  if (extension == ".asx") return "ASX Playlists are not supported by this application.";
   for (const char* ext : {".asf", ".wma", ".wmv"})
-    if (head.find(ext) != std::string::npos)
-      return "Windows Media files (ASF,WMV,WMA) are not supported by this application.";
+    if (extension == ext) return "Windows Media files (ASF,WMV,WMA) are not supported by this application.";
   return std::nullopt;
 }
 
@@ -280,7 +282,7 @@ void PlaybackGraph::OnDecodedPad(GstPad* pad) {
 }
 
 // The mode's tail after the decoder: `entry` receives the decoded video.
-HRESULT PlaybackGraph::BuildTail(const GraphRequest& request, GstElement** entry) {
+HRESULT PlaybackGraph::BuildTail(const GraphRequest& request, GstElement** entry, std::string* detail) {
   *entry = nullptr;
   if (mode_ == kModePlain) return S_OK;
   GstElement* convert = AddElement("videoconvert", nullptr);
@@ -364,15 +366,48 @@ HRESULT PlaybackGraph::BuildTail(const GraphRequest& request, GstElement** entry
     GstElement* toJpeg = AddElement("videoconvert", nullptr);
     GstElement* encoder = AddElement("jpegenc", nullptr);
     GstElement* mux = AddElement("avimux", nullptr);
-    GstElement* writer = AddElement("filesink", nullptr);
-    if (!toJpeg || !encoder || !mux || !writer) return E_FAIL;
-    if (!g_object_class_find_property(G_OBJECT_GET_CLASS(writer), "location")) return -2;
-    g_object_set(writer, "location", request.exportPath.c_str(), "sync", FALSE, nullptr);
+    if (!toJpeg || !encoder || !mux) return E_FAIL;
+    GstElement* writer = AddExportWriter(request.exportPath, detail);
+    if (!writer) return E_FAIL;
     return gst_element_link_many(plugin, toJpeg, encoder, mux, writer, nullptr) ? S_OK : E_FAIL;
   }
   GstElement* display = MakeDisplayBranch();
   if (!display) return E_FAIL;
   return gst_element_link(plugin, display) ? S_OK : E_FAIL;
+}
+
+// The marked clip goes to a temporary file beside its target through fdsink
+// (which seeks, so the muxer completes the AVI header at the end).
+GstElement* PlaybackGraph::AddExportWriter(const std::string& path, std::string* detail) {
+  export_ = std::make_unique<fh::AtomicFile>(path);
+  exportEnded_ = false;
+  if (!export_->Open()) {
+    *detail = "Cannot create the file \"" + path + "\": " + export_->Error();
+    return nullptr;
+  }
+  GstElement* writer = AddElement("fdsink", nullptr);
+  if (!writer) return nullptr;
+  g_object_set(writer, "fd", export_->Descriptor(), "sync", FALSE, nullptr);
+  GstPad* pad = gst_element_get_static_pad(writer, "sink");
+  gst_pad_add_probe(
+      pad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM,
+      [](GstPad*, GstPadProbeInfo* info, gpointer ended) {
+        if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS) *static_cast<std::atomic<bool>*>(ended) = true;
+        return GST_PAD_PROBE_OK;
+      },
+      &exportEnded_, nullptr);
+  gst_object_unref(pad);
+  return writer;
+}
+
+// With the pipeline stopped: a marked clip whose stream ended is complete
+// (also when it ended early) and replaces the target; any other is dropped,
+// leaving an earlier file as it was.
+void PlaybackGraph::CompleteExport() {
+  if (!export_) return;
+  if (exportEnded_ && !export_->Commit())
+    Report(Diagnostic::Kind::kFailed, "Cannot write the file \"" + export_->Target() + "\"", export_->Error());
+  export_.reset();
 }
 
 HRESULT PlaybackGraph::BuildVariant(const GraphRequest& request, SplitterKind kind, std::string* detail) {
@@ -383,7 +418,7 @@ HRESULT PlaybackGraph::BuildVariant(const GraphRequest& request, SplitterKind ki
   splitter_ = kind;
   demuxLinked_ = videoLinked_ = audioLinked_ = false;
 
-  HRESULT hr = BuildTail(request, &entry_);
+  HRESULT hr = BuildTail(request, &entry_, detail);
   if (FAILED(hr)) return hr;
 
   auto onDemuxPad = +[](GstElement*, GstPad* pad, gpointer self) { static_cast<PlaybackGraph*>(self)->OnDemuxPad(pad); };
@@ -570,6 +605,7 @@ void PlaybackGraph::DropPipeline() {
   gst_object_unref(bus);
   gst_object_unref(pipeline_);
   pipeline_ = nullptr;
+  CompleteExport();
   std::lock_guard lock(padMutex_);
   videoSink_ = volume_ = entry_ = videoTarget_ = nullptr;
   hasVideo_ = false;

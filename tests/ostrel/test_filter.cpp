@@ -182,11 +182,15 @@ TEST_F(Ostrel, NewFilterHasNoNameAndNamesItsPage) {
     CoTaskMemFree(ids.pElems);
     EXPECT_EQ(detector->QueryInterface(IID_IOstrelInterfejs, nullptr), E_POINTER);
 
-    // A long name is cut to 2047 characters.
-    const std::string longName = "/tmp/" + std::string(3000, 'n');
-    EXPECT_EQ(detector->SetFindingsFile(longName.c_str()), S_OK);
+    // A name longer than 2047 characters is refused whole, never cut.
+    const std::string fits = "/tmp/" + std::string(2042, 'n');
+    EXPECT_EQ(detector->SetFindingsFile((fits + "x").c_str()), E_INVALIDARG);
     EXPECT_EQ(detector->GetFindingsFile(name), S_OK);
-    EXPECT_EQ(std::string(name), longName.substr(0, 2047));
+    EXPECT_STREQ(name, "");
+    EXPECT_EQ(detector->SetFindingsFile(fits.c_str()), S_OK);
+    EXPECT_EQ(detector->GetFindingsFile(name), S_OK);
+    EXPECT_EQ(std::string(name), fits);
+    EXPECT_EQ(detector->SetFindingsFile(""), S_OK);
   }
   gst_object_unref(e);
 }
@@ -314,12 +318,21 @@ TEST_F(Ostrel, RefusesAnythingButRgb24) {
   EXPECT_EQ(c.frames[0].format, "BGR");
 }
 
-TEST_F(Ostrel, DestroyingTheElementCompletesTheFile) {
-  const std::string path = vtest::TempPath("destroyed.txt");
-  GstElement* e = gst_element_factory_make("ostrel", nullptr);
-  ASSERT_NE(e, nullptr);
-  gst_object_ref_sink(e);
-  g_object_set(e, "findings-file", path.c_str(), nullptr);
-  gst_object_unref(e);
-  EXPECT_EQ(ReadFile(path), kHeader);
+// Without a frame there is nothing to report: an earlier file stays, and
+// none is created.
+TEST_F(Ostrel, DestroyingTheElementBeforeAnyFrameLeavesFilesAsTheyWere) {
+  const std::string earlier = vtest::TempPath("earlier.txt"), fresh = vtest::TempPath("fresh.txt");
+  std::ofstream(earlier) << "earlier findings\n";
+  std::filesystem::remove(fresh);
+  for (const std::string& path : {earlier, fresh}) {
+    GstElement* e = gst_element_factory_make("ostrel", nullptr);
+    ASSERT_NE(e, nullptr);
+    gst_object_ref_sink(e);
+    g_object_set(e, "findings-file", path.c_str(), nullptr);
+    gst_object_unref(e);
+  }
+  EXPECT_EQ(ReadFile(earlier), "earlier findings\n");
+  EXPECT_FALSE(std::filesystem::exists(fresh));
+  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(fresh).parent_path()))
+    EXPECT_EQ(entry.path().string().find(".part"), std::string::npos) << entry.path();
 }

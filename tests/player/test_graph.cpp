@@ -281,17 +281,27 @@ TEST_F(GraphTest, VendorLabelledAviPlaysThroughTheRelabellingFilter) {
   EXPECT_TRUE(RunToEnd());
 }
 
-TEST(GraphTexts, PlaylistsAndWindowsMediaAreRefused) {
-  const std::string asx = "ASX Playlists are not supported by this application.";
-  const std::string wm = "Windows Media files (ASF,WMV,WMA) are not supported by this application.";
-  EXPECT_EQ(vireo::RefusedClipMessage("/v/list.asx"), asx);
-  EXPECT_EQ(vireo::RefusedClipMessage("/v/old.ASX.d/clip.avi"), asx);
-  EXPECT_EQ(vireo::RefusedClipMessage("/v/clip.wmv"), wm);
-  EXPECT_EQ(vireo::RefusedClipMessage("/v/Clip.WMA"), wm);
-  EXPECT_EQ(vireo::RefusedClipMessage("/v/a.asf/clip.avi"), wm);
-  EXPECT_EQ(vireo::RefusedClipMessage("/v/clip.avi"), std::nullopt);
-  // Only the first 259 characters are searched for Windows Media names.
-  EXPECT_EQ(vireo::RefusedClipMessage("/" + std::string(260, 'a') + ".wmv"), std::nullopt);
+// The file's extension decides, in any case; folders and the rest of the
+// name do not.
+TEST(GraphTexts, PlaylistsAndWindowsMediaAreRefusedByTheirExtension) {
+  const std::optional<std::string> asx = "ASX Playlists are not supported by this application.";
+  const std::optional<std::string> wm = "Windows Media files (ASF,WMV,WMA) are not supported by this application.";
+  const std::pair<std::string, std::optional<std::string>> cases[] = {
+      {"/v/list.asx", asx},
+      {"/v/LIST.Asx", asx},
+      {"/v/clip.wmv", wm},
+      {"/v/Clip.WMA", wm},
+      {"clip.asf", wm},
+      {"/" + std::string(300, 'a') + ".wmv", wm},
+      {"/v/clip.avi", std::nullopt},
+      {"/v/old.ASX.d/clip.avi", std::nullopt},
+      {"/x/exports.wmv-converted/clip.avi", std::nullopt},
+      {"/v/a.asxb.avi", std::nullopt},
+      {"/v/clip.wmv.avi", std::nullopt},
+      {"/v/wmv", std::nullopt},
+      {"/v.wmv/clip", std::nullopt},
+  };
+  for (const auto& [path, message] : cases) EXPECT_EQ(vireo::RefusedClipMessage(path), message) << path;
 }
 
 }  // namespace

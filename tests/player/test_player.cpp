@@ -252,11 +252,7 @@ TEST_F(PlayerTest, ProgressBarClickSeeksOncePerTwoTicks) {
 }
 
 TEST_F(PlayerTest, PlaylistsAndWindowsMediaAreRefused) {
-  const std::string dir = ptest::ScratchDir() + "/old.asx.d";
-  std::filesystem::create_directories(dir);
-  std::filesystem::copy_file(ptest::Clip(".avi", 10), dir + "/clip.avi",
-                             std::filesystem::copy_options::overwrite_existing);
-  window->Start(Q(dir + "/clip.avi"));
+  window->Start(Q(ptest::WriteFile("list.Asx", "x")));
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].caption, "PlayVireo");
   EXPECT_EQ(messages[0].owner, nullptr);
@@ -269,6 +265,16 @@ TEST_F(PlayerTest, PlaylistsAndWindowsMediaAreRefused) {
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].text, "Windows Media files (ASF,WMV,WMA) are not supported by this application.");
   EXPECT_FALSE(window->Graph().HasGraph());
+
+  // A folder's name does not count: only the file's extension does.
+  const std::string dir = ptest::ScratchDir() + "/old.asx.d";
+  std::filesystem::create_directories(dir);
+  std::filesystem::copy_file(ptest::Clip(".avi", 10), dir + "/clip.avi",
+                             std::filesystem::copy_options::overwrite_existing);
+  messages.clear();
+  window->DropFile(Q(dir + "/clip.avi"));
+  EXPECT_TRUE(messages.empty());
+  EXPECT_TRUE(window->Graph().HasGraph());
 }
 
 TEST_F(PlayerTest, BadFilesLeaveNoClipAndTheSmallWindow) {

@@ -50,6 +50,10 @@ class AtomicFile {
   // Removes the temporary file; the target is untouched.
   void Discard();
 
+  // The temporary file's descriptor, for a writer that takes one (GStreamer's
+  // fdsink); such a writer reports its own write errors. -1 when not open.
+  int Descriptor() const { return fd_; }
+
   bool IsOpen() const { return fd_ >= 0; }
   bool Failed() const { return !error_.empty(); }
   // Why the first failed step failed (the system's reason, e.g. "No space

@@ -4,11 +4,11 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
 
+#include "filterhost/atomic_file.h"
 #include "filterhost/filter.h"
 #include "filterhost/interfaces.h"
 #include "ostrel/analysis/analiza_detektor.h"
@@ -31,7 +31,8 @@ class CFiltrDetektor final : public fh::ISpecifyPropertyPages,
   fh::HRESULT GetPages(fh::CAUUID* pages) override;
 
   // IOstrelInterfejs. Safe while frames stream: a new name takes effect from
-  // the next frame. An empty name closes the findings file.
+  // the next frame. An empty name closes the findings file; a name longer
+  // than kNameSize - 1 characters is refused (E_INVALIDARG).
   fh::HRESULT SetFindingsFile(const char* path) override;
   fh::HRESULT GetFindingsFile(char* buffer) override;
 
@@ -43,14 +44,17 @@ class CFiltrDetektor final : public fh::ISpecifyPropertyPages,
   fh::HRESULT StopStreaming() override;
 
  private:
-  // Both under findingsLock_; they answer the warning to post, if any.
-  std::string OpenFindings(const char* mode);
+  // Under findingsLock_; they answer the warning to post, if any.
+  std::string OpenFindings(bool append);
   std::string CloseFindings();
+  std::string TakeFailure();
+  bool WriteFindings(const char* text, std::size_t bytes);
   void Warn(const std::string& text);
 
   std::mutex findingsLock_;  // name, file, counter and pending warning
   char name_[kNameSize] = {};
-  std::FILE* findings_ = nullptr;
+  fh::AtomicFile findings_;
+  bool failureTold_ = false;
   bool reopenOnStart_ = false;  // a stop closed the file of the current name
   std::string pendingWarning_;  // an open failure while stopped, posted at start
   std::int32_t frameCounter_ = -1;

@@ -34,11 +34,13 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "filterhost/atomic_file.h"
 #include "filterhost/com.h"
 #include "filterhost/grid_records.h"
 
@@ -215,7 +217,9 @@ class PlaybackGraph {
 
  private:
   HRESULT BuildVariant(const GraphRequest& request, SplitterKind kind, std::string* detail);
-  HRESULT BuildTail(const GraphRequest& request, GstElement** entry);
+  HRESULT BuildTail(const GraphRequest& request, GstElement** entry, std::string* detail);
+  GstElement* AddExportWriter(const std::string& path, std::string* detail);
+  void CompleteExport();
   GstElement* AddPlugin(fh::REFCLSID clsid, const char* name, HRESULT* hr);
   GstElement* AddElement(const char* factory, const char* name);
   GstElement* MakeDisplayBranch();
@@ -254,6 +258,11 @@ class PlaybackGraph {
   bool videoLinked_ = false;
   bool audioLinked_ = false;
   bool brokenAvi_ = false;  // the AVI variant failed inside avidemux
+  // The marked clip of a pathology graph, written under a temporary name and
+  // put in place when the pipeline is dropped, if its writer got the end of
+  // the stream.
+  std::unique_ptr<fh::AtomicFile> export_;
+  std::atomic<bool> exportEnded_{false};
 
   int mode_ = kModePlain;
   SplitterKind splitter_ = SplitterKind::kNone;
