@@ -9,8 +9,9 @@ pkgs=(
   gstreamer1.0-plugins-bad gstreamer1.0-libav
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libjpeg-dev
-  python3 time
+  python3 python3-numpy python3-scipy time
   locales
+  poppler-utils chromium
 )
 missing=()
 for p in "${pkgs[@]}"; do

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "block_report.h"
 #include "cli/batch.h"
 #include "cli/clip_facts.h"
 #include "cli/options.h"
@@ -36,6 +37,8 @@ struct Job {
   const std::string& Clip() const { return item.clip; }
   const std::string& Marked() const { return item.outputs[0].path; }
   const std::string& Findings() const { return item.outputs[1].path; }
+  std::unique_ptr<vireo::detect::BlockRecorder> record;  // with --features or --truth
+  bool succeeded = false;
 };
 
 std::string WithoutExtension(const std::string& path) {
@@ -99,6 +102,7 @@ bool RunJob(Job& job, int slot, ProgressDisplay& display) {
   request.mode = vireo::kModePathology;
   request.findingsPath = job.Findings();
   request.exportPath = job.Marked();
+  if (job.record) request.onPlugin = [&job](GstElement* detector) { job.record->Attach(detector); };
   if (fh::FAILED(graph.Assemble(request))) return fail(failure);
   const std::vector<GstElement*> plugins = graph.PluginElements();
   if (plugins.empty()) return fail("the graph has no detector");
@@ -179,6 +183,12 @@ int main(int argc, char** argv) {
   command.Add({'f', "findings", "FINDINGS.txt",
                "findings file (one clip only; default: CLIP without its extension + \"_.txt\")"});
   command.Add({'j', "jobs", "N", "clips run at the same time, 1 to 64 (default 1)"});
+  command.Add({0, "features", "FEATURES.csv",
+               "per frame and block of every clip: the feature slots the classifiers read, the block's centre and "
+               "its flags"});
+  command.Add({0, "truth", "LABELS.csv",
+               "measures the detector against labelled frames (columns clip, frame, class [, x0, y0, x1, y1]) and "
+               "prints the table"});
   if (auto exit = command.Parse(argc, argv)) return *exit;
   const std::vector<std::string>& clips = command.Operands();
   if (clips.empty()) return command.UsageError("no clip given");
@@ -209,13 +219,33 @@ int main(int argc, char** argv) {
     work.back()->item = std::move(item);
   }
 
+  vireo::detect::BlockReport blocks;
+  std::string error;
+  if (!blocks.Prepare(command.Value("features").value_or(""), command.Value("truth").value_or(""), clips, &error)) {
+    std::fprintf(stderr, "%s\n", ErrorLine(kProgram, "", error).c_str());
+    return 2;
+  }
+  for (auto& job : work) job->record = blocks.RecorderFor(job->Clip());
+
   vireo::InitGraphLayer(argv[0]);
   InstallStopSignals();
   ProgressDisplay display(stderr, ProgressDisplay::Terminal(), jobs);
   std::atomic<int> failed{0};
   RunPool(
-      work.size(), jobs, [&](std::size_t i, int slot) { failed += RunJob(*work[i], slot, display) ? 0 : 1; },
+      work.size(), jobs,
+      [&](std::size_t i, int slot) {
+        work[i]->succeeded = RunJob(*work[i], slot, display);
+        failed += work[i]->succeeded ? 0 : 1;
+      },
       [&] { display.Refresh(); });
   if (StopRequested()) return StopExitStatus();
+  if (blocks.Wanted()) {
+    std::vector<vireo::detect::RecordedClip> recorded;
+    for (const auto& job : work) recorded.push_back({job->Clip(), job->succeeded ? job->record.get() : nullptr});
+    if (!blocks.Finish(recorded, &error)) {
+      std::fprintf(stderr, "%s\n", ErrorLine(kProgram, "", error).c_str());
+      return 1;
+    }
+  }
   return failed > 0 ? 1 : 0;
 }

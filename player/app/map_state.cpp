@@ -54,4 +54,15 @@ int MapState::RowForFrame(std::int64_t frame) const {
   return rows_ - 1;
 }
 
+bool MapState::FramesNeverDecrease() const {
+  if (bitCount_ != 24 || rows_ == 0) return false;
+  std::int32_t previous = 0;
+  for (int row = 0; row < rows_; ++row) {
+    const std::int32_t frame = Record(row).frame;
+    if (frame < previous) return false;
+    previous = frame;
+  }
+  return true;
+}
+
 }  // namespace vireo

@@ -27,6 +27,9 @@ class MapState {
   // The first stored row whose frame index is at least `frame`, the last row when none;
   // -1 without a map carrying valid measures.
   int RowForFrame(std::int64_t frame) const;
+  // Whether the rows' frame indices start at 0 or more and never decrease,
+  // which makes the measures records valid (24-bit maps only).
+  bool FramesNeverDecrease() const;
 
   void Clear();
   // Takes the blocks read from a checked map file.

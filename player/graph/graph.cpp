@@ -306,6 +306,7 @@ HRESULT PlaybackGraph::BuildTail(const GraphRequest& request, GstElement** entry
     default: return E_INVALIDARG;
   }
   if (!plugin) return FAILED(hr) ? hr : E_FAIL;
+  if (request.onPlugin) request.onPlugin(plugin);
   // The analysing plug-ins get 24-bit frames: the converter would otherwise
   // pick 32 bits, which the detector refuses and the tracker handles slower.
   if (IsAnalysisMode(mode_)) {

@@ -47,22 +47,22 @@ double FacetValue(const Facet<N>& facet, const std::array<double, N>& point) {
 }
 
 TEST(AnalysisClassifier, PointExactlyOnAFacetIsInside) {
-  // Points on the lower ends of two difference entropies and of slot 0.
-  const std::array<double, 3> blood2{200, -0.002451966766, 165};
-  ASSERT_EQ(FacetValue(kBlood2Facets[7], blood2), 0.0);
-  EXPECT_TRUE(Blood2(blood2[0], blood2[1], blood2[2]));
-  EXPECT_FALSE(Blood2(blood2[0], std::nextafter(blood2[1], -1.0), blood2[2]));
-
-  const std::array<double, 4> ulcer2{0.9, 0.1, -0.000582972468, 0.45};
-  ASSERT_EQ(FacetValue(kUlcer2Facets[81], ulcer2), 0.0);
-  EXPECT_TRUE(Ulcer2(ulcer2[0], ulcer2[1], ulcer2[2], ulcer2[3]));
-  EXPECT_FALSE(Ulcer2(ulcer2[0], ulcer2[1], std::nextafter(ulcer2[2], -1.0), ulcer2[3]));
-
-  const std::array<double, 3> blood1{0.00337, 36, 2};
-  int onFacet = 0;
-  for (const Facet<3>& facet : kBlood1Facets) onFacet += FacetValue(facet, blood1) == 0.0;
-  ASSERT_EQ(onFacet, 1);
-  EXPECT_TRUE(Blood1(blood1[0], blood1[1], blood1[2]));
+  // The inside test itself, on facets that give exact values: a
+  // point on a facet is inside, a point just beyond it is not.
+  const std::array<Facet<3>, 4> corner = {{
+      {{{-1, 0, 0}}, 0.002451966766},
+      {{{0, -1, 0}}, 0.25},
+      {{{0, 0, -1}}, 0.5},
+      {{{0.6, 0.8, 0}}, -30},
+  }};
+  const std::array<double, 3> onFirst{0.002451966766, 1, 2};
+  ASSERT_EQ(FacetValue(corner[0], onFirst), 0.0);
+  EXPECT_TRUE(InsideRegion<3>(corner, onFirst));
+  EXPECT_FALSE(InsideRegion<3>(corner, {std::nextafter(onFirst[0], -1.0), onFirst[1], onFirst[2]}));
+  const std::array<double, 3> onSlanted{10, 30, 7};
+  ASSERT_EQ(FacetValue(corner[3], onSlanted), 0.0);
+  EXPECT_TRUE(InsideRegion<3>(corner, onSlanted));
+  EXPECT_FALSE(InsideRegion<3>(corner, {onSlanted[0], std::nextafter(onSlanted[1], 100.0), onSlanted[2]}));
 }
 
 TEST(AnalysisClassifier, NotANumberIsOutside) {

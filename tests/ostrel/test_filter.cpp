@@ -26,7 +26,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 // Uniform frames: reddish tissue that flags Blood2 in every block, and grey
 // that flags nothing (each checked against the engine below).
-constexpr std::uint8_t kRed[3] = {0, 32, 128};
+constexpr std::uint8_t kRed[3] = {16, 32, 128};
 constexpr std::uint8_t kGrey[3] = {100, 100, 100};
 
 Bytes Uniform(const std::uint8_t bgr[3], int width = 256, int height = 256) {

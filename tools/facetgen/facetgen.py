@@ -1,44 +1,36 @@
 #!/usr/bin/env python3
-"""Generates the facet tables of the four pathology classifiers and checks them.
+"""Learns the facet tables of the four pathology classifiers from real
+frames, writes them and checks them.
 
-    facetgen.py OUTPUT.cpp          write the tables
-    facetgen.py --check TABLES.cpp  regenerate, compare with TABLES.cpp and run
-                                    the exact checks on the tables it holds
+    facetgen.py DATA --write TABLES.cpp  learn and write the tables
+    facetgen.py DATA --check TABLES.cpp  learn again, compare with TABLES.cpp
+                                         and run the exact checks on it
+    facetgen.py DATA --cross-validate    held-out figures, runs of neighbouring
+                                         frames kept together
 
-Each region is a box cut by three kinds of facets:
+DATA is --features FEATURES.csv... (tables of `vireo-detect --features`),
+--labels LABELS.csv... (clip, frame, class, box) and --normal CLIP... (clips
+whose every frame is without finding). How the regions are learned is told in
+learn.py.
 
-* the fixed facets, which the detector's decision depends on by number;
-* the box faces, one per end of every input's range, so that the region's
-  extent along each input is exactly its stated bound (a fixed facet that is
-  itself a box face takes that face's place);
-* tangent planes of a superellipsoid  sum |u_j|^p = s^p  in box-normalised
-  coordinates u_j = (x_j - centre_j) / halfwidth_j, with p = 4 and s a little
-  above 1. That body contains the centre of every box face, so every face
-  keeps a part, and it rounds off the box's edges and corners. The tangent
-  points are taken from a regular grid of directions, kept only where the
-  tangent point lies inside the box and strictly inside the fixed facets (a
-  facet touching the region there, hence never redundant), and thinned by
-  farthest-point sampling to the table's facet count.
-
-Why this shape: the tables must be bounded convex regions with the stated
-extents, the fixed facets and only touching facets. Box faces give the
-extents exactly; a smooth body clipped to the box gives as many genuine facets
-as the count asks for without adding any corner far outside the data the fixed
-facets describe; and everything is deterministic (no random numbers), so the
-output is reproducible byte for byte.
-
-The checks are exact (rational arithmetic on the printed 12-decimal values):
-facet counts, unit normals (to 1e-11), fixed facets at their numbers, extents
-rounding to the stated bounds, every facet touching the region (a linear
-programme per facet), and the inside/outside example points.
+What the tables keep, whatever the data: the inputs in their order, the facet
+counts, the fixed facets at their numbers, unit normals printed to 12
+decimals, a bounded region inside the stated bounds per input, the example
+points on their stated sides, and no facet that does not touch the region.
+The checks are exact (rational arithmetic on the printed values, a linear
+programme per facet for the extents and the touching).
 """
 
+import argparse
 import re
 import sys
 from fractions import Fraction
 from decimal import Decimal
 
-P_EXPONENT = 4
+import numpy as np
+
+import learn
+
 DIGITS = 12
 
 
@@ -48,7 +40,7 @@ def F(text):
 
 CLASSIFIERS = [
     dict(
-        name="Blood1", table="kBlood1Facets", count=52,
+        name="Blood1", table="kBlood1Facets", count=52, slots=[0, 1, 2], learn="bleeding",
         bounds=[("0.00337", "0.590"), ("32.97", "55.75"), ("0.508", "10.85")],
         fixed={
             1: (("-0.999235818696", "0.033490843508", "0.020152965922"), "-1.452109376006"),
@@ -57,10 +49,9 @@ CLASSIFIERS = [
         },
         inside=[("0.147", "40.4", "4.26")],
         outside=[("0.147", "60", "4.26"), ("0", "0", "0")],
-        scale="1.15",
     ),
     dict(
-        name="Ulcer1", table="kUlcer1Facets", count=46,
+        name="Ulcer1", table="kUlcer1Facets", count=46, slots=[3, 4, 5], learn="silent",
         bounds=[("0.2629", "0.5057"), ("149.8", "243.2"), ("146.8", "253.2")],
         fixed={
             1: (("-0.998632917463", "-0.038204061397", "0.035675563794"), "0.697152843581"),
@@ -68,12 +59,9 @@ CLASSIFIERS = [
         },
         inside=[("0.373", "195", "190")],
         outside=[("0.373", "100", "190")],
-        # a rounder body would cut off the corner near which the fixed facets
-        # let input 3 reach its upper bound
-        scale="1.22",
     ),
     dict(
-        name="Ulcer2", table="kUlcer2Facets", count=182,
+        name="Ulcer2", table="kUlcer2Facets", count=182, slots=[6, 7, 8, 9], learn="silent",
         bounds=[("0.8530", "1.0003"), ("0.05366", "0.1909"), ("-0.000583", "0.2540"),
                 ("0.3366", "0.7768")],
         fixed={
@@ -85,10 +73,9 @@ CLASSIFIERS = [
         },
         inside=[("0.95", "0.111", "0.0845", "0.494")],
         outside=[("0.5", "0.111", "0.0845", "0.494")],
-        scale="1.15",
     ),
     dict(
-        name="Blood2", table="kBlood2Facets", count=42,
+        name="Blood2", table="kBlood2Facets", count=42, slots=[17, 18, 19], learn="bleeding",
         bounds=[("192.7", "225.3"), ("-0.00245", "0.2431"), ("133.6", "178.5")],
         fixed={
             1: (("0.006714496287", "-0.999953152994", "-0.006971897644"), "-0.286879249883"),
@@ -97,7 +84,6 @@ CLASSIFIERS = [
         },
         inside=[("207", "0.124", "153")],
         outside=[("150", "0.124", "153")],
-        scale="1.15",
     ),
 ]
 
@@ -126,106 +112,19 @@ def box_of(spec):
     return lo, hi
 
 
-def box_facets(lo, hi):
-    """(normal, offset) of every box face: lower end then upper end per input."""
-    dim = len(lo)
-    faces = []
-    for j in range(dim):
-        n = [Fraction(0)] * dim
-        n[j] = Fraction(-1)
-        faces.append((tuple(n), lo[j]))
-        n = [Fraction(0)] * dim
-        n[j] = Fraction(1)
-        faces.append((tuple(n), -hi[j]))
-    return faces
-
-
-def direction_grid(dim, steps):
-    """Directions through a regular grid on the surface of the cube [-1, 1]^dim."""
-    values = [-1 + 2 * k / steps for k in range(steps + 1)]
-    seen = set()
-    out = []
-
-    def rec(prefix):
-        if len(prefix) == dim:
-            if any(abs(v) == 1 for v in prefix) and tuple(prefix) not in seen:
-                seen.add(tuple(prefix))
-                out.append(tuple(prefix))
-            return
-        for v in values:
-            rec(prefix + [v])
-
-    rec([])
-    return out
-
-
-def tangent_candidates(spec, lo, hi, fixed_planes):
-    dim = len(lo)
-    centre = [float(lo[j] + hi[j]) / 2 for j in range(dim)]
-    half = [float(hi[j] - lo[j]) / 2 for j in range(dim)]
-    s = float(F(spec["scale"]))
-    p = P_EXPONENT
-    steps = {3: 48, 4: 10}[dim]
-    out = []
-    for w in direction_grid(dim, steps):
-        norm_p = sum(abs(v) ** p for v in w) ** (1.0 / p)
-        u = [s * v / norm_p for v in w]
-        if max(abs(v) for v in u) > 0.99:  # tangent point must lie well inside the box
-            continue
-        x = [centre[j] + half[j] * u[j] for j in range(dim)]
-        inner = True
-        for n, d in fixed_planes:
-            value = sum(float(n[j]) * x[j] for j in range(dim)) + float(d)
-            scale = sum(abs(float(n[j])) * half[j] for j in range(dim))
-            if value > -0.02 * scale:
-                inner = False
-                break
-        if not inner:
-            continue
-        grad = [(1 if u[j] >= 0 else -1) * abs(u[j]) ** (p - 1) / half[j] for j in range(dim)]
-        length = sum(g * g for g in grad) ** 0.5
-        n = [g / length for g in grad]
-        out.append((u, n, -sum(n[j] * x[j] for j in range(dim))))
-    return out
-
-
-def farthest_points(candidates, count):
-    """Deterministic spread: start at the first candidate, then repeatedly
-    take the one farthest (in normalised coordinates) from those chosen."""
-    if len(candidates) < count:
-        raise SystemExit(f"only {len(candidates)} tangent candidates for {count} facets")
-    chosen = [0]
-    dist = [sum((a - b) ** 2 for a, b in zip(c[0], candidates[0][0])) for c in candidates]
-    while len(chosen) < count:
-        k = max(range(len(candidates)), key=lambda i: (dist[i], -i))
-        chosen.append(k)
-        for i, c in enumerate(candidates):
-            dist[i] = min(dist[i], sum((a - b) ** 2 for a, b in zip(c[0], candidates[k][0])))
-    return [candidates[i] for i in chosen]
-
-
 def unit_quantised(n):
-    """Rounds a unit normal to 12 decimals, exact zeros and ones kept."""
+    """Rounds a unit normal to 12 decimals; exact zeros and ones stay exact."""
     return tuple(quantise(v) for v in n)
 
 
-def build_table(spec):
-    dim = len(spec["bounds"])
-    lo, hi = box_of(spec)
+def build_table(spec, region):
+    """The table of a learned region: fixed facets at their numbers, the
+    region's other planes in their order in between."""
     fixed = {k: (tuple(F(v) for v in n), F(d)) for k, (n, d) in spec["fixed"].items()}
-    fixed_planes = list(fixed.values())
-    boxes = [f for f in box_facets(lo, hi) if f not in fixed_planes]
-    free = spec["count"] - len(fixed) - len(boxes)
-    tangents = farthest_points(tangent_candidates(spec, lo, hi, fixed_planes), free)
-    # Tangent planes ordered by the direction of their normals, for a table
-    # that reads from one side of the body round to the other.
-    tangents.sort(key=lambda t: tuple(-v for v in t[1]))
-    rest = boxes + [(unit_quantised(n), quantise(d)) for _, n, d in tangents]
-    table = []
-    for number in range(1, spec["count"] + 1):
-        table.append(fixed[number] if number in fixed else rest.pop(0))
-    assert not rest
-    return table
+    rest = [(unit_quantised(n), quantise(d)) for n, d in learn.region_table(region)[len(fixed):]]
+    if len(rest) + len(fixed) != spec["count"]:
+        raise SystemExit(f"{spec['name']}: learned {len(rest) + len(fixed)} facets, not {spec['count']}")
+    return [fixed[number] if number in fixed else rest.pop(0) for number in range(1, spec["count"] + 1)]
 
 
 # ---------------------------------------------------------------- output
@@ -357,11 +256,9 @@ def inside(table, point):
     return all(sum(a * b for a, b in zip(n, point)) + d <= 0 for n, d in table)
 
 
-def rounds_to(value, text):
-    places = -Decimal(text).as_tuple().exponent
-    return Decimal(value.numerator) / Decimal(value.denominator) == Decimal(text) or \
-        (Decimal(value.numerator) / Decimal(value.denominator)).quantize(Decimal(1).scaleb(-places)) \
-        == Decimal(text)
+def half_unit(text):
+    """Half a unit of the last printed digit: the bounds are rounded extents."""
+    return Fraction(1, 2) * Fraction(10) ** Decimal(text).as_tuple().exponent
 
 
 def check_table(spec, table):
@@ -392,9 +289,9 @@ def check_table(spec, table):
         if top is None or bottom is None:
             errors.append(f"{name}: unbounded along input {j + 1}")
             continue
-        if not rounds_to(-bottom, low) or not rounds_to(top, high):
+        if -bottom < F(low) - half_unit(low) or top > F(high) + half_unit(high):
             errors.append(f"{name}: input {j + 1} spans {float(-bottom)!r} .. {float(top)!r}, "
-                          f"not {low} .. {high}")
+                          f"outside {low} .. {high}")
     for i, (n, d) in enumerate(table):
         best = lp_max(table, list(n), skip=i)
         if best is not None and best + d <= 0:
@@ -402,15 +299,96 @@ def check_table(spec, table):
     return errors
 
 
+def learned_tables(examples):
+    for spec in CLASSIFIERS:
+        lo, hi = box_of(spec)
+        spec["box"] = ([float(v) for v in lo], [float(v) for v in hi])
+    regions = learn.learn(CLASSIFIERS, examples)
+    return [(spec, build_table(spec, regions[spec["name"]])) for spec in CLASSIFIERS]
+
+
+def frame_flags(tables, examples):
+    """Per frame and classifier whether any block is inside, evaluated in
+    double precision on the printed tables, as the detector does."""
+    out = {}
+    for spec, table in tables:
+        x = examples.columns(spec["slots"])
+        mask = np.ones(len(x), dtype=bool)
+        for n, d in table:
+            mask &= x @ np.array([float(v) for v in n]) + float(d) <= 0
+        out[spec["name"]] = np.bincount(examples.frame[mask], minlength=len(examples.frame_bleeding)) > 0
+    return out
+
+
+def share(part, whole):
+    return f"{part}/{whole} ({100.0 * part / whole:.1f} %)" if whole else "-"
+
+
+def report(title, flags, examples, normal_clips):
+    bleeding = examples.frame_bleeding
+    polyp = np.array([k[0] in normal_clips for k in examples.frame_keys])
+    without = ~bleeding & ~polyp
+    blood = flags["Blood1"] | flags["Blood2"]
+    anything = blood | flags["Ulcer1"] | flags["Ulcer2"]
+    print(title)
+    print(f"  Blood1|Blood2  bleeding frames found {share(int((blood & bleeding).sum()), int(bleeding.sum()))}, "
+          f"frames without bleeding flagged {share(int((blood & without).sum()), int(without.sum()))}, "
+          f"normal run flagged {share(int((blood & polyp).sum()), int(polyp.sum()))}")
+    for name in ("Blood1", "Blood2", "Ulcer1", "Ulcer2"):
+        f = flags[name]
+        print(f"  {name:13s} bleeding frames {share(int((f & bleeding).sum()), int(bleeding.sum()))}, "
+              f"without bleeding {share(int((f & without).sum()), int(without.sum()))}, "
+              f"normal run {share(int((f & polyp).sum()), int(polyp.sum()))}")
+    print(f"  any label      frames without bleeding flagged {share(int((anything & without).sum()), int(without.sum()))}, "
+          f"normal run {share(int((anything & polyp).sum()), int(polyp.sum()))}")
+
+
+def cross_validate(examples, normal_clips, folds, run_length):
+    """Runs of `run_length` neighbouring frames of a clip go to one fold
+    (round robin in frame order); each fold is judged by tables learned on
+    the others."""
+    runs = examples.runs(run_length)
+    names = list(dict.fromkeys(runs))
+    fold_of_run = {name: i % folds for i, name in enumerate(names)}
+    fold = np.array([fold_of_run[r] for r in runs])
+    pooled = {s["name"]: np.zeros(len(fold), dtype=bool) for s in CLASSIFIERS}
+    for k in range(folds):
+        tables = learned_tables(examples.subset(fold != k))
+        held = examples.subset(fold == k)
+        for name, f in frame_flags(tables, held).items():
+            pooled[name][fold == k] = f
+        print(f"fold {k + 1}/{folds} done", flush=True)
+    report(f"held out ({folds} folds, runs of {run_length} frames):", pooled, examples, normal_clips)
+
+
 def main(argv):
-    tables = [(spec, build_table(spec)) for spec in CLASSIFIERS]
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--features", nargs="+", required=True)
+    parser.add_argument("--labels", nargs="+", required=True)
+    parser.add_argument("--normal", nargs="*", default=[])
+    parser.add_argument("--check", metavar="TABLES.cpp")
+    parser.add_argument("--cross-validate", action="store_true")
+    parser.add_argument("--evaluate", metavar="TABLES.cpp", help="figures of committed tables on the data")
+    parser.add_argument("--write", metavar="TABLES.cpp", help="write the learned tables")
+    args = parser.parse_args(argv[1:])
+    examples = learn.Examples(args.features, args.labels, set(args.normal))
+    if args.cross_validate:
+        cross_validate(examples, set(args.normal), 5, 50)
+        return 0
+    if args.evaluate:
+        with open(args.evaluate) as f:
+            parsed = parse(f.read())
+        tables = [(spec, parsed[spec["table"]]) for spec in CLASSIFIERS]
+        report(f"{args.evaluate} on the data:", frame_flags(tables, examples), examples, set(args.normal))
+        return 0
+    tables = learned_tables(examples)
     text = render(tables)
-    if len(argv) == 3 and argv[1] == "--check":
-        with open(argv[2]) as f:
+    if args.check:
+        with open(args.check) as f:
             committed = f.read()
         errors = []
         if committed != text:
-            errors.append(f"{argv[2]} is not the generator's output; regenerate it")
+            errors.append(f"{args.check} is not the generator's output; regenerate it")
         parsed = parse(committed)
         for spec in CLASSIFIERS:
             if spec["table"] not in parsed:
@@ -421,12 +399,11 @@ def main(argv):
         for e in errors:
             print("error:", e)
         return 1 if errors else 0
-    if len(argv) == 2:
-        with open(argv[1], "w") as f:
-            f.write(text)
-        return 0
-    print(__doc__)
-    return 2
+    if not args.write:
+        parser.error("name the output file")
+    with open(args.write, "w") as f:
+        f.write(text)
+    return 0
 
 
 if __name__ == "__main__":

@@ -84,6 +84,9 @@ struct GraphRequest {
   int mosaicRows = 1;        // (brought into 1..4)
   // The variants are tried from this one on (tests start later in the chain).
   SplitterKind firstVariant = SplitterKind::kAvi;
+  // Called with the plug-in element of each variant as it joins the pipeline,
+  // before any frame flows (tools attach pad probes here).
+  std::function<void(GstElement*)> onPlugin;
 };
 
 // A message for the user. kDiagnostic: caption "PlayVireo", no owner;

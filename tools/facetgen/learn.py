@@ -1,0 +1,447 @@
+"""Learns the four classifier polytopes from the detector's own block features.
+
+Examples come from `vireo-detect --features` tables of labelled clips: a block
+of a bleeding frame whose centre lies inside the frame's box is a bleeding
+example, every block of a frame without bleeding is a negative one, the other
+blocks of bleeding frames are left out. Frames count, not blocks: the detector
+reports a frame when any of its 48 blocks lies inside a region.
+
+Everything is worked out in box-normalised coordinates u = (x - lo) / (hi - lo)
+of the Part's bounds, so that inputs of very different scales weigh alike. A
+region is the starting polytope P0 (the bounds and the fixed facets) cut by
+half-spaces w.u <= t with unit w. Every region keeps its anchors strictly
+inside: the example points that must be inside and one point on each fixed
+facet, so that the fixed facets keep touching the region.
+
+Blood1 and Blood2 are cut together, greedily: each step takes the cut (from a
+fixed grid of directions, over both regions) that removes the most frames
+without bleeding from Blood1|Blood2 for the fewest bleeding frames lost, with
+a small weight on blocks so that frames flagged by many blocks get worked
+down. Cuts are placed midway between the last example cut off and the next one
+kept. When no cut gains any more, the remaining facets shave the region's
+corners farthest from the bleeding examples.
+
+Ulcer1 and Ulcer2 have no positive examples: each becomes the rounded body
+around its anchors (their hull grown by a radius r), described by tangent
+planes over a grid of directions; r is the largest of a fixed ladder of radii
+at which the body holds no example block at all.
+
+Determinism: the grids, the ladders and the order of every choice are fixed,
+ties are broken by index, and the linear programmes are solved by HiGHS, so
+the same examples give the same tables byte for byte.
+"""
+
+import csv
+import math
+
+import numpy as np
+from scipy.optimize import linprog
+
+MARGIN = 0.02        # anchors stay this far (normalised) inside every other facet
+BLOCK_WEIGHT = 0.01  # share of a frame a single block is worth in the greedy gain
+MISS_COST = 1.5     # a bleeding frame lost weighs this many frames without bleeding
+SHAVE_DEPTH = 0.05   # corner shaving: share of the corner's distance to the core
+
+
+# ---------------------------------------------------------------- examples
+
+
+class Examples:
+    """Feature rows of labelled frames: X (rows x 13 slots), the row's frame
+    (a global index), and per frame whether it shows bleeding."""
+
+    SLOTS = [0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 17, 18, 19]
+
+    def __init__(self, feature_paths, label_paths, normal_clips):
+        kinds, boxes = {}, {}
+        for path in label_paths:
+            with open(path, newline="") as f:
+                for row in csv.DictReader(f):
+                    key = (row["clip"], int(row["frame"]))
+                    kinds[key] = row["class"].lower()
+                    if row.get("x0"):
+                        boxes[key] = tuple(int(row[c]) for c in ("x0", "y0", "x1", "y1"))
+        x, frame_of, in_box, frames = [], [], [], {}
+        self.frame_keys, self.frame_bleeding = [], []
+        for path in feature_paths:
+            with open(path, newline="") as f:
+                reader = csv.reader(f)
+                header = next(reader)
+                at = {name: i for i, name in enumerate(header)}
+                slot_columns = [at[f"slot{s}"] for s in self.SLOTS]
+                for row in reader:
+                    key = (row[at["clip"]], int(row[at["frame"]]))
+                    kind = "normal" if key[0] in normal_clips else kinds.get(key)
+                    if kind not in ("bleeding", "nonbleeding", "normal"):
+                        continue
+                    if key not in frames:
+                        frames[key] = len(self.frame_keys)
+                        self.frame_keys.append(key)
+                        self.frame_bleeding.append(kind == "bleeding")
+                    cx, cy = int(row[at["centre_x"]]), int(row[at["centre_y"]])
+                    box = boxes.get(key)
+                    x.append([float(row[c]) for c in slot_columns])
+                    frame_of.append(frames[key])
+                    in_box.append(box is not None and box[0] <= cx < box[2] and box[1] <= cy < box[3])
+        order = np.argsort(np.array(frame_of), kind="stable")
+        self.x = np.array(x)[order]
+        self.frame = np.array(frame_of, dtype=np.int64)[order]
+        self.in_box = np.array(in_box, dtype=bool)[order]
+        self.frame_bleeding = np.array(self.frame_bleeding, dtype=bool)
+
+    def subset(self, frame_mask):
+        """The examples of the frames where `frame_mask` is set."""
+        out = Examples.__new__(Examples)
+        keep = frame_mask[self.frame]
+        renumber = np.cumsum(frame_mask) - 1
+        out.x, out.in_box = self.x[keep], self.in_box[keep]
+        out.frame = renumber[self.frame[keep]]
+        out.frame_bleeding = self.frame_bleeding[frame_mask]
+        out.frame_keys = [k for k, m in zip(self.frame_keys, frame_mask) if m]
+        return out
+
+    def columns(self, slots):
+        return self.x[:, [self.SLOTS.index(s) for s in slots]]
+
+    def runs(self, length):
+        """Frame groups of `length` neighbouring frames of one clip."""
+        return np.array([hash_free_run(k, length) for k in self.frame_keys], dtype=object)
+
+
+def hash_free_run(key, length):
+    return f"{key[0]}#{key[1] // length}"
+
+
+# ---------------------------------------------------------------- geometry
+
+
+class Space:
+    """Box-normalised coordinates of one classifier and its starting polytope."""
+
+    def __init__(self, lo, hi, fixed, inside_points):
+        self.lo = np.array([float(v) for v in lo])
+        self.hi = np.array([float(v) for v in hi])
+        self.scale = self.hi - self.lo
+        self.dim = len(lo)
+        # fixed facets n.x + d <= 0 as w.u <= t
+        self.fixed = [self.to_u(np.array([float(v) for v in n]), float(d)) for n, d in fixed]
+        self.box = []
+        for j in range(self.dim):
+            for sign in (-1.0, 1.0):
+                w = np.zeros(self.dim)
+                w[j] = sign
+                self.box.append((w, 0.0 if sign < 0 else 1.0))
+        self.inside = [self.u(np.array([float(v) for v in p])) for p in inside_points]
+
+    def u(self, x):
+        return (x - self.lo) / self.scale
+
+    def to_u(self, n, d):
+        w = n * self.scale
+        length = np.linalg.norm(w)
+        return w / length, -(d + n @ self.lo) / length
+
+    def to_x(self, w, t):
+        """w.u <= t as a unit normal n and offset d of n.x + d <= 0."""
+        n = w / self.scale
+        length = np.linalg.norm(n)
+        return n / length, (-t - n @ self.lo) / length
+
+
+def directions(dim, steps):
+    """Unit directions through a regular grid on the cube's surface, in a fixed order."""
+    values = [-1 + 2 * k / steps for k in range(steps + 1)]
+    out = []
+
+    def rec(prefix):
+        if len(prefix) == dim:
+            if any(abs(v) == 1 for v in prefix):
+                out.append(prefix)
+            return
+        for v in values:
+            rec(prefix + [v])
+
+    rec([])
+    w = np.array(out)
+    return w / np.linalg.norm(w, axis=1)[:, None]
+
+
+def inside_mask(points, planes, slack=0.0):
+    mask = np.ones(len(points), dtype=bool)
+    for w, t in planes:
+        mask &= points @ w <= t + slack
+    return mask
+
+
+def touch_point(space, facet, others, core):
+    """A point on `facet` strictly inside every other plane, nearest (L1) the core."""
+    dim = space.dim
+    w_f, t_f = facet
+    # variables: u (dim), e (dim) >= |u - core|
+    c = np.concatenate([np.zeros(dim), np.ones(dim)])
+    a_ub, b_ub = [], []
+    for w, t in others:
+        a_ub.append(np.concatenate([w, np.zeros(dim)]))
+        b_ub.append(t - MARGIN)
+    for j in range(dim):
+        row = np.zeros(2 * dim)
+        row[j], row[dim + j] = 1, -1
+        a_ub.append(row)
+        b_ub.append(core[j])
+        row = np.zeros(2 * dim)
+        row[j], row[dim + j] = -1, -1
+        a_ub.append(row)
+        b_ub.append(-core[j])
+    result = linprog(c, A_ub=np.array(a_ub), b_ub=np.array(b_ub),
+                     A_eq=np.array([np.concatenate([w_f, np.zeros(dim)])]), b_eq=np.array([t_f]),
+                     bounds=[(None, None)] * (2 * dim), method="highs")
+    if result.status != 0:
+        raise SystemExit(f"no point of a fixed facet lies inside the other facets: {result.message}")
+    return result.x[:dim]
+
+
+def anchors_of(space, core):
+    planes = space.fixed + space.box
+    points = list(space.inside)
+    for i, facet in enumerate(space.fixed):
+        others = [p for k, p in enumerate(planes) if k != i and not same_plane(p, facet)]
+        points.append(touch_point(space, facet, others, core))
+    return np.array(points)
+
+
+def same_plane(a, b):
+    return np.allclose(a[0], b[0], atol=1e-9) and abs(a[1] - b[1]) < 1e-9
+
+
+def starting_planes(space):
+    """P0: the fixed facets, then the box faces that are not fixed facets."""
+    return list(space.fixed) + [b for b in space.box if not any(same_plane(b, f) for f in space.fixed)]
+
+
+def nonredundant(planes, keep_first):
+    """Drops planes (after the first `keep_first`) that do not touch the
+    region of all the others; returns the planes kept."""
+    planes = list(planes)
+    i = len(planes) - 1
+    while i >= keep_first:
+        w, t = planes[i]
+        others = planes[:i] + planes[i + 1:]
+        result = linprog(-w, A_ub=np.array([p[0] for p in others]), b_ub=np.array([p[1] for p in others]),
+                         bounds=[(None, None)] * len(w), method="highs")
+        if result.status == 0 and -result.fun <= t + 1e-7:
+            del planes[i]
+        i -= 1
+    return planes
+
+
+def vertices(planes, interior):
+    from scipy.spatial import HalfspaceIntersection
+    halfspaces = np.array([np.concatenate([w, [-t]]) for w, t in planes])
+    return HalfspaceIntersection(halfspaces, interior).intersections
+
+
+def chebyshev_centre(planes):
+    dim = len(planes[0][0])
+    c = np.zeros(dim + 1)
+    c[-1] = -1
+    a = np.array([np.concatenate([w, [np.linalg.norm(w)]]) for w, _ in planes])
+    b = np.array([t for _, t in planes])
+    result = linprog(c, A_ub=a, b_ub=b, bounds=[(None, None)] * dim + [(0, None)], method="highs")
+    return result.x[:dim]
+
+
+def shave_corners(planes, count, keep_first, anchors, core):
+    """Adds planes that cut off the region's corners farthest from the core
+    (never an anchor) until the table holds `count` planes; a shave that
+    leaves an earlier facet no longer touching the region drops that facet."""
+    planes = list(planes)
+    while len(planes) < count:
+        corners = vertices(planes, chebyshev_centre(planes))
+        distance = np.linalg.norm(corners - core, axis=1)
+        for k in np.argsort(-distance, kind="stable"):
+            v = corners[k]
+            w = (v - core) / distance[k]
+            t = w @ v - SHAVE_DEPTH * distance[k]
+            if np.all(anchors @ w <= t - MARGIN / 4):
+                planes.append((w, t))
+                break
+        else:
+            raise SystemExit("no corner left to shave")
+        planes = nonredundant(planes, keep_first)
+    return planes
+
+
+# ---------------------------------------------------------------- bleeding
+
+
+class Region:
+    def __init__(self, name, space, slots, count, anchors):
+        self.name, self.space, self.slots, self.count = name, space, slots, count
+        self.anchors = anchors
+        self.planes = starting_planes(space)
+        self.fixed_count = len(space.fixed)
+
+
+def frame_min(values, frames, count):
+    out = np.full(count, np.inf)
+    np.minimum.at(out, frames, values)
+    return out
+
+
+def learn_bleeding(regions, examples, grid):
+    """Greedy joint cuts of the Blood1 and Blood2 regions (see module text)."""
+    frames = len(examples.frame_bleeding)
+    bleeding = examples.frame_bleeding
+    u = [r.space.u(examples.columns(r.slots)) for r in regions]
+    # examples of each region: bleeding blocks in their box, every block of other frames
+    usable = ~bleeding[examples.frame] | examples.in_box
+    positive_block = examples.in_box
+    while True:
+        inside = [inside_mask(u[i], r.planes) & usable for i, r in enumerate(regions)]
+        flagged = [np.bincount(examples.frame[m], minlength=frames) > 0 for m in inside]
+        best = None
+        for i, r in enumerate(regions):
+            if len(r.planes) >= r.count:
+                continue
+            other = flagged[1 - i] if len(regions) == 2 else np.zeros(frames, bool)
+            m = inside[i]
+            if not m.any():
+                continue
+            proj = u[i][m] @ grid.T                      # blocks x directions
+            rows_frame = examples.frame[m]
+            floor = (r.anchors @ grid.T).max(axis=0) + MARGIN
+            # a frame leaves (or loses its finding) when the cut passes below
+            # all its blocks inside: key = min projection over them
+            key = np.full((frames, len(grid)), np.inf)
+            np.minimum.at(key, rows_frame, proj)
+            weight_frame = np.where(bleeding, -MISS_COST, 1.0)
+            weight_frame = np.where(flagged[i] & ~other, weight_frame, 0.0)
+            weight_block = np.where(positive_block[m], -MISS_COST, 1.0) * BLOCK_WEIGHT
+            for k in range(len(grid)):
+                kf = key[:, k]
+                sel = np.isfinite(kf) & (weight_frame != 0)
+                values = np.concatenate([kf[sel], proj[:, k]])
+                weights = np.concatenate([weight_frame[sel], weight_block])
+                order = np.argsort(-values, kind="stable")
+                values, gains = values[order], np.cumsum(weights[order])
+                # a cut below values[j] and above values[j+1]
+                nxt = np.append(values[1:], -np.inf)
+                ok = (values > floor[k]) & (nxt < values)
+                if not ok.any():
+                    continue
+                j = int(np.argmax(np.where(ok, gains, -np.inf)))
+                if gains[j] <= 0 or (best is not None and gains[j] <= best[0]):
+                    continue
+                t = (values[j] + max(nxt[j], floor[k])) / 2
+                best = (gains[j], i, grid[k].copy(), float(t))
+        if best is None:
+            break
+        _, i, w, t = best
+        regions[i].planes.append((w, t))
+        regions[i].planes = nonredundant(regions[i].planes, regions[i].fixed_count)
+    for i, r in enumerate(regions):
+        core = bleeding_core(r, u[i], positive_block)
+        r.planes = shave_corners(r.planes, r.count, r.fixed_count, r.anchors, core)
+
+
+def bleeding_core(region, u, positive_block):
+    m = inside_mask(u, region.planes) & positive_block
+    if m.sum() >= 1:
+        return np.median(u[m], axis=0)
+    return chebyshev_centre(region.planes)
+
+
+# ---------------------------------------------------------------- ulcers
+
+
+RADII = [0.2, 0.15, 0.12, 0.1, 0.08, 0.06, 0.05, 0.04, 0.03, 0.025, 0.02, 0.015, 0.01]
+
+
+def learn_silent(region, examples, grid):
+    """The rounded body around the anchors, as large as leaves every example out."""
+    u = region.space.u(examples.columns(region.slots))
+    u = u[inside_mask(u, region.planes)]
+    fixed = starting_planes(region.space)
+    free = region.count - len(fixed)
+    products = region.anchors @ grid.T
+    support = products.max(axis=0)
+    touching = products.argmax(axis=0)
+    chosen = RADII[-1]
+    for r in RADII:
+        planes = fixed + [(grid[k], support[k] + r) for k in range(len(grid))]
+        if not inside_mask(u, planes).any():
+            chosen = r
+            break
+    # The body is smooth, so a tangent plane touches the region exactly when
+    # its point of contact lies strictly inside the fixed facets and the box;
+    # a box face counts when the body reaches beyond it.
+    fixed_count = len(region.space.fixed)
+    tangents = []
+    for k in range(len(grid)):
+        contact = region.anchors[touching[k]] + chosen * grid[k]
+        if all(w @ contact < t - 1e-6 for w, t in fixed):
+            tangents.append((grid[k], support[k] + chosen))
+    box_kept = [(w, t) for w, t in fixed[fixed_count:]
+                if (region.anchors @ w).max() + chosen > t + 1e-6]
+    need = region.count - fixed_count - len(box_kept)
+    if len(tangents) < need:
+        raise SystemExit(f"{region.name}: only {len(tangents)} tangent planes for {need} facets")
+    picked = farthest(tangents, need)
+    region.planes = list(region.space.fixed) + box_kept + picked
+    region.planes = nonredundant(region.planes, fixed_count)
+    core = region.anchors.mean(axis=0)
+    region.planes = shave_corners(region.planes, region.count, fixed_count, region.anchors, core)
+    region.radius = chosen
+
+
+def farthest(planes, count):
+    """Deterministic spread of normals: farthest-point sampling from the first."""
+    normals = np.array([w for w, _ in planes])
+    chosen = [0]
+    dist = np.linalg.norm(normals - normals[0], axis=1)
+    while len(chosen) < count:
+        k = int(np.argmax(dist))
+        chosen.append(k)
+        dist = np.minimum(dist, np.linalg.norm(normals - normals[k], axis=1))
+    return [planes[k] for k in sorted(chosen)]
+
+
+# ---------------------------------------------------------------- whole
+
+
+def learn(specs, examples):
+    """Regions of every classifier spec, learned from `examples`; returns
+    {name: [(normal, offset) in feature units, in table order without the
+    fixed rows' numbers applied]} plus the regions themselves."""
+    regions = {}
+    for spec in specs:
+        lo, hi = spec["box"]
+        space = Space(lo, hi, list(spec["fixed"].values()), spec["inside"])
+        slots = spec["slots"]
+        if spec["learn"] == "bleeding":
+            u = space.u(examples.columns(slots))
+            m = inside_mask(u, starting_planes(space)) & examples.in_box
+            core = np.median(u[m], axis=0) if m.any() else np.mean(space.inside, axis=0)
+        else:
+            core = np.mean(space.inside, axis=0)
+        regions[spec["name"]] = Region(spec["name"], space, slots, spec["count"], anchors_of(space, core))
+    bleeding = [regions[s["name"]] for s in specs if s["learn"] == "bleeding"]
+    learn_bleeding(bleeding, examples, directions(3, 8))
+    for spec in specs:
+        if spec["learn"] == "silent":
+            dim = len(spec["bounds"])
+            learn_silent(regions[spec["name"]], examples, directions(dim, {3: 12, 4: 6}[dim]))
+    return regions
+
+
+def region_table(region):
+    """(normal, offset) in feature units: fixed facets first, the rest after."""
+    return [region.space.to_x(np.asarray(w), t) for w, t in region.planes]
+
+
+def flags(region, x):
+    """Inside test of the region on feature rows (float, like the detector)."""
+    mask = np.ones(len(x), dtype=bool)
+    for n, d in region_table(region):
+        mask &= x @ n + d <= 0
+    return mask
