@@ -22,13 +22,6 @@ inline constexpr std::int32_t kMaxColumns = 6;
 inline constexpr std::int32_t kMaxRows = 4;
 inline constexpr std::int32_t kDefaultModeId = 1002;
 
-// The mode of a button id, or nullptr.
-constexpr const Mode* ModeById(std::int32_t id) {
-  for (const Mode& m : kModes)
-    if (m.id == id) return &m;
-  return nullptr;
-}
-
 // The button id showing `columns` x `rows`, or 0 when no button does.
 constexpr std::int32_t ModeIdFor(std::int32_t columns, std::int32_t rows) {
   for (const Mode& m : kModes)

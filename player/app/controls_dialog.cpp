@@ -10,19 +10,26 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "main_window.h"
+#include "player/graph.h"
 
 namespace vireo {
 
-ControlsDialog::ControlsDialog(MainWindow* main) : QDialog(main, Qt::Tool), main_(main) {
+namespace {
+
+constexpr int kProgressSteps = 256;
+constexpr int kTickMs = 200;
+constexpr double kRateStep = 0.25;
+
+}  // namespace
+
+ControlsDialog::ControlsDialog(const PlaybackGraph& graph, QWidget* owner) : QDialog(owner, Qt::Tool), graph_(graph) {
   setWindowTitle(QStringLiteral("Controls"));
   setAttribute(Qt::WA_DeleteOnClose);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(2, 2, 2, 2);
   layout->setSpacing(2);
   progress_ = new QProgressBar(this);
-  progress_->setObjectName(QString::number(kProgress));
-  progress_->setRange(0, 256);
+  progress_->setRange(0, kProgressSteps);
   progress_->setTextVisible(false);
   progress_->setFixedHeight(14);
   progress_->setStyleSheet(QStringLiteral("QProgressBar::chunk { background: rgb(0,0,255); }"));
@@ -44,7 +51,6 @@ ControlsDialog::ControlsDialog(MainWindow* main) : QDialog(main, Qt::Tool), main
   };
   for (const ButtonSpec& spec : buttons) {
     auto* button = new QPushButton(this);
-    button->setObjectName(QString::number(spec.id));
     if (spec.text) {
       button->setText(QString::fromLatin1(spec.text));
       button->setFixedSize(28, 24);
@@ -57,70 +63,70 @@ ControlsDialog::ControlsDialog(MainWindow* main) : QDialog(main, Qt::Tool), main
     button->setFocusPolicy(Qt::NoFocus);
     connect(button, &QPushButton::clicked, this, [this, id = spec.id] { Clicked(id); });
     row->addWidget(button);
+    buttons_[spec.id] = button;
   }
   text_ = new QLabel(this);
-  text_->setObjectName(QString::number(kText));
   text_->setMinimumWidth(120);
   row->addWidget(text_, 1);
   layout->addLayout(row);
 
   auto* timer = new QTimer(this);
   connect(timer, &QTimer::timeout, this, &ControlsDialog::Tick);
-  timer->start(200);
+  timer->start(kTickMs);
   Tick();
 }
 
-QPushButton* ControlsDialog::Button(int id) const { return findChild<QPushButton*>(QString::number(id)); }
+QPushButton* ControlsDialog::Button(int id) const {
+  const auto it = buttons_.find(id);
+  return it == buttons_.end() ? nullptr : it->second;
+}
 QString ControlsDialog::Text() const { return text_->text(); }
 int ControlsDialog::Progress() const { return progress_->value(); }
 
 void ControlsDialog::Clicked(int id) {
-  PlaybackGraph& graph = main_->Graph();
   switch (id) {
-    case kRun: graph.Run(); break;
-    case kPause: graph.Pause(); break;
-    case kStop: graph.StopAndRewind(); break;
-    case kStepBack: graph.StepOneFrame(-1); break;
-    case kStepForward: graph.StepOneFrame(+1); break;
-    case kSlower: graph.ChangeRate(-0.25); break;
-    case kFaster: graph.ChangeRate(+0.25); break;
+    case kRun: emit runRequested(); break;
+    case kPause: emit pauseRequested(); break;
+    case kStop: emit stopRequested(); break;
+    case kStepBack: emit stepRequested(-1); break;
+    case kStepForward: emit stepRequested(+1); break;
+    case kSlower: emit rateChangeRequested(-kRateStep); break;
+    case kFaster: emit rateChangeRequested(+kRateStep); break;
     default: break;
   }
-  main_->UpdateTitle();
+  emit playbackChanged();
   Tick();
 }
 
 void ControlsDialog::Tick() {
   if (clickLock_ > 0) --clickLock_;
-  PlaybackGraph& graph = main_->Graph();
-  if (!graph.HasGraph()) {
+  if (!graph_.HasGraph()) {
     text_->clear();
     progress_->setValue(0);
     return;
   }
-  const std::int64_t duration = graph.TotalFrames(true);
-  const std::int64_t position = graph.CurrentFrame(true);
-  if (duration > 0) progress_->setValue(static_cast<int>(std::clamp<std::int64_t>(position * 256 / duration, 0, 256)));
+  const std::int64_t duration = graph_.TotalFrames(true);
+  const std::int64_t position = graph_.CurrentFrame(true);
+  if (duration > 0) progress_->setValue(static_cast<int>(std::clamp<std::int64_t>(position * kProgressSteps / duration, 0, kProgressSteps)));
   QString text = QString::asprintf("Frame: %i/%i", static_cast<int>(position), static_cast<int>(duration));
-  if (graph.State() == PlayState::kRunning) {
-    const double fps = graph.FrameRate();
-    if (main_->State().rateControlOn)
-      text += QString::asprintf("\nRate:%2.2f (%2.2f)", fps * graph.Rate(), fps * graph.GraphRate());
+  if (graph_.State() == PlayState::kRunning) {
+    const double fps = graph_.FrameRate();
+    if (rateControlOn_)
+      text += QString::asprintf("\nRate:%2.2f (%2.2f)", fps * graph_.Rate(), fps * graph_.GraphRate());
     else
-      text += QString::asprintf("\nRate:%2.2f", fps * graph.Rate());
+      text += QString::asprintf("\nRate:%2.2f", fps * graph_.Rate());
   }
   text_->setText(text);
 }
 
 void ControlsDialog::SeekTo(int x) {
-  PlaybackGraph& graph = main_->Graph();
   const int width = progress_->width();
-  if (clickLock_ > 0 || !graph.HasGraph() || x <= 0 || x >= width - 1) return;
+  if (clickLock_ > 0 || !graph_.HasGraph() || x <= 0 || x >= width - 1) return;
   // One click per two timer ticks.
   clickLock_ = 2;
-  const std::int64_t duration = graph.Duration();
+  const std::int64_t duration = graph_.Duration();
   if (duration <= 0 || width <= 2) return;
-  graph.SetPosition(duration * (x - 1) / (width - 2));
+  emit seekRequested(duration * (x - 1) / (width - 2));
   Tick();
 }
 
@@ -134,10 +140,10 @@ bool ControlsDialog::eventFilter(QObject* watched, QEvent* event) {
 
 // Keys go to the main window (arrows act on playback even when a button has
 // the focus).
-void ControlsDialog::keyPressEvent(QKeyEvent* event) { main_->HandleKey(event); }
+void ControlsDialog::keyPressEvent(QKeyEvent* event) { emit keyPressed(event); }
 
 void ControlsDialog::closeEvent(QCloseEvent* event) {
-  main_->ControlsClosed();
+  emit closed();
   event->accept();
 }
 

@@ -1,8 +1,11 @@
 // The "Controls" tool window: progress bar (click to seek), run, stop, pause,
-// step back and forward, rate down and up, and the frame and rate text.
+// step back and forward, rate down and up, and the frame and rate text. It
+// reads the graph and asks its owner, by signals, to act on it.
 #pragma once
 
 #include <QDialog>
+#include <QKeyEvent>
+#include <map>
 
 class QLabel;
 class QProgressBar;
@@ -10,7 +13,7 @@ class QPushButton;
 
 namespace vireo {
 
-class MainWindow;
+class PlaybackGraph;
 
 class ControlsDialog : public QDialog {
   Q_OBJECT
@@ -21,14 +24,28 @@ class ControlsDialog : public QDialog {
     kStepForward = 1011, kSlower = 1013, kFaster = 1014, kText = 1029,
   };
 
-  explicit ControlsDialog(MainWindow* main);
+  ControlsDialog(const PlaybackGraph& graph, QWidget* owner);
 
+  // Whether the rate text shows the rate Automatic Rate Control applies too.
+  void SetRateControlOn(bool on) { rateControlOn_ = on; }
   // Refreshes the progress and the text (the 200 ms timer).
   void Tick();
   QString Text() const;
   int Progress() const;
   QProgressBar* ProgressBar() const { return progress_; }
   QPushButton* Button(int id) const;
+
+ signals:
+  void runRequested();
+  void pauseRequested();
+  void stopRequested();
+  void stepRequested(int direction);
+  void rateChangeRequested(double delta);
+  void seekRequested(qint64 position);
+  // After a button's request: the play state or rate may have changed.
+  void playbackChanged();
+  void keyPressed(QKeyEvent* event);
+  void closed();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -40,9 +57,11 @@ class ControlsDialog : public QDialog {
   // Seeks to the place of a click on the progress bar.
   void SeekTo(int x);
 
-  MainWindow* main_;
+  const PlaybackGraph& graph_;
   QProgressBar* progress_;
+  std::map<int, QPushButton*> buttons_;
   QLabel* text_;
+  bool rateControlOn_ = false;
   int clickLock_ = 0;
 };
 

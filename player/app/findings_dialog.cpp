@@ -15,16 +15,19 @@
 #include <algorithm>
 #include <cmath>
 
-#include "preprocess_file_dialog.h"
 #include "main_window.h"
 #include "map_state.h"
 #include "messages.h"
+#include "player/graph.h"
+#include "player_state.h"
+#include "preprocess_file_dialog.h"
 
 namespace vireo {
 
 namespace {
 
-constexpr int kTicksPerMinute = 300;
+constexpr int kTickMs = 200;
+constexpr int kTicksPerMinute = 60 * 1000 / kTickMs;
 
 QString FromBytes(const std::string& bytes) { return QString::fromUtf8(bytes.data(), static_cast<int>(bytes.size())); }
 std::string PathBytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
@@ -33,18 +36,12 @@ bool IsArrow(int key) { return key == Qt::Key_Left || key == Qt::Key_Right || ke
 
 const QString kFilter = QStringLiteral("Findings file (*.txt)");
 
-bool ClipExtension(const QString& ext) {
-  for (const char* known : {".avi", ".mov", ".m1v", ".mpg", ".mpeg"})
-    if (ext.compare(QLatin1String(known), Qt::CaseInsensitive) == 0) return true;
-  return false;
+// "Cannot save the findings to ..." with the writer's reason.
+QString SaveFailureText(const QString& path, const std::string& reason) {
+  return QStringLiteral("Cannot save the findings to \"%1\": %2").arg(path, FromBytes(reason));
 }
 
 }  // namespace
-
-QString AskOne(const FileDialogRequest& request) {
-  const QStringList chosen = AskFiles(request);
-  return chosen.isEmpty() ? QString() : chosen.first();
-}
 
 std::string MapMeasuresText(const MapState& map, std::int64_t frame) {
   const int row = map.RowForFrame(frame);
@@ -76,8 +73,9 @@ std::string MapMeasuresText(const MapState& map, std::int64_t frame) {
       .toStdString();
 }
 
-FindingsDialog::FindingsDialog(MainWindow* main, const QString& listPath)
-    : QDialog(main, Qt::Tool), main_(main), listPath_(listPath) {
+FindingsDialog::FindingsDialog(const PlaybackGraph& graph, const MapState& map, const PlayerState& player,
+                               const QString& listPath, QWidget* owner)
+    : QDialog(owner, Qt::Tool), graph_(graph), map_(map), player_(player), listPath_(listPath) {
   setWindowTitle(QStringLiteral("Findings"));
   setAttribute(Qt::WA_DeleteOnClose);
   resize(480, 390);
@@ -85,18 +83,15 @@ FindingsDialog::FindingsDialog(MainWindow* main, const QString& listPath)
   layout->setContentsMargins(0, 0, 0, 2);
   layout->setSpacing(2);
   list_ = new QListWidget(this);
-  list_->setObjectName(QString::number(kList));
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
   list_->installEventFilter(this);
   layout->addWidget(list_, 1);
   edit_ = new QLineEdit(list_->viewport());
-  edit_->setObjectName(QString::number(kEdit));
   edit_->hide();
 
   auto* bottom = new QHBoxLayout;
   auto* labels = new QVBoxLayout;
   viewed_ = new QLabel(QStringLiteral("Viewed frame:"), this);
-  viewed_->setObjectName(QString::number(kViewed));
   labels->addWidget(viewed_);
   labels->addWidget(new QLabel(QStringLiteral("Double-click on the list to edit"), this));
   bottom->addLayout(labels, 1);
@@ -107,10 +102,10 @@ FindingsDialog::FindingsDialog(MainWindow* main, const QString& listPath)
   for (const ButtonSpec& spec : {ButtonSpec{kLoad, "Load..."}, ButtonSpec{kSaveAs, "Save as..."},
                                  ButtonSpec{kAddNew, "Add New"}, ButtonSpec{kRemove, "Remove"}}) {
     auto* button = new QPushButton(QString::fromLatin1(spec.text), this);
-    button->setObjectName(QString::number(spec.id));
     button->setDefault(spec.id == kAddNew);
     button->installEventFilter(this);
     bottom->addWidget(button);
+    buttons_[spec.id] = button;
   }
   layout->addLayout(bottom);
 
@@ -127,10 +122,13 @@ FindingsDialog::FindingsDialog(MainWindow* main, const QString& listPath)
 
   auto* timer = new QTimer(this);
   connect(timer, &QTimer::timeout, this, &FindingsDialog::Tick);
-  timer->start(200);
+  timer->start(kTickMs);
 }
 
-QPushButton* FindingsDialog::Button(int id) const { return findChild<QPushButton*>(QString::number(id)); }
+QPushButton* FindingsDialog::Button(int id) const {
+  const auto it = buttons_.find(id);
+  return it == buttons_.end() ? nullptr : it->second;
+}
 
 QStringList FindingsDialog::Entries() const {
   QStringList entries;
@@ -184,12 +182,7 @@ bool FindingsDialog::LoadFile(const QString& path) {
 bool FindingsDialog::SaveFile(const QString& path) {
   const auto failure = WriteFindingsFile(PathBytes(path), header_, ticks_ / kTicksPerMinute, findings_);
   if (!failure) return true;
-  MessageRequest request;
-  request.owner = this;
-  request.caption = QStringLiteral("Error");
-  request.icon = QMessageBox::Warning;
-  request.text = QStringLiteral("Cannot save the findings to \"%1\": %2").arg(path, FromBytes(*failure));
-  ShowMessage(request);
+  ShowMessage(MessageRequest::Box(this, QMessageBox::Warning, QStringLiteral("Error"), SaveFailureText(path, *failure)));
   return false;
 }
 
@@ -203,14 +196,12 @@ void FindingsDialog::Flush(const QString& firstPath) {
       failure = WriteFindingsFile(PathBytes(path), header_, ticks_ / kTicksPerMinute, findings_);
       if (!failure) return;
     }
-    MessageRequest request;
-    request.owner = this;
-    request.caption = QStringLiteral("Error");
-    request.icon = QMessageBox::Warning;
-    request.text = failure ? QStringLiteral("Cannot save the findings to \"%1\": %2").arg(path, FromBytes(*failure))
-                           : QStringLiteral("The findings of this clip have no findings file.");
-    request.detail = QStringLiteral("Save them under another name? No discards the changed findings.");
-    request.buttons = QMessageBox::Yes | QMessageBox::No;
+    const QString text = failure ? SaveFailureText(path, *failure)
+                                 : QStringLiteral("The findings of this clip have no findings file.");
+    const auto request =
+        MessageRequest::Box(this, QMessageBox::Warning, QStringLiteral("Error"), text)
+            .WithDetail(QStringLiteral("Save them under another name? No discards the changed findings."))
+            .WithButtons(QMessageBox::Yes | QMessageBox::No);
     if (ShowMessage(request) != QMessageBox::Yes) return;
     FileDialogRequest ask;
     ask.owner = this;
@@ -224,12 +215,8 @@ void FindingsDialog::Flush(const QString& firstPath) {
 }
 
 void FindingsDialog::Jump(int row) {
-  if (row < 0 || row >= static_cast<int>(findings_.size())) return;
-  PlaybackGraph& graph = main_->Graph();
-  if (!graph.HasGraph()) return;
-  graph.Pause();
-  main_->UpdateTitle();
-  graph.SeekToFrame(findings_[row].frame);
+  if (row < 0 || row >= static_cast<int>(findings_.size()) || !graph_.HasGraph()) return;
+  emit findingChosen(findings_[row].frame);
 }
 
 void FindingsDialog::StartEdit(int row) {
@@ -264,17 +251,14 @@ void FindingsDialog::CommitEdit() {
 
 void FindingsDialog::AddNew() {
   CommitEdit();
-  PlaybackGraph& graph = main_->Graph();
-  if (!graph.HasGraph()) return;
-  graph.Pause();
-  main_->UpdateTitle();
-  const std::int64_t frame = graph.CurrentFrame();
+  if (!graph_.HasGraph()) return;
+  emit pauseRequested();
+  const std::int64_t frame = graph_.CurrentFrame();
   if (frame < 0) return;
   Finding finding;
   finding.frame = frame;
   finding.minute = ticks_ / kTicksPerMinute;
-  const MapState& map = main_->Map();
-  if (map.Loaded() && map.Egomotion()) finding.text = MapMeasuresText(map, frame);
+  if (map_.Loaded() && map_.Egomotion()) finding.text = MapMeasuresText(map_, frame);
   QString entry = QString::asprintf("%08lld", static_cast<long long>(frame));
   if (!finding.text.empty()) entry = FromBytes(EntryText(finding));
   const int row = Insert(finding, entry);
@@ -297,9 +281,8 @@ void FindingsDialog::Remove() {
 
 void FindingsDialog::Tick() {
   ++ticks_;
-  const PlaybackGraph& graph = main_->Graph();
-  viewed_->setText(graph.HasGraph()
-                       ? QStringLiteral("Viewed frame: %1").arg(graph.CurrentFrame())
+  viewed_->setText(graph_.HasGraph()
+                       ? QStringLiteral("Viewed frame: %1").arg(graph_.CurrentFrame())
                        : QStringLiteral("Viewed frame unknown"));
 }
 
@@ -318,9 +301,8 @@ void FindingsDialog::SaveAsDialog() {
   ask.title = QStringLiteral("Save Findings File...");
   ask.save = true;
   ask.filter = kFilter;
-  const QString& clip = main_->State().clipPath;
-  const int dot = clip.lastIndexOf(QLatin1Char('.'));
-  if (dot >= 0 && ClipExtension(clip.mid(dot))) ask.initialPath = clip.left(dot) + QStringLiteral(".txt");
+  const QString& clip = player_.clipPath;
+  if (HasClipExtension(clip)) ask.initialPath = clip.left(clip.lastIndexOf(QLatin1Char('.'))) + QStringLiteral(".txt");
   const QString path = AskOne(ask);
   if (path.isEmpty()) return;
   CommitEdit();
@@ -333,53 +315,71 @@ bool FindingsDialog::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress && editIndex_ < 0) {
     auto* key = static_cast<QKeyEvent*>(event);
     if (IsArrow(key->key())) {
-      main_->HandleKey(key);
+      emit keyPressed(key);
       return true;
     }
   }
   return QDialog::eventFilter(watched, event);
 }
 
-void FindingsDialog::keyPressEvent(QKeyEvent* event) { main_->HandleKey(event); }
+void FindingsDialog::keyPressEvent(QKeyEvent* event) { emit keyPressed(event); }
 
 void FindingsDialog::closeEvent(QCloseEvent* event) {
   CommitEdit();
-  Flush(main_->State().findingsPath);
+  Flush(player_.findingsPath);
   Clear();
-  main_->FindingsClosed();
+  emit closed();
   event->accept();
 }
 
 // ---- the main window's side ---------------------------------------------------
 
+FindingsDialog* MainWindow::CreateFindings(const QString& listPath) {
+  findings_ = new FindingsDialog(graph_, maps_->State(), state_, listPath, this);
+  connect(findings_, &FindingsDialog::findingChosen, this, &MainWindow::SeekToFinding);
+  connect(findings_, &FindingsDialog::pauseRequested, this, &MainWindow::PauseForReview);
+  connect(findings_, &FindingsDialog::keyPressed, this, &MainWindow::HandleKey);
+  connect(findings_, &FindingsDialog::closed, this, &MainWindow::FindingsClosed);
+  findings_->show();
+  Action(kCmdFindings)->setChecked(true);
+  return findings_;
+}
+
 void MainWindow::LoadFindings(const QString& path) {
   if (!ReadFindingsFile(QFile::encodeName(path).toStdString())) return;
   if (!findings_) {
-    findings_ = new FindingsDialog(this, path);
+    CreateFindings(path);
   } else {
     // A changed list goes to its own file before another replaces it.
     findings_->Flush(findings_->ListPath());
     findings_->SetListPath(path);
+    findings_->show();
+    Action(kCmdFindings)->setChecked(true);
   }
-  findings_->show();
-  Action(kCmdFindings)->setChecked(true);
   findings_->LoadFile(path);
 }
 
 void MainWindow::ToggleFindings() {
-  if (findings_) {
+  if (findings_)
     findings_->close();
-    return;
-  }
-  findings_ = new FindingsDialog(this, state_.findingsPath);
-  findings_->show();
-  Action(kCmdFindings)->setChecked(true);
+  else
+    CreateFindings(state_.findingsPath);
 }
 
 void MainWindow::FindingsClosed() {
   state_.findingsPath.clear();
   Action(kCmdFindings)->setChecked(false);
   findings_ = nullptr;
+}
+
+void MainWindow::PauseForReview() {
+  graph_.Pause();
+  UpdateTitle();
+}
+
+void MainWindow::SeekToFinding(qint64 frame) {
+  PauseForReview();
+  graph_.SeekToFrame(frame);
 }
 
 }  // namespace vireo

@@ -6,8 +6,10 @@
 #pragma once
 
 #include <QDialog>
+#include <QKeyEvent>
 #include <QString>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,11 +24,9 @@ class QPushButton;
 
 namespace vireo {
 
-class MainWindow;
 class MapState;
-
-// The one path a file dialog returns, empty for Cancel.
-QString AskOne(const FileDialogRequest& request);
+class PlaybackGraph;
+struct PlayerState;
 
 // The text "Add New" records for `frame` with a loaded map that carries
 // measures: the eleven "%4.4f" values of the frame's row, without the frame.
@@ -38,8 +38,11 @@ class FindingsDialog : public QDialog {
   // Control identifiers of the dialog's template.
   enum : int { kList = 1024, kEdit = 1025, kViewed = 1029, kLoad = 1028, kSaveAs = 6, kAddNew = 1, kRemove = 2 };
 
-  // `listPath`: the findings file the list belongs to.
-  FindingsDialog(MainWindow* main, const QString& listPath);
+  // `listPath`: the findings file the list belongs to. The graph, the map
+  // and the player's state are read, never changed: the owner acts on the
+  // dialog's signals.
+  FindingsDialog(const PlaybackGraph& graph, const MapState& map, const PlayerState& player, const QString& listPath,
+                 QWidget* owner);
 
   // Replaces the list, header and counter by a file's; false (nothing
   // changed) when it cannot be read.
@@ -72,6 +75,14 @@ class FindingsDialog : public QDialog {
   QLineEdit* Editor() const { return edit_; }
   QPushButton* Button(int id) const;
 
+ signals:
+  // The user chose the finding at `frame`: pause there.
+  void findingChosen(qint64 frame);
+  // "Add New" takes the frame shown once playback has paused.
+  void pauseRequested();
+  void keyPressed(QKeyEvent* event);
+  void closed();
+
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
@@ -86,8 +97,11 @@ class FindingsDialog : public QDialog {
   void LoadDialog();
   void SaveAsDialog();
 
-  MainWindow* main_;
+  const PlaybackGraph& graph_;
+  const MapState& map_;
+  const PlayerState& player_;
   QListWidget* list_;
+  std::map<int, QPushButton*> buttons_;
   QLineEdit* edit_;
   QLabel* viewed_;
   std::vector<Finding> findings_;  // in list order

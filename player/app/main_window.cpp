@@ -1,5 +1,7 @@
 #include "main_window.h"
 
+#include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -18,6 +20,8 @@
 #include <QPainter>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <array>
 #include <climits>
 
 #include "controls_dialog.h"
@@ -34,29 +38,15 @@ namespace vireo {
 namespace {
 
 constexpr int kMinimumSide = 256;
-const std::initializer_list<int> kSizeItems = {kCmdHalfSize, kCmdDoubleSize, kCmdNormalSize, kCmdThreeQuarterSize};
-// Enabled with a clip open / only with a picture.
-const std::initializer_list<int> kClipItems = {kCmdPausePlay, kCmdStop,       kCmdMute,       kCmdFaster, kCmdSlower,
-                                               kCmdRateNormal, kCmdRateHalf, kCmdRateDouble, kCmdPreprocess};
-const std::initializer_list<int> kPictureItems = {kCmdFrameStep,  kCmdHalfSize,         kCmdDoubleSize,
-                                                  kCmdNormalSize, kCmdThreeQuarterSize, kCmdFullScreen};
-const std::initializer_list<int> kRateItems = {kCmdRateOff,         kCmdRateVelocity,    kCmdRateDrift, kCmdRateRoll,
-                                               kCmdRateDeformation, kCmdRateCombination, kCmdRateImage};
+constexpr double kRateStep = 0.25;
+constexpr int kSeparator = 0;
 
+// The multi-image layouts of the "&Multiframe" items.
 struct Layout {
   int id, cols, rows;
-  const char* label;
 };
-constexpr Layout kLayouts[] = {{115, 1, 1, "1 x 1"}, {116, 2, 1, "2 x 1"}, {117, 3, 1, "3 x 1"}, {118, 2, 2, "2 x 2"},
-                               {119, 3, 2, "3 x 2"}, {120, 3, 3, "3 x 3"}, {121, 4, 3, "4 x 3"}, {122, 5, 3, "5 x 3"},
-                               {123, 5, 4, "5 x 4"}, {124, 6, 4, "6 x 4"}};
-
-// Extensions whose clips have associated map and findings files.
-bool AssociatedExtension(const QString& ext) {
-  for (const char* known : {".avi", ".mov", ".m1v", ".mpg", ".mpeg"})
-    if (ext.compare(QLatin1String(known), Qt::CaseInsensitive) == 0) return true;
-  return false;
-}
+constexpr Layout kLayouts[] = {{115, 1, 1}, {116, 2, 1}, {117, 3, 1}, {118, 2, 2}, {119, 3, 2},
+                               {120, 3, 3}, {121, 4, 3}, {122, 5, 3}, {123, 5, 4}, {124, 6, 4}};
 
 QIcon AppIcon() {
   QPixmap pixmap(32, 32);
@@ -73,6 +63,81 @@ QIcon AppIcon() {
 
 }  // namespace
 
+// ---- the command table ------------------------------------------------------
+
+// One row per command: its menu label, the slot its action triggers, when it
+// is enabled, the exclusive group of checkable items it belongs to and the
+// keys of the keyboard table that run it whatever the play state.
+struct MainWindow::CommandSpec {
+  enum class Needs { kNothing, kClip, kPicture };
+  enum class Group { kNone, kSize, kLayout, kRateMeasure };
+  int id;
+  const char* label;
+  void (MainWindow::*slot)();
+  Needs needs = Needs::kNothing;
+  bool checkable = false;
+  Group group = Group::kNone;
+  std::array<int, 3> keys{};
+};
+
+std::span<const MainWindow::CommandSpec> MainWindow::Commands() {
+  using N = CommandSpec::Needs;
+  using G = CommandSpec::Group;
+  static const CommandSpec table[] = {
+      {kCmdOpenClip, "&Open clip...", &MainWindow::OpenClipCommand},
+      {kCmdOpenMap, "Open map...", &MainWindow::OpenMapDialog},
+      {kCmdCloseClip, "&Close clip", &MainWindow::CloseClipCommand, N::kNothing, false, G::kNone,
+       {Qt::Key_Q, Qt::Key_X, Qt::Key_F12}},
+      {kCmdSaveFrame, "&Save frame...", &MainWindow::SaveFrame},
+      {kCmdExit, "E&xit", &MainWindow::Exit},
+      {kCmdControls, "&Controls...", &MainWindow::ToggleControls, N::kNothing, true},
+      {kCmdFindings, "&Findings...", &MainWindow::ToggleFindings, N::kNothing, true},
+      {115, "1 x 1", &MainWindow::SwitchLayout, N::kNothing, true, G::kLayout},
+      {116, "2 x 1", &MainWindow::SwitchLayout, N::kNothing, true, G::kLayout},
+      {117, "3 x 1", &MainWindow::SwitchLayout, N::kNothing, true, G::kLayout},
+      {118, "2 x 2", &MainWindow::SwitchLayout, N::kNothing, true, G::kLayout},
+      {119, "3 x 2", &MainWindow::SwitchLayout, N::kNothing, true, G::kLayout},
+      {120, "3 x 3", &MainWindow::SwitchLayout, N::kNothing, true, G::kLayout},
+      {121, "4 x 3", &MainWindow::SwitchLayout, N::kNothing, true, G::kLayout},
+      {122, "5 x 3", &MainWindow::SwitchLayout, N::kNothing, true, G::kLayout},
+      {123, "5 x 4", &MainWindow::SwitchLayout, N::kNothing, true, G::kLayout},
+      {124, "6 x 4", &MainWindow::SwitchLayout, N::kNothing, true, G::kLayout},
+      {kCmdFilterProperties, "Filter properties...", &MainWindow::ShowFilterProperties},
+      {kCmdPausePlay, "&Pause/Play\tP", &MainWindow::PausePlay, N::kClip, false, G::kNone, {Qt::Key_P}},
+      {kCmdStop, "&Stop\tS", &MainWindow::Stop, N::kClip, false, G::kNone, {Qt::Key_S}},
+      {kCmdFrameStep, "Single F&rame Step\t<Space>", &MainWindow::FrameStep, N::kPicture, false, G::kNone,
+       {Qt::Key_Space, Qt::Key_1}},
+      {kCmdHalfSize, "&Half size (50%)\tH", &MainWindow::ResizeVideo, N::kPicture, true, G::kSize, {Qt::Key_H}},
+      {kCmdNormalSize, "&Normal size (100%)\tN", &MainWindow::ResizeVideo, N::kPicture, true, G::kSize,
+       {Qt::Key_N}},
+      {kCmdDoubleSize, "&Double size (200%)\tD", &MainWindow::ResizeVideo, N::kPicture, true, G::kSize,
+       {Qt::Key_D}},
+      {kCmdFullScreen, "&Full Screen\t<Enter> or F", &MainWindow::ToggleFullScreen, N::kPicture, false, G::kNone,
+       {Qt::Key_Return, Qt::Key_Enter, Qt::Key_F}},
+      {kCmdFaster, "&Increase Playback Rate\t<Right arrow>", &MainWindow::Faster, N::kClip},
+      {kCmdSlower, "&Decrease Playback Rate\t<Left arrow>", &MainWindow::Slower, N::kClip},
+      {kCmdRateCombination, "Combination", &MainWindow::SelectRateControl, N::kNothing, true, G::kRateMeasure},
+      {kCmdRateDeformation, "Deformation", &MainWindow::SelectRateControl, N::kNothing, true, G::kRateMeasure},
+      {kCmdRateImage, "Image", &MainWindow::SelectRateControl, N::kNothing, true, G::kRateMeasure},
+      {kCmdRateVelocity, "Velocity", &MainWindow::SelectRateControl, N::kNothing, true, G::kRateMeasure},
+      {kCmdRateDrift, "Drift", &MainWindow::SelectRateControl, N::kNothing, true, G::kRateMeasure},
+      {kCmdRateRoll, "Roll", &MainWindow::SelectRateControl, N::kNothing, true, G::kRateMeasure},
+      {kCmdRateOff, "Off", &MainWindow::SelectRateControl, N::kNothing, true, G::kRateMeasure},
+      {kCmdPreprocess, "&Preprocess video", &MainWindow::PreprocessVideo, N::kClip},
+      {kCmdBatchPreprocess, "Select video(s) to preprocess", &MainWindow::PreprocessBatch},
+      {kCmdDetect, "&Detect pathologies", &MainWindow::DetectPathologies},
+      {kCmdManual, "Manual...", &MainWindow::OpenManual},
+      {kCmdAbout, "&About...", &MainWindow::ShowAbout},
+      // Commands without a menu item.
+      {kCmdThreeQuarterSize, "3/4 size", &MainWindow::ResizeVideo, N::kPicture, true, G::kSize, {Qt::Key_T}},
+      {kCmdMute, "Mute", &MainWindow::ToggleMute, N::kClip, false, G::kNone, {Qt::Key_M}},
+      {kCmdRateNormal, "Rate 1.0", &MainWindow::RateNormal, N::kClip},
+      {kCmdRateDouble, "Rate 2.0", &MainWindow::RateDouble, N::kClip},
+      {kCmdRateHalf, "Rate 0.5", &MainWindow::RateHalf, N::kClip},
+  };
+  return table;
+}
+
 MainWindow::MainWindow() {
   setWindowTitle(QStringLiteral("Vireo Video Player"));
   setWindowIcon(AppIcon());
@@ -81,6 +146,7 @@ MainWindow::MainWindow() {
   video_ = new VideoWidget(this);
   video_->setMinimumSize(1, 1);
   setCentralWidget(video_);
+  BuildActions();
   BuildMenu();
 
   graph_.SetFrameHandler([this](const VideoFrame& frame) { video_->Deliver(frame); });
@@ -90,16 +156,16 @@ MainWindow::MainWindow() {
       ShowDiagnostic(QString::fromStdString(d.text), QString::fromStdString(d.detail));
       return;
     }
-    MessageRequest request;
-    request.owner = this;
-    request.caption = QStringLiteral("Failed");
-    request.text = QString::fromStdString(d.text);
-    request.detail = QString::fromStdString(d.detail);
-    request.icon = QMessageBox::Critical;
-    ShowMessage(request);
+    ShowMessage(MessageRequest::Box(this, QMessageBox::Critical, QStringLiteral("Failed"),
+                                    QString::fromStdString(d.text))
+                    .WithDetail(QString::fromStdString(d.detail)));
   });
   RegisterPluginPages();
-  maps_ = std::make_unique<MapViewer>(*this);
+  maps_ = std::make_unique<MapViewer>(graph_, this);
+  connect(maps_.get(), &MapViewer::titleChanged, this, &MainWindow::UpdateTitle);
+  connect(maps_.get(), &MapViewer::preprocessRequested, this, [this] { RunCommand(kCmdPreprocess); });
+  connect(maps_.get(), &MapViewer::keyPressed, this, &MainWindow::HandleKey);
+  connect(maps_.get(), &MapViewer::fileDropped, this, &MainWindow::DropFile);
 }
 
 MainWindow::~MainWindow() {
@@ -107,78 +173,58 @@ MainWindow::~MainWindow() {
   graph_.Close();
 }
 
-// ---- menu -----------------------------------------------------------------
+// ---- actions and menu -------------------------------------------------------
 
-QAction* MainWindow::AddItem(QMenu* menu, const QString& label, int id, bool checkable) {
-  QAction* action = menu ? menu->addAction(label) : new QAction(label, this);
-  action->setData(id);
-  action->setCheckable(checkable);
-  connect(action, &QAction::triggered, this, [this, id] { Execute(id); });
-  actions_[id] = action;
-  return action;
+void MainWindow::BuildActions() {
+  sizes_ = new QActionGroup(this);
+  layouts_ = new QActionGroup(this);
+  rateMeasures_ = new QActionGroup(this);
+  for (const CommandSpec& command : Commands()) {
+    auto* action = new QAction(QString::fromUtf8(command.label), this);
+    action->setData(command.id);
+    action->setCheckable(command.checkable);
+    switch (command.group) {
+      case CommandSpec::Group::kSize: sizes_->addAction(action); break;
+      case CommandSpec::Group::kLayout: layouts_->addAction(action); break;
+      case CommandSpec::Group::kRateMeasure: rateMeasures_->addAction(action); break;
+      case CommandSpec::Group::kNone: break;
+    }
+    connect(action, &QAction::triggered, this, command.slot);
+    actions_[command.id] = action;
+  }
+  Action(kLayouts[0].id)->setChecked(true);
+  Action(kCmdNormalSize)->setChecked(true);
+  Action(kCmdRateOff)->setChecked(true);
+}
+
+void MainWindow::AddItems(QMenu* menu, std::initializer_list<int> ids) {
+  for (int id : ids) {
+    if (id == kSeparator)
+      menu->addSeparator();
+    else
+      menu->addAction(Action(id));
+  }
 }
 
 void MainWindow::BuildMenu() {
-  QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-  AddItem(file, QStringLiteral("&Open clip..."), kCmdOpenClip);
-  AddItem(file, QStringLiteral("Open map..."), kCmdOpenMap);
-  AddItem(file, QStringLiteral("&Close clip"), kCmdCloseClip);
-  file->addSeparator();
-  AddItem(file, QStringLiteral("&Save frame..."), kCmdSaveFrame);
-  file->addSeparator();
-  AddItem(file, QStringLiteral("E&xit"), kCmdExit);
-
+  AddItems(menuBar()->addMenu(QStringLiteral("&File")),
+           {kCmdOpenClip, kCmdOpenMap, kCmdCloseClip, kSeparator, kCmdSaveFrame, kSeparator, kCmdExit});
   QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
-  AddItem(view, QStringLiteral("&Controls..."), kCmdControls, true);
-  AddItem(view, QStringLiteral("&Findings..."), kCmdFindings, true);
+  AddItems(view, {kCmdControls, kCmdFindings});
   QMenu* multi = view->addMenu(QStringLiteral("&Multiframe"));
-  for (const Layout& layout : kLayouts) AddItem(multi, QString::fromLatin1(layout.label), layout.id, true);
-  actions_[kLayouts[0].id]->setChecked(true);
-  view->addSeparator();
-  AddItem(view, QStringLiteral("Filter properties..."), kCmdFilterProperties);
-
-  QMenu* control = menuBar()->addMenu(QStringLiteral("&Control"));
-  AddItem(control, QStringLiteral("&Pause/Play\tP"), kCmdPausePlay);
-  AddItem(control, QStringLiteral("&Stop\tS"), kCmdStop);
-  AddItem(control, QStringLiteral("Single F&rame Step\t<Space>"), kCmdFrameStep);
-  control->addSeparator();
-  AddItem(control, QStringLiteral("&Half size (50%)\tH"), kCmdHalfSize, true);
-  AddItem(control, QStringLiteral("&Normal size (100%)\tN"), kCmdNormalSize, true)->setChecked(true);
-  AddItem(control, QStringLiteral("&Double size (200%)\tD"), kCmdDoubleSize, true);
-  control->addSeparator();
-  AddItem(control, QStringLiteral("&Full Screen\t<Enter> or F"), kCmdFullScreen);
-
+  for (const Layout& layout : kLayouts) AddItems(multi, {layout.id});
+  AddItems(view, {kSeparator, kCmdFilterProperties});
+  AddItems(menuBar()->addMenu(QStringLiteral("&Control")),
+           {kCmdPausePlay, kCmdStop, kCmdFrameStep, kSeparator, kCmdHalfSize, kCmdNormalSize, kCmdDoubleSize,
+            kSeparator, kCmdFullScreen});
   QMenu* rate = menuBar()->addMenu(QStringLiteral("&Rate"));
-  AddItem(rate, QStringLiteral("&Increase Playback Rate\t<Right arrow>"), kCmdFaster);
-  AddItem(rate, QStringLiteral("&Decrease Playback Rate\t<Left arrow>"), kCmdSlower);
-  rate->addSeparator();
-  QMenu* automatic = rate->addMenu(QStringLiteral("Automatic Rate Control"));
-  AddItem(automatic, QStringLiteral("Combination"), kCmdRateCombination, true);
-  AddItem(automatic, QStringLiteral("Deformation"), kCmdRateDeformation, true);
-  AddItem(automatic, QStringLiteral("Image"), kCmdRateImage, true);
-  AddItem(automatic, QStringLiteral("Velocity"), kCmdRateVelocity, true);
-  AddItem(automatic, QStringLiteral("Drift"), kCmdRateDrift, true);
-  AddItem(automatic, QStringLiteral("Roll"), kCmdRateRoll, true);
-  automatic->addSeparator();
-  AddItem(automatic, QStringLiteral("Off"), kCmdRateOff, true)->setChecked(true);
-
-  QMenu* analysis = menuBar()->addMenu(QStringLiteral("&Analysis"));
-  AddItem(analysis, QStringLiteral("&Preprocess video"), kCmdPreprocess);
-  AddItem(analysis, QStringLiteral("Select video(s) to preprocess"), kCmdBatchPreprocess);
-  analysis->addSeparator();
-  AddItem(analysis, QStringLiteral("&Detect pathologies"), kCmdDetect);
-
-  QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
-  AddItem(help, QStringLiteral("Manual..."), kCmdManual);
-  help->addSeparator();
-  AddItem(help, QStringLiteral("&About..."), kCmdAbout);
-
-  // Commands without a menu item: key T (3/4 size), M (mute) and the fixed rates.
-  AddItem(nullptr, QStringLiteral("3/4 size"), kCmdThreeQuarterSize, true);
-  AddItem(nullptr, QStringLiteral("Mute"), kCmdMute);
-  AddItem(nullptr, QStringLiteral("Rate 1.0"), kCmdRateNormal);
-  AddItem(nullptr, QStringLiteral("Rate 2.0"), kCmdRateDouble);
-  AddItem(nullptr, QStringLiteral("Rate 0.5"), kCmdRateHalf);
+  AddItems(rate, {kCmdFaster, kCmdSlower, kSeparator});
+  AddItems(rate->addMenu(QStringLiteral("Automatic Rate Control")),
+           {kCmdRateCombination, kCmdRateDeformation, kCmdRateImage, kCmdRateVelocity, kCmdRateDrift, kCmdRateRoll,
+            kSeparator, kCmdRateOff});
+  AddItems(menuBar()->addMenu(QStringLiteral("&Analysis")),
+           {kCmdPreprocess, kCmdBatchPreprocess, kSeparator, kCmdDetect});
+  AddItems(menuBar()->addMenu(QStringLiteral("&Help")), {kCmdManual, kSeparator, kCmdAbout});
 }
 
 QAction* MainWindow::Action(int id) const {
@@ -186,14 +232,24 @@ QAction* MainWindow::Action(int id) const {
   return it == actions_.end() ? nullptr : it->second;
 }
 
-void MainWindow::SetEnabled(std::initializer_list<int> ids, bool enabled) {
-  for (int id : ids)
-    if (QAction* a = Action(id)) a->setEnabled(enabled);
+void MainWindow::EnableWithClip(bool enabled) {
+  for (const CommandSpec& command : Commands())
+    if (command.needs == CommandSpec::Needs::kClip) Action(command.id)->setEnabled(enabled);
 }
 
-void MainWindow::CheckOnly(std::initializer_list<int> group, int id) {
-  for (int item : group)
-    if (QAction* a = Action(item)) a->setChecked(item == id);
+void MainWindow::EnableWithPicture(bool enabled) {
+  for (const CommandSpec& command : Commands())
+    if (command.needs == CommandSpec::Needs::kPicture) Action(command.id)->setEnabled(enabled);
+}
+
+void MainWindow::RunCommand(int id) {
+  for (const CommandSpec& command : Commands()) {
+    if (command.id != id) continue;
+    // The slot of a group reads the checked item, as after a click.
+    if (command.group != CommandSpec::Group::kNone) Action(id)->setChecked(true);
+    (this->*command.slot)();
+    return;
+  }
 }
 
 // ---- start, commands, keys ------------------------------------------------
@@ -209,77 +265,65 @@ void MainWindow::Start(const QString& clipArgument) {
   raise();
   activateWindow();
   if (state_.clipPath.size() > 4) {
-    OpenClip();
+    OpenClip(state_.viewMode);
     LoadAssociatedFiles();
   }
-  Execute(kCmdRateCombination);
+  RunCommand(kCmdRateCombination);
 }
 
-void MainWindow::Execute(int id) {
-  if (id >= kCmdLayoutFirst && id <= kCmdLayoutLast) return SwitchLayout(id);
-  if (id >= kCmdRateOff && id <= kCmdRateImage) return RateControl(id);
-  switch (id) {
-    case kCmdOpenClip:
-      state_.graphMode = kModePlain;
-      if (graph_.HasGraph()) {
-        state_.clipPath.clear();
-        CloseClip();
-      }
-      OpenClip();
-      LoadAssociatedFiles();
-      break;
-    case kCmdExit: close(); break;
-    case kCmdPausePlay:
-      graph_.TogglePausePlay();
-      UpdateTitle();
-      break;
-    case kCmdStop:
-      graph_.StopAndRewind();
-      UpdateTitle();
-      break;
-    case kCmdCloseClip:
-      state_.clipPath.clear();
-      CloseClip();
-      break;
-    case kCmdMute:
-      graph_.ToggleMute();
-      UpdateTitle();
-      break;
-    case kCmdFullScreen: ToggleFullScreen(); break;
-    case kCmdNormalSize:
-    case kCmdHalfSize:
-    case kCmdDoubleSize:
-    case kCmdThreeQuarterSize: SizeCommand(id); break;
-    case kCmdAbout: ShowAbout(); break;
-    case kCmdFaster:
-    case kCmdSlower:
-      if (fh::SUCCEEDED(graph_.ChangeRate(id == kCmdFaster ? 0.25 : -0.25))) UpdateTitle();
-      break;
-    case kCmdRateNormal:
-    case kCmdRateDouble:
-    case kCmdRateHalf:
-      if (graph_.HasGraph() &&
-          fh::SUCCEEDED(graph_.SetRate(id == kCmdRateNormal ? 1.0 : id == kCmdRateDouble ? 2.0 : 0.5)))
-        UpdateTitle();
-      break;
-    case kCmdFrameStep: graph_.StepOneFrame(+1); break;
-    case kCmdOpenMap: OpenMapDialog(); break;
-    case kCmdPreprocess: PreprocessVideo(); break;
-    case kCmdBatchPreprocess: PreprocessBatch(); break;
-    case kCmdControls:
-      if (controls_)
-        DestroyControls();
-      else
-        ShowControls(false);
-      break;
-    case kCmdManual: OpenManual(); break;
-    case kCmdFilterProperties: ShowFilterProperties(); break;
-    case kCmdFindings: ToggleFindings(); break;
-    case kCmdDetect: DetectPathologies(); break;
-    case kCmdSaveFrame: SaveFrame(); break;
-    default: break;  // the map, findings, preprocessing and detection commands come with their windows
+void MainWindow::OpenClipCommand() {
+  state_.viewMode = kModePlain;
+  if (graph_.HasGraph()) {
+    state_.clipPath.clear();
+    CloseClip();
   }
+  OpenClip(kModePlain);
+  LoadAssociatedFiles();
 }
+
+void MainWindow::Exit() { close(); }
+
+void MainWindow::CloseClipCommand() {
+  state_.clipPath.clear();
+  CloseClip();
+}
+
+void MainWindow::PausePlay() {
+  graph_.TogglePausePlay();
+  UpdateTitle();
+}
+
+void MainWindow::Stop() {
+  graph_.StopAndRewind();
+  UpdateTitle();
+}
+
+void MainWindow::ToggleMute() {
+  graph_.ToggleMute();
+  UpdateTitle();
+}
+
+void MainWindow::Faster() {
+  if (fh::SUCCEEDED(graph_.ChangeRate(+kRateStep))) UpdateTitle();
+}
+
+void MainWindow::Slower() {
+  if (fh::SUCCEEDED(graph_.ChangeRate(-kRateStep))) UpdateTitle();
+}
+
+void MainWindow::RateNormal() {
+  if (graph_.HasGraph() && fh::SUCCEEDED(graph_.SetRate(1.0))) UpdateTitle();
+}
+
+void MainWindow::RateDouble() {
+  if (graph_.HasGraph() && fh::SUCCEEDED(graph_.SetRate(2.0))) UpdateTitle();
+}
+
+void MainWindow::RateHalf() {
+  if (graph_.HasGraph() && fh::SUCCEEDED(graph_.SetRate(0.5))) UpdateTitle();
+}
+
+void MainWindow::FrameStep() { graph_.StepOneFrame(+1); }
 
 void MainWindow::keyPressEvent(QKeyEvent* event) { HandleKey(event); }
 
@@ -287,26 +331,21 @@ void MainWindow::HandleKey(QKeyEvent* event) {
   const bool running = graph_.State() == PlayState::kRunning;
   const int key = event->key();
   switch (key) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_F: ToggleFullScreen(); break;
     case Qt::Key_Escape:
-      if (state_.fullScreen) {
+      if (state_.fullScreen)
         ToggleFullScreen();
-      } else {
-        state_.clipPath.clear();
-        CloseClip();
-      }
+      else
+        CloseClipCommand();
       break;
     case Qt::Key_Left:
       if (running)
-        Execute(kCmdSlower);
+        Slower();
       else
         graph_.StepOneFrame(-1);
       break;
     case Qt::Key_Right:
       if (running)
-        Execute(kCmdFaster);
+        Faster();
       else
         graph_.StepOneFrame(+1);
       break;
@@ -320,26 +359,21 @@ void MainWindow::HandleKey(QKeyEvent* event) {
       if (graph_.HasGraph()) graph_.SetRate(1.0);
       UpdateTitle();
       break;
-    case Qt::Key_Space:
-    case Qt::Key_1: graph_.StepOneFrame(+1); break;
-    case Qt::Key_D: Execute(kCmdDoubleSize); break;
-    case Qt::Key_H: Execute(kCmdHalfSize); break;
-    case Qt::Key_N: Execute(kCmdNormalSize); break;
-    case Qt::Key_T: Execute(kCmdThreeQuarterSize); break;
-    case Qt::Key_M: Execute(kCmdMute); break;
-    case Qt::Key_P: Execute(kCmdPausePlay); break;
-    case Qt::Key_S: Execute(kCmdStop); break;
-    case Qt::Key_Q:
-    case Qt::Key_X:
-    case Qt::Key_F12: Execute(kCmdCloseClip); break;
     default:
       if (key >= Qt::Key_2 && key <= Qt::Key_9) {
         graph_.StepFrames(key - Qt::Key_0);
         UpdateTitle();
-      } else {
+        break;
+      }
+      const auto commands = Commands();
+      const auto command = std::find_if(commands.begin(), commands.end(), [key](const CommandSpec& c) {
+        return std::find(c.keys.begin(), c.keys.end(), key) != c.keys.end();
+      });
+      if (command == commands.end()) {
         event->ignore();
         return;
       }
+      RunCommand(command->id);
   }
   event->accept();
 }
@@ -353,13 +387,13 @@ void MainWindow::UpdateTitle(double appliedRate) {
   const QString rate = QString::asprintf("(Rate:%2.2f)", (appliedRate > 0.0 ? appliedRate : graph_.Rate()) * graph_.FrameRate());
   setWindowTitle(QStringLiteral("%1 %2%3%4")
                      .arg(name.isEmpty() ? state_.clipPath : name,
-                          graph_.Volume() == -10000 ? QStringLiteral("(Muted)") : QString(),
+                          graph_.Volume() == kVolumeMuted ? QStringLiteral("(Muted)") : QString(),
                           graph_.State() == PlayState::kPaused ? QStringLiteral("(Paused)") : QString(), rate));
 }
 
 // ---- clips ----------------------------------------------------------------
 
-void MainWindow::OpenClip() {
+void MainWindow::OpenClip(int mode) {
   if (state_.clipPath.isEmpty()) {
     UpdateTitle();
     InitPlayerWindow();
@@ -370,9 +404,8 @@ void MainWindow::OpenClip() {
     ask.title = QStringLiteral("Open Video File...");
     ask.initialPath = state_.lastOpenFolder;
     ask.filter = QStringLiteral("Video Files (*.avi *.qt *.mov *.mpg *.mpeg *.m1v);;All Files (*)");
-    const QStringList answer = AskFiles(ask);
-    if (answer.isEmpty() || answer.front().isEmpty()) return;
-    const QString& chosen = answer.front();
+    const QString chosen = AskOne(ask);
+    if (chosen.isEmpty()) return;
     state_.lastOpenFolder = QFileInfo(chosen).absolutePath();
     state_.clipPath = chosen.left(PATH_MAX - 1);
   }
@@ -384,7 +417,7 @@ void MainWindow::OpenClip() {
 
   GraphRequest request;
   request.clipPath = state_.clipPath.toStdString();
-  request.mode = state_.graphMode;
+  request.mode = mode;
   request.mapPath = state_.mapPath.toStdString();
   request.findingsPath = state_.findingsPath.toStdString();
   request.exportPath = state_.exportVideoPath.toStdString();
@@ -400,20 +433,20 @@ void MainWindow::OpenClip() {
   // Warnings of the assembled graph arrive like the events of its run.
   for (const GraphEvent& warning : graph_.TakePrerollWarnings()) QueueGraphEvent(warning);
 
-  SetEnabled(kClipItems, true);
+  EnableWithClip(true);
   if (graph_.HasVideo())
     InitVideoWindow(1, 1);
   else
     InitPlayerWindow();
-  SetEnabled(kClipItems, true);
-  CheckOnly(kSizeItems, kCmdNormalSize);
+  EnableWithClip(true);
+  CheckSize(kCmdNormalSize);
   state_.fullScreen = false;
   showNormal();
   raise();
   activateWindow();
   UpdateTitle();
 
-  if (IsAnalysisMode(state_.graphMode))
+  if (IsAnalysisMode(mode))
     DestroyControls();
   else if (!controls_)
     ShowControls(true);
@@ -429,12 +462,17 @@ void MainWindow::CloseClip() {
   InitPlayerWindow();
 }
 
+void MainWindow::CloseClipAndWindows(FindingsWindow findings) {
+  maps_->Close();
+  DestroyControls();
+  if (findings == FindingsWindow::kClose && findings_) findings_->close();  // writes a changed list
+  CloseClip();
+}
+
 void MainWindow::LoadAssociatedFiles() {
   const QString& clip = state_.clipPath;
-  if (clip.size() > PATH_MAX - 2) return;
-  const int dot = clip.lastIndexOf(QLatin1Char('.'));
-  if (dot < 0 || !AssociatedExtension(clip.mid(dot))) return;
-  const QString stem = clip.left(dot);
+  if (clip.size() > PATH_MAX - 2 || !HasClipExtension(clip)) return;
+  const QString stem = clip.left(clip.lastIndexOf(QLatin1Char('.')));
   state_.captureBase = stem + QLatin1Char('_');
   state_.mapPath = stem + QStringLiteral(".bmp");
   state_.findingsPath = stem + QStringLiteral(".txt");
@@ -456,7 +494,7 @@ void MainWindow::DropFile(const QString& path) {
   }
   if (graph_.HasGraph()) CloseClip();
   state_.clipPath = path;
-  OpenClip();
+  OpenClip(state_.viewMode);
   LoadAssociatedFiles();
 }
 
@@ -491,16 +529,11 @@ void MainWindow::OnGraphEvent(const GraphEvent& event, int generation) {
   } else if (event.kind == GraphEvent::Kind::kError) {
     // A stream that breaks while playing (a truncated or damaged file) ends
     // the clip with GStreamer's explanation rather than a frozen picture.
-    MessageRequest request;
-    request.owner = this;
-    request.caption = QStringLiteral("Error");
-    request.text = QStringLiteral("Playback of the clip stopped.");
-    request.detail = QString::fromStdString(event.text);
-    request.icon = QMessageBox::Critical;
-    state_.clipPath.clear();
-    CloseClip();
+    CloseClipCommand();
     if (analysis_) analysis_->close();
-    ShowMessage(request);
+    ShowMessage(MessageRequest::Box(this, QMessageBox::Critical, QStringLiteral("Error"),
+                                    QStringLiteral("Playback of the clip stopped."))
+                    .WithDetail(QString::fromStdString(event.text)));
   } else {
     ShowPluginWarning(event.text);
   }
@@ -534,18 +567,25 @@ void MainWindow::ShowPluginWarning(const std::string& text) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  maps_->Close();
-  CloseClip();
-  if (findings_) findings_->close();  // writes a changed list
+  CloseClipAndWindows(FindingsWindow::kClose);
   state_.clipPath.clear();
-  DestroyControls();
   event->accept();
 }
 
 // ---- Controls dialog --------------------------------------------------------
 
 void MainWindow::ShowControls(bool placeBelow) {
-  controls_ = new ControlsDialog(this);
+  controls_ = new ControlsDialog(graph_, this);
+  controls_->SetRateControlOn(state_.rateControlOn);
+  connect(controls_, &ControlsDialog::runRequested, this, [this] { graph_.Run(); });
+  connect(controls_, &ControlsDialog::pauseRequested, this, [this] { graph_.Pause(); });
+  connect(controls_, &ControlsDialog::stopRequested, this, [this] { graph_.StopAndRewind(); });
+  connect(controls_, &ControlsDialog::stepRequested, this, [this](int direction) { graph_.StepOneFrame(direction); });
+  connect(controls_, &ControlsDialog::rateChangeRequested, this, [this](double delta) { graph_.ChangeRate(delta); });
+  connect(controls_, &ControlsDialog::seekRequested, this, [this](qint64 position) { graph_.SetPosition(position); });
+  connect(controls_, &ControlsDialog::playbackChanged, this, [this] { UpdateTitle(); });
+  connect(controls_, &ControlsDialog::keyPressed, this, &MainWindow::HandleKey);
+  connect(controls_, &ControlsDialog::closed, this, &MainWindow::ControlsClosed);
   if (placeBelow) {
     controls_->adjustSize();
     const QSize size = controls_->size() + QSize(1, 1);
@@ -554,6 +594,13 @@ void MainWindow::ShowControls(bool placeBelow) {
   }
   controls_->show();
   Action(kCmdControls)->setChecked(true);
+}
+
+void MainWindow::ToggleControls() {
+  if (controls_)
+    DestroyControls();
+  else
+    ShowControls(false);
 }
 
 void MainWindow::DestroyControls() {
@@ -570,28 +617,29 @@ void MainWindow::ControlsClosed() {
 
 void MainWindow::InitPlayerWindow() {
   if (!state_.fullScreen) resize(kMinimumSide, kMinimumSide);
-  CheckOnly(kSizeItems, kCmdNormalSize);
-  SetEnabled(kClipItems, graph_.HasGraph());
-  SetEnabled(kPictureItems, false);
+  CheckSize(kCmdNormalSize);
+  EnableWithClip(graph_.HasGraph());
+  EnableWithPicture(false);
 }
 
 void MainWindow::InitVideoWindow(int multiplier, int divider) {
   int width = 0, height = 0;
   if (!graph_.HasGraph() || !graph_.VideoSize(&width, &height)) return;
-  SetEnabled(kPictureItems, true);
+  EnableWithPicture(true);
   width = width * multiplier / divider;
   height = height * multiplier / divider;
   if (!state_.fullScreen) resize(width, height + menuBar()->sizeHint().height());
 }
 
-void MainWindow::SizeCommand(int id) {
-  switch (id) {
+void MainWindow::CheckSize(int id) { Action(id)->setChecked(true); }
+
+void MainWindow::ResizeVideo() {
+  switch (sizes_->checkedAction()->data().toInt()) {
     case kCmdHalfSize: InitVideoWindow(1, 2); break;
     case kCmdDoubleSize: InitVideoWindow(2, 1); break;
     case kCmdThreeQuarterSize: InitVideoWindow(3, 4); break;
     default: InitVideoWindow(1, 1); break;
   }
-  CheckOnly(kSizeItems, id);
 }
 
 void MainWindow::ToggleFullScreen() {
@@ -608,19 +656,18 @@ void MainWindow::ToggleFullScreen() {
   }
 }
 
-void MainWindow::SwitchLayout(int id) {
+void MainWindow::SwitchLayout() {
+  const int id = layouts_->checkedAction()->data().toInt();
   const std::int64_t position = graph_.HasGraph() ? graph_.CurrentPosition() : -1;
   graph_.StopAndRewind();
   CloseClip();
-  std::initializer_list<int> items = {115, 116, 117, 118, 119, 120, 121, 122, 123, 124};
-  CheckOnly(items, id);
   const Layout& layout = kLayouts[id - kCmdLayoutFirst];
   state_.mosaicCols = layout.cols;
   state_.mosaicRows = layout.rows;
-  state_.graphMode = layout.cols == 1 && layout.rows == 1 ? kModePlain : kModeMultiImage;
+  state_.viewMode = layout.cols == 1 && layout.rows == 1 ? kModePlain : kModeMultiImage;
   // Without a clip there is nothing to show again (no file dialog here).
   if (state_.clipPath.isEmpty()) return;
-  OpenClip();
+  OpenClip(state_.viewMode);
   if (!graph_.HasGraph()) return;
   if (position > 0) graph_.SetPosition(position);
   graph_.Run();
@@ -630,12 +677,13 @@ void MainWindow::SwitchLayout(int id) {
 
 // ---- automatic rate control (its map window comes with the map) -------------
 
-void MainWindow::RateControl(int id) {
-  CheckOnly(kRateItems, id);
+void MainWindow::SelectRateControl() {
+  const int id = rateMeasures_->checkedAction()->data().toInt();
   state_.rateControl = id;
   state_.rateControlOn = id != kCmdRateOff;
   if (id == kCmdRateOff && graph_.HasGraph()) graph_.SetRate(graph_.Rate());
-  maps_->RateControlChanged();
+  if (controls_) controls_->SetRateControlOn(state_.rateControlOn);
+  maps_->SetRateControl(state_.rateControl, state_.rateControlOn);
 }
 
 // ---- help and dialogs ---------------------------------------------------------
@@ -664,14 +712,10 @@ void MainWindow::OpenManual() {
                                    dir.filePath(QStringLiteral("../share/doc/vireo/Manual.pdf"))}) {
     if (QFileInfo::exists(candidate) && QDesktopServices::openUrl(QUrl::fromLocalFile(candidate))) return;
   }
-  MessageRequest request;
-  request.owner = this;
-  request.caption = QStringLiteral("Error");
-  request.icon = QMessageBox::Critical;
-  request.text = QStringLiteral(
-      "Cannot open the Manual file! \r\nMake sure the Acrobat Reader is installed on your computer \r\nand the "
-      "Manual.pdf exists in the folder of the PlayVireo program.");
-  ShowMessage(request);
+  ShowMessage(MessageRequest::Box(
+      this, QMessageBox::Critical, QStringLiteral("Error"),
+      QStringLiteral("Cannot open the Manual file! \r\nMake sure the Acrobat Reader is installed on your computer "
+                     "\r\nand the Manual.pdf exists in the folder of the PlayVireo program.")));
 }
 
 void MainWindow::OpenMapDialog() {
@@ -680,10 +724,9 @@ void MainWindow::OpenMapDialog() {
   ask.owner = this;
   ask.title = QStringLiteral("Open Map File...");
   ask.filter = QStringLiteral("Map file (*.bmp)");
-  const QStringList chosen = AskFiles(ask);
-  if (chosen.isEmpty() || chosen.front().isEmpty()) return;
-  state_.mapPath = chosen.front().left(PATH_MAX - 1);
-  LoadMap(state_.mapPath);
+  const QString chosen = AskOne(ask);
+  if (chosen.isEmpty()) return;
+  LoadMap(chosen.left(PATH_MAX - 1));
 }
 
 void MainWindow::ShowFilterProperties() {
@@ -699,14 +742,9 @@ void MainWindow::ShowFilterProperties() {
     }
     unknown->Release();
   }
-  if (shown == 0) {
-    MessageRequest request;
-    request.owner = this;
-    request.caption = QStringLiteral("Filter properties");
-    request.text = QStringLiteral("No filter of the current graph has property pages.");
-    request.icon = QMessageBox::Information;
-    ShowMessage(request);
-  }
+  if (shown == 0)
+    ShowMessage(MessageRequest::Box(this, QMessageBox::Information, QStringLiteral("Filter properties"),
+                                    QStringLiteral("No filter of the current graph has property pages.")));
 }
 
 }  // namespace vireo

@@ -1,57 +1,30 @@
 // The player's main window: menu and commands, keys, title, dropped files,
 // opening and closing clips through the playback graph, window sizes and
-// full screen, and the Controls dialog.
+// full screen, and the tool windows (Controls, Findings, MDR Map).
 #pragma once
 
+#include <QKeyEvent>
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
 #include <atomic>
 #include <map>
 #include <memory>
+#include <span>
 
 #include "controls_dialog.h"
 #include "findings_dialog.h"
 #include "map_viewer.h"
 #include "player/graph.h"
+#include "player_state.h"
 
 class QAction;
+class QActionGroup;
 class QMenu;
 
 namespace vireo {
 
 class VideoWidget;
-
-// Menu and command identifiers.
-enum Command : int {
-  kCmdOpenClip = 40001, kCmdExit = 40002, kCmdPausePlay = 40003, kCmdStop = 40004, kCmdCloseClip = 40005,
-  kCmdMute = 40006, kCmdFullScreen = 40007, kCmdNormalSize = 40008, kCmdHalfSize = 40009,
-  kCmdDoubleSize = 40010, kCmdThreeQuarterSize = 40012, kCmdSaveFrame = 40013, kCmdDetect = 40014,
-  kCmdAbout = 40015, kCmdFaster = 40020, kCmdSlower = 40021, kCmdRateNormal = 40022, kCmdRateDouble = 40023,
-  kCmdRateHalf = 40024, kCmdFrameStep = 40025, kCmdPreprocess = 40026, kCmdOpenMap = 40050,
-  kCmdControls = 40052, kCmdBatchPreprocess = 110, kCmdFindings = 113, kCmdLayoutFirst = 115,
-  kCmdLayoutLast = 124, kCmdManual = 126, kCmdRateOff = 133, kCmdRateVelocity = 134, kCmdRateDrift = 135,
-  kCmdRateRoll = 136, kCmdRateDeformation = 137, kCmdRateCombination = 138, kCmdRateImage = 139,
-  // Not a command of the original menu: the property pages of the graph's plug-ins.
-  kCmdFilterProperties = 40060,
-};
-
-// Program-wide state of the player (the graph keeps play state, rates,
-// volume and frame rate).
-struct PlayerState {
-  QString clipPath;
-  QString mapPath;
-  QString findingsPath;
-  QString captureBase;
-  QString exportVideoPath;
-  int graphMode = kModePlain;
-  int mosaicCols = 1;
-  int mosaicRows = 1;
-  int rateControl = kCmdRateCombination;
-  bool rateControlOn = false;
-  bool fullScreen = false;
-  QString lastOpenFolder = QStringLiteral("/");
-};
 
 class MainWindow : public QMainWindow {
   Q_OBJECT
@@ -62,8 +35,9 @@ class MainWindow : public QMainWindow {
   // Start-up with an optional clip from the command line.
   void Start(const QString& clipArgument);
 
-  void Execute(int id);
-  void HandleKey(QKeyEvent* event);
+  // Runs command `id` as its menu item does, also while the item is disabled
+  // (keys and the map's "Preprocess video now?" reach commands this way).
+  void RunCommand(int id);
   // Opens a dropped file: a ".bmp" as a map, anything else as a clip.
   void DropFile(const QString& path);
 
@@ -72,18 +46,17 @@ class MainWindow : public QMainWindow {
   QAction* Action(int id) const;
   ControlsDialog* Controls() const { return controls_; }
   VideoWidget* Video() const { return video_; }
-  // The title with the user's rate, or with `appliedRate` when Automatic Rate
-  // Control has set one.
-  void UpdateTitle(double appliedRate = 0.0);
-  void ControlsClosed();
   FindingsDialog* Findings() const { return findings_; }
-  void FindingsClosed();
   // The loaded MDR map (empty without one) and its window.
   const MapState& Map() const { return maps_->State(); }
   MapViewer& Maps() { return *maps_; }
-  // The modal part of an analysis run: rate 1.0, the "Video Analysis"
-  // dialog until the end of the stream or "Abort", then stop and close.
-  void RunAnalysisPhase();
+
+ public slots:
+  // The keyboard table; the tool windows pass their keys here too.
+  void HandleKey(QKeyEvent* event);
+  // The title with the user's rate, or with `appliedRate` when Automatic Rate
+  // Control has set one.
+  void UpdateTitle(double appliedRate = 0.0);
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -91,46 +64,76 @@ class MainWindow : public QMainWindow {
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
 
+ private slots:
+  // One slot per command of the command table.
+  void OpenClipCommand();
+  void Exit();
+  void CloseClipCommand();
+  void PausePlay();
+  void Stop();
+  void ToggleMute();
+  void ToggleFullScreen();
+  void ResizeVideo();  // the checked size item
+  void Faster();
+  void Slower();
+  void RateNormal();
+  void RateDouble();
+  void RateHalf();
+  void FrameStep();
+  void SwitchLayout();        // the checked "&Multiframe" item
+  void SelectRateControl();   // the checked "Automatic Rate Control" item
+  void ToggleControls();
+  void ToggleFindings();
+  void OpenMapDialog();
+  void SaveFrame();
+  void DetectPathologies();
+  void PreprocessVideo();
+  void PreprocessBatch();
+  void ShowAbout();
+  void OpenManual();
+  void ShowFilterProperties();
+
+  // What the tool windows report.
+  void ControlsClosed();
+  void FindingsClosed();
+  void PauseForReview();
+  void SeekToFinding(qint64 frame);
+
  private:
+  struct CommandSpec;
+  static std::span<const CommandSpec> Commands();
+  void BuildActions();
   void BuildMenu();
-  QAction* AddItem(QMenu* menu, const QString& label, int id, bool checkable = false);
-  void SetEnabled(std::initializer_list<int> ids, bool enabled);
-  void CheckOnly(std::initializer_list<int> group, int id);
+  void AddItems(QMenu* menu, std::initializer_list<int> ids);
 
   // Clip life cycle.
-  void OpenClip();
+  void OpenClip(int mode);
   void CloseClip();
+  enum class FindingsWindow { kClose, kKeep };
+  // Closes the map window, the Controls, the Findings (unless kept; it
+  // writes a changed list) and the clip, before a run takes the clip over.
+  void CloseClipAndWindows(FindingsWindow findings);
   void LoadAssociatedFiles();
   void LoadMap(const QString& path);
   void LoadFindings(const QString& path);
   void QueueGraphEvent(const GraphEvent& event);
+  FindingsDialog* CreateFindings(const QString& listPath);
   void OnGraphEvent(const GraphEvent& event, int generation);
   void ShowPluginWarning(const std::string& text);
   void ShowControls(bool placeBelow);
   void DestroyControls();
+  // The modal part of an analysis run: rate 1.0, the "Video Analysis"
+  // dialog until the end of the stream or "Abort".
+  void RunAnalysisDialog();
+  void RunAnalysisPhase();
+  int AskPreviewMode();
 
   // Windows and sizes.
   void InitPlayerWindow();
   void InitVideoWindow(int multiplier, int divider);
-  void SizeCommand(int id);
-  void ToggleFullScreen();
-  void SwitchLayout(int id);
-
-  void RateControl(int id);
-  void ShowAbout();
-  void OpenManual();
-  void ShowFilterProperties();
-  void OpenMapDialog();
-
-  // Findings, pathology run and frame saving (in their own files).
-  void ToggleFindings();
-  void DetectPathologies();
-  void SaveFrame();
-
-  // Preprocessing runs (preprocess_commands.cpp).
-  void PreprocessVideo();
-  void PreprocessBatch();
-  int AskPreviewMode();
+  void CheckSize(int id);
+  void EnableWithClip(bool enabled);
+  void EnableWithPicture(bool enabled);
 
   PlaybackGraph graph_;
   PlayerState state_;
@@ -139,6 +142,9 @@ class MainWindow : public QMainWindow {
   QPointer<FindingsDialog> findings_;
   QPointer<QDialog> analysis_;  // the Video Analysis dialog while a run shows it
   std::map<int, QAction*> actions_;
+  QActionGroup* sizes_;
+  QActionGroup* layouts_;
+  QActionGroup* rateMeasures_;
   std::unique_ptr<MapViewer> maps_;
   std::atomic<int> generation_{0};  // events of released graphs are ignored
   bool runOutputLost_ = false;       // the analysis run's plug-in lost its output file

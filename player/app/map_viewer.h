@@ -1,7 +1,10 @@
 // The loaded MDR map with its "MDR Map" window, the measures strip and
-// Automatic Rate Control. Owned by the main window.
+// Automatic Rate Control. Owned by the main window; acts on the playback
+// graph and tells its owner by signals what the title and the commands need.
 #pragma once
 
+#include <QKeyEvent>
+#include <QObject>
 #include <QPointer>
 #include <QString>
 
@@ -11,11 +14,13 @@
 
 namespace vireo {
 
-class MainWindow;
+class PlaybackGraph;
 
-class MapViewer {
+class MapViewer : public QObject {
+  Q_OBJECT
  public:
-  explicit MapViewer(MainWindow& main);
+  // `owner`: the window that owns the map window and the message boxes.
+  MapViewer(PlaybackGraph& graph, QWidget* owner);
   ~MapViewer();
   MapViewer(const MapViewer&) = delete;
   MapViewer& operator=(const MapViewer&) = delete;
@@ -29,8 +34,9 @@ class MapViewer {
   void Load(const QString& path);
   // Closes the window: the rate returns to the user's, the map is dropped.
   void Close();
-  // After a command of Automatic Rate Control changed the main window's choice.
-  void RateControlChanged();
+  // After a command of Automatic Rate Control: the measure's menu id and
+  // whether the control is on.
+  void SetRateControl(int measure, bool on);
 
   // Called by the window.
   void Pause();
@@ -42,10 +48,23 @@ class MapViewer {
   void RateTick();
   void WindowClosed();
 
+ signals:
+  // The play state or the rate changed; `appliedRate` is the rate Automatic
+  // Rate Control set (0: the user's).
+  void titleChanged(double appliedRate);
+  // The user wants the clip preprocessed (no map could be opened).
+  void preprocessRequested();
+  // Keys and files the map window received.
+  void keyPressed(QKeyEvent* event);
+  void fileDropped(const QString& path);
+
  private:
   void Free();
 
-  MainWindow& main_;
+  PlaybackGraph& graph_;
+  QWidget* owner_;
+  int rateMeasure_;
+  bool rateControlOn_ = false;
   MapState map_;
   RateTables tables_;
   QPointer<MapWindow> window_;

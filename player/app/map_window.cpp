@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "main_window.h"
 #include "map_viewer.h"
 
 namespace vireo {
@@ -160,8 +159,7 @@ void MapControl::keyPressEvent(QKeyEvent* event) { window_.ForwardKey(event); }
 
 MapWindow::MapWindow(MapViewer& viewer, QWidget* owner)
     : QDialog(owner, Qt::Tool | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      viewer_(viewer),
-      owner_(owner) {
+      viewer_(viewer) {
   setWindowTitle(QStringLiteral("MDR Map"));
   setAcceptDrops(true);
   setSizeGripEnabled(false);
@@ -282,9 +280,7 @@ void MapWindow::closeEvent(QCloseEvent* event) {
   viewer_.WindowClosed();
 }
 
-void MapWindow::ForwardKey(QKeyEvent* event) {
-  if (auto* main = qobject_cast<MainWindow*>(owner_)) main->HandleKey(event);
-}
+void MapWindow::ForwardKey(QKeyEvent* event) { emit keyPressed(event); }
 
 void MapWindow::keyPressEvent(QKeyEvent* event) { ForwardKey(event); }
 
@@ -294,10 +290,9 @@ void MapWindow::dragEnterEvent(QDragEnterEvent* event) {
 
 void MapWindow::dropEvent(QDropEvent* event) {
   const QList<QUrl> urls = event->mimeData()->urls();
-  auto* main = qobject_cast<MainWindow*>(owner_);
-  if (!main || urls.isEmpty() || !urls.first().isLocalFile()) return;
+  if (urls.isEmpty() || !urls.first().isLocalFile()) return;
   event->acceptProposedAction();
-  main->DropFile(urls.first().toLocalFile());
+  emit fileDropped(urls.first().toLocalFile());
 }
 
 }  // namespace vireo

@@ -5,6 +5,7 @@
 
 #include <QDialog>
 #include <QImage>
+#include <QKeyEvent>
 #include <QTimer>
 #include <QVector>
 
@@ -41,6 +42,7 @@ class MapControl : public QWidget {
 };
 
 class MapWindow : public QDialog {
+  Q_OBJECT
  public:
   MapWindow(MapViewer& viewer, QWidget* owner);
 
@@ -59,6 +61,11 @@ class MapWindow : public QDialog {
   void FollowFrame();
   void ForwardKey(QKeyEvent* event);
 
+ signals:
+  // Keys go to the keyboard table of the main window, dropped files open there.
+  void keyPressed(QKeyEvent* event);
+  void fileDropped(const QString& path);
+
  protected:
   void resizeEvent(QResizeEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
@@ -71,7 +78,6 @@ class MapWindow : public QDialog {
   void OnScrollAction(int action);
 
   MapViewer& viewer_;
-  QWidget* owner_;
   MapControl* control_;
   QLabel* marker_;
   QScrollBar* scrollBar_;

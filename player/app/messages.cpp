@@ -9,6 +9,26 @@ MessageHook& Hook() {
 }
 }  // namespace
 
+MessageRequest MessageRequest::Box(QWidget* owner, QMessageBox::Icon icon, const QString& caption,
+                                   const QString& text) {
+  MessageRequest request;
+  request.owner = owner;
+  request.icon = icon;
+  request.caption = caption;
+  request.text = text;
+  return request;
+}
+
+MessageRequest& MessageRequest::WithDetail(const QString& text) {
+  detail = text;
+  return *this;
+}
+
+MessageRequest& MessageRequest::WithButtons(QMessageBox::StandardButtons choice) {
+  buttons = choice;
+  return *this;
+}
+
 void SetMessageHook(MessageHook hook) { Hook() = std::move(hook); }
 
 QMessageBox::StandardButton ShowMessage(const MessageRequest& request) {
@@ -19,11 +39,8 @@ QMessageBox::StandardButton ShowMessage(const MessageRequest& request) {
 }
 
 void ShowDiagnostic(const QString& text, const QString& detail) {
-  MessageRequest request;
-  request.caption = QStringLiteral("PlayVireo");
-  request.text = text.left(1023);
-  request.detail = detail;
-  ShowMessage(request);
+  ShowMessage(MessageRequest::Box(nullptr, QMessageBox::NoIcon, QStringLiteral("PlayVireo"), text.left(1023))
+                  .WithDetail(detail));
 }
 
 }  // namespace vireo

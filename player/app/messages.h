@@ -15,6 +15,11 @@ struct MessageRequest {
   QString detail;  // shown under the text when not empty
   QMessageBox::Icon icon = QMessageBox::NoIcon;
   QMessageBox::StandardButtons buttons = QMessageBox::Ok;
+
+  // A box with one OK button; the setters below add the rest.
+  static MessageRequest Box(QWidget* owner, QMessageBox::Icon icon, const QString& caption, const QString& text);
+  MessageRequest& WithDetail(const QString& text);
+  MessageRequest& WithButtons(QMessageBox::StandardButtons choice);
 };
 
 // Answers a request with the button pressed.

@@ -85,42 +85,31 @@ void MainWindow::DetectPathologies() {
   if (detectorFindings.isEmpty()) return;
 
   // The clip's own findings are written before the detector's take their place.
-  maps_->Close();
-  DestroyControls();
-  if (findings_) findings_->close();
-  CloseClip();
+  CloseClipAndWindows(FindingsWindow::kClose);
   state_.findingsPath = detectorFindings;
 
-  state_.graphMode = kModePathology;
   runOutputLost_ = false;
-  OpenClip();
+  OpenClip(kModePathology);
+  state_.viewMode = kModePlain;
   if (graph_.HasGraph()) {
     std::atomic<bool> ended{false};
     WatchWriterEnd(graph_.Pipeline(), &ended);
     graph_.Run();
     UpdateTitle();
-    graph_.SetRate(1.0);
-    {
-      AnalysisDialog dialog(graph_, this);
-      analysis_ = &dialog;
-      dialog.exec();
-    }
+    RunAnalysisDialog();
     FinishAbortedRun(graph_, ended);
     CloseClip();
-    state_.graphMode = kModePlain;
     // The detector completes its findings file when it is released.
     graph_.ReleaseFilters();
 
-    MessageRequest question;
-    question.caption = QStringLiteral("Question");
-    question.text = QStringLiteral("Load video with pathology markers?");
-    question.icon = QMessageBox::Question;
-    question.buttons = QMessageBox::Yes | QMessageBox::No;
+    const auto question =
+        MessageRequest::Box(nullptr, QMessageBox::Question, QStringLiteral("Question"),
+                            QStringLiteral("Load video with pathology markers?"))
+            .WithButtons(QMessageBox::Yes | QMessageBox::No);
     if (ShowMessage(question) == QMessageBox::Yes) state_.clipPath = state_.exportVideoPath;
-    OpenClip();
+    OpenClip(kModePlain);
     if (!runOutputLost_) LoadFindings(state_.findingsPath);
   }
-  state_.graphMode = kModePlain;
   InitVideoWindow(1, 1);
 }
 

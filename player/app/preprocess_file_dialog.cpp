@@ -25,4 +25,9 @@ QStringList AskFiles(const FileDialogRequest& request) {
   return dialog.selectedFiles();
 }
 
+QString AskOne(const FileDialogRequest& request) {
+  const QStringList chosen = AskFiles(request);
+  return chosen.isEmpty() ? QString() : chosen.first();
+}
+
 }  // namespace vireo

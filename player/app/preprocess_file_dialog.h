@@ -26,5 +26,7 @@ using FileDialogHook = std::function<QStringList(const FileDialogRequest&)>;
 // Replaces the real dialogs (an empty hook restores them).
 void SetFileDialogHook(FileDialogHook hook);
 QStringList AskFiles(const FileDialogRequest& request);
+// The one path a file dialog returns, empty for Cancel.
+QString AskOne(const FileDialogRequest& request);
 
 }  // namespace vireo

@@ -1,12 +1,13 @@
 // "&Save frame...": the frame at the current position is written to a bitmap
 // by the frame-capture plug-in in a capture graph; the player then plays on
 // from the same position.
-#include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QTimer>
 #include <atomic>
 #include <chrono>
-#include <thread>
+#include <mutex>
 
 #include "filterhost/interfaces.h"
 #include "filterhost/lookup.h"
@@ -18,14 +19,52 @@ namespace vireo {
 
 namespace {
 
-// The graph mode as the capture callback sees it: the callback, on a
-// streaming thread, sets it back to plain playback once the file is written.
-std::atomic<int> g_captureMode{kModePlain};
+// How long the player waits for the capture filter to write the frame.
+constexpr auto kCaptureWaitLimit = std::chrono::milliseconds(4096);
 
-void CaptureWritten() { g_captureMode = kModePlain; }
+// The wait for the capture callback. The callback comes on a streaming
+// thread and carries no context, so it finds the waiting object through one
+// pointer, held under a lock while the object lives; the signal it emits is
+// queued to the GUI thread, which keeps painting meanwhile.
+class CaptureWait : public QObject {
+  Q_OBJECT
+ public:
+  CaptureWait() {
+    std::lock_guard lock(mutex_);
+    current_ = this;
+  }
+  ~CaptureWait() override {
+    std::lock_guard lock(mutex_);
+    current_ = nullptr;
+  }
 
-constexpr int kCaptureWaits = 64;
-constexpr auto kCaptureWait = std::chrono::milliseconds(64);
+  // The capture callback.
+  static void Written() {
+    std::lock_guard lock(mutex_);
+    if (!current_) return;
+    current_->written_ = true;
+    emit current_->written();
+  }
+
+  // True once the callback came, false when the limit passed first. User
+  // input waits meanwhile, so no command runs in the middle of the capture.
+  bool Wait() {
+    if (written_) return true;
+    QEventLoop loop;
+    connect(this, &CaptureWait::written, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+    QTimer::singleShot(kCaptureWaitLimit, &loop, &QEventLoop::quit);
+    if (!written_) loop.exec(QEventLoop::ExcludeUserInputEvents);
+    return written_;
+  }
+
+ signals:
+  void written();
+
+ private:
+  static inline std::mutex mutex_;
+  static inline CaptureWait* current_ = nullptr;
+  std::atomic<bool> written_{false};
+};
 
 // "%s%6.6i.bmp" of the capture base and the position's low 32 bits.
 QString ProposedFrameName(const QString& captureBase, std::int64_t position) {
@@ -51,9 +90,7 @@ void MainWindow::SaveFrame() {
   if (path.isEmpty()) return;
 
   CloseClip();
-  state_.graphMode = kModeCapture;
-  g_captureMode = kModeCapture;
-  OpenClip();
+  OpenClip(kModeCapture);
   bool written = false;
   bool armed = false;
   if (graph_.HasGraph()) {
@@ -64,24 +101,22 @@ void MainWindow::SaveFrame() {
     if (GstElement* capture = graph_.CaptureElement();
         capture && fh::SUCCEEDED(fh::QueryElementInterface(capture, fh::IID_IKelbitFiltInterface, &control)) &&
         control) {
+      CaptureWait wait;
       auto* kelbit = static_cast<fh::IKelbitFiltInterface*>(control);
       kelbit->SetCaptureFile(QFile::encodeName(path).constData());
-      kelbit->SetCaptureCallback(&CaptureWritten);
+      kelbit->SetCaptureCallback(&CaptureWait::Written);
       kelbit->Release();
       armed = true;
       // Repositioning makes the frame at `position` pass the capture filter.
       graph_.SetPosition(position);
-      for (int i = 0; i < kCaptureWaits && g_captureMode == kModeCapture; ++i)
-        std::this_thread::sleep_for(kCaptureWait);
-      written = g_captureMode != kModeCapture;
+      written = wait.Wait();
     }
     graph_.StopAndRewind();
   }
 
   CloseClip();
-  state_.graphMode = kModePlain;
-  g_captureMode = kModePlain;
-  OpenClip();
+  state_.viewMode = kModePlain;
+  OpenClip(kModePlain);
   if (graph_.HasGraph()) {
     graph_.SetPosition(position);
     graph_.Pause();
@@ -92,16 +127,15 @@ void MainWindow::SaveFrame() {
   // A capture graph that could not be built has been reported already.
   if (armed && !written) {
     const QFileInfo folder(QFileInfo(path).absolutePath());
-    MessageRequest request;
-    request.owner = this;
-    request.caption = QStringLiteral("Error");
-    request.icon = QMessageBox::Warning;
-    request.text = QStringLiteral("The frame was not saved to \"%1\".").arg(path);
-    request.detail = !folder.isDir()        ? QStringLiteral("The folder does not exist.")
-                     : !folder.isWritable() ? QStringLiteral("The folder is not writable.")
-                                            : QStringLiteral("The capture filter did not write the frame.");
-    ShowMessage(request);
+    const QString reason = !folder.isDir()        ? QStringLiteral("The folder does not exist.")
+                           : !folder.isWritable() ? QStringLiteral("The folder is not writable.")
+                                                  : QStringLiteral("The capture filter did not write the frame.");
+    ShowMessage(MessageRequest::Box(this, QMessageBox::Warning, QStringLiteral("Error"),
+                                    QStringLiteral("The frame was not saved to \"%1\".").arg(path))
+                    .WithDetail(reason));
   }
 }
 
 }  // namespace vireo
+
+#include "save_frame.moc"

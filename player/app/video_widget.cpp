@@ -23,7 +23,6 @@ void VideoWidget::Deliver(const VideoFrame& frame) {
     const int rowBytes = std::min<int>(frame.stride, incoming_.bytesPerLine());
     for (int y = 0; y < frame.height; ++y)
       std::memcpy(incoming_.scanLine(y), frame.data + static_cast<std::ptrdiff_t>(y) * frame.stride, rowBytes);
-    incomingPts_ = frame.pts;
     if (fresh_) ++dropped_;
     fresh_ = true;
   }
@@ -58,7 +57,6 @@ void VideoWidget::paintEvent(QPaintEvent*) {
     if (fresh_) {
       // Swap rather than copy: the streaming thread refills the other image.
       std::swap(shown_, incoming_);
-      paintedPts_ = incomingPts_;
       fresh_ = false;
       newPicture = true;
     }
@@ -71,7 +69,6 @@ void VideoWidget::paintEvent(QPaintEvent*) {
   if (newPicture) {
     sinceRepaint_.restart();
     ++painted_;
-    emit framePainted(paintedPts_);
   }
 }
 

@@ -23,14 +23,10 @@ class VideoWidget : public QWidget {
   void Deliver(const VideoFrame& frame);
   // Forgets the picture (no clip): the widget paints black.
   void Clear();
-  // Pictures painted so far and the timestamp of the last one painted.
+  // Pictures painted so far.
   int PaintedCount() const { return painted_; }
   // Pictures replaced by a newer one before they were painted.
   int DroppedCount() const { return dropped_.load(); }
-  std::int64_t PaintedPts() const { return paintedPts_; }
-
- signals:
-  void framePainted(qint64 pts);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -40,7 +36,6 @@ class VideoWidget : public QWidget {
 
   QMutex mutex_;
   QImage incoming_;  // written by the streaming thread, reused while the size stays
-  std::int64_t incomingPts_ = -1;
   bool fresh_ = false;
   std::atomic<bool> repaintQueued_{false};
   std::atomic<int> dropped_{0};
@@ -48,7 +43,6 @@ class VideoWidget : public QWidget {
   QTimer repaintTimer_;
   QImage shown_;
   int painted_ = 0;
-  std::int64_t paintedPts_ = -1;
 };
 
 }  // namespace vireo

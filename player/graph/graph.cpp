@@ -945,8 +945,8 @@ HRESULT PlaybackGraph::ChangeRate(double delta) {
 
 HRESULT PlaybackGraph::ToggleMute() {
   if (!pipeline_ || !volume_) return S_OK;
-  volume100_ = volume100_ != 0 ? 0 : -10000;
-  g_object_set(volume_, "mute", volume100_ == -10000, nullptr);
+  volume100_ = volume100_ != 0 ? 0 : kVolumeMuted;
+  g_object_set(volume_, "mute", volume100_ == kVolumeMuted, nullptr);
   return S_OK;
 }
 

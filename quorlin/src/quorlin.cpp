@@ -167,7 +167,8 @@ HRESULT CQuorlin::GetLook(GRID_LOOK* look) {
   return S_OK;
 }
 
-HRESULT CQuorlin::SetParams(const GRID_PHASE phases[4], const GRID_GEOMETRY* geometry, const char* text) {
+// The text is the page's rendering of the parameters; nothing reads it back.
+HRESULT CQuorlin::SetParams(const GRID_PHASE phases[4], const GRID_GEOMETRY* geometry, const char*) {
   if (!phases || !geometry) return E_POINTER;
   const std::span<const GRID_PHASE, 4> four(phases, 4);
   if (CheckGeometry(*geometry) ||
@@ -176,7 +177,6 @@ HRESULT CQuorlin::SetParams(const GRID_PHASE phases[4], const GRID_GEOMETRY* geo
   std::lock_guard<std::mutex> guard(lock_);
   geometry_ = *geometry;
   std::copy(four.begin(), four.end(), phases_.begin());
-  paramText_.assign(text ? text : "", text ? strnlen(text, kParamTextMax) : 0);
   initialise_ = true;
   return S_OK;
 }

@@ -75,7 +75,6 @@ class CQuorlin final : public fh::CTransInPlaceFilter,
 
   GRID_GEOMETRY geometry_;
   std::array<GRID_PHASE, 4> phases_;
-  std::string paramText_;
   std::string fileName_;
   GRID_LOOK look_{3, 0x00FF0000u, 0x007F0000u};
 

@@ -60,6 +60,12 @@ void PlayerFixture::Key(int key) {
   window->HandleKey(&event);
 }
 
+void PlayerFixture::Trigger(int id) {
+  QAction* action = window->Action(id);
+  ASSERT_NE(action, nullptr) << id;
+  action->trigger();
+}
+
 QString PlayerFixture::Title() const { return window->windowTitle(); }
 bool PlayerFixture::Enabled(int id) const { return window->Action(id)->isEnabled(); }
 bool PlayerFixture::Checked(int id) const { return window->Action(id)->isChecked(); }

@@ -35,6 +35,8 @@ class PlayerFixture : public ::testing::Test {
   static bool WaitFor(const std::function<bool()>& done, int ms = 10000);
 
   void Key(int key);
+  // Triggers the command's menu action, as a click on the item does.
+  void Trigger(int id);
   QString Title() const;
   bool Enabled(int id) const;
   bool Checked(int id) const;

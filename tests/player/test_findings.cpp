@@ -164,7 +164,7 @@ TEST_F(FindingsTest, NewFindingWithoutMapIsTheFrameAndSavesTwoNumbers) {
   window->Start(Q(clip));
   ASSERT_TRUE(window->Graph().HasGraph());
   EXPECT_EQ(Dialog(), nullptr);  // no findings file yet
-  window->Execute(vireo::kCmdFindings);
+  Trigger(vireo::kCmdFindings);
   ASSERT_NE(Dialog(), nullptr);
   EXPECT_TRUE(Checked(vireo::kCmdFindings));
   Dialog()->Tick();
@@ -175,7 +175,7 @@ TEST_F(FindingsTest, NewFindingWithoutMapIsTheFrameAndSavesTwoNumbers) {
   EXPECT_EQ(Dialog()->Selected(), 0);
   EXPECT_TRUE(Dialog()->Changed());
   EXPECT_EQ(window->Graph().State(), vireo::PlayState::kPaused);
-  window->Execute(vireo::kCmdFindings);  // closes and saves
+  Trigger(vireo::kCmdFindings);  // closes and saves
   EXPECT_EQ(Dialog(), nullptr);
   EXPECT_FALSE(Checked(vireo::kCmdFindings));
   EXPECT_EQ(ReadAll(Stem(clip) + ".txt"), "Interpretation time [min]: 0\r\n1234\t0\r\n");
@@ -195,7 +195,7 @@ TEST_F(FindingsTest, AssociatedFileLoadsWithItsHeaderAndOrder) {
   EXPECT_FALSE(Dialog()->Changed());
 
   // Selecting a finding pauses and seeks to its frame.
-  window->Execute(vireo::kCmdPausePlay);
+  Trigger(vireo::kCmdPausePlay);
   Dialog()->Select(3);
   EXPECT_EQ(window->Graph().State(), vireo::PlayState::kPaused);
   EXPECT_EQ(window->Graph().CurrentFrame(), 30);
@@ -229,7 +229,7 @@ TEST_F(FindingsTest, RemovingTheLastEntryWritesOnlyTheHeader) {
   Dialog()->Remove();
   EXPECT_TRUE(Dialog()->Entries().isEmpty());
   EXPECT_EQ(Dialog()->Selected(), -1);
-  window->Execute(vireo::kCmdFindings);
+  Trigger(vireo::kCmdFindings);
   EXPECT_EQ(ReadAll(Stem(clip) + ".txt"), "Interpretation time [min]: 2 2\r\n");
 }
 
@@ -251,7 +251,7 @@ TEST_F(FindingsTest, EditingReplacesTheTextAndKeepsFrameAndMinute) {
   Dialog()->AddNew();  // commits first; the clip is at frame 4 now
   EXPECT_FALSE(Dialog()->Editor()->isVisible());
   EXPECT_EQ(Dialog()->Entries(), (QStringList{"00000004", "00000004 new words", "00000009 "}));
-  window->Execute(vireo::kCmdFindings);
+  Trigger(vireo::kCmdFindings);
   EXPECT_EQ(ReadAll(Stem(clip) + ".txt"), "Interpretation time [min]: 0 0\r\n4\t0\r\n4\t7\tnew words\r\n9\t1\r\n");
 }
 
@@ -284,7 +284,7 @@ TEST_F(FindingsTest, FailedSaveAsKeepsTheListAndSaysWhy) {
 TEST_F(FindingsTest, ClosingSaveThatFailsOffersAnotherName) {
   const std::string clip = ClipNamed("blocked", 40);
   window->Start(Q(clip));
-  window->Execute(vireo::kCmdFindings);
+  Trigger(vireo::kCmdFindings);
   ASSERT_NE(Dialog(), nullptr);
   window->Graph().SeekToFrame(3);
   Dialog()->AddNew();
@@ -293,7 +293,7 @@ TEST_F(FindingsTest, ClosingSaveThatFailsOffersAnotherName) {
   answer = QMessageBox::Yes;
   const std::string rescued = ptest::ScratchDir() + "/rescued.txt";
   chosen = {Q(rescued)};
-  window->Execute(vireo::kCmdFindings);
+  Trigger(vireo::kCmdFindings);
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_TRUE(messages[0].text.contains(Q(Stem(clip) + ".txt")));
   EXPECT_EQ(messages[0].buttons, QMessageBox::Yes | QMessageBox::No);
@@ -311,10 +311,10 @@ TEST_F(FindingsTest, HugeFramesAndMinutesSurviveSaveAndLoad) {
   window->Graph().SeekToFrame(2);
   Dialog()->AddNew();
   EXPECT_EQ(Dialog()->Findings()[0].minute, 3000);
-  window->Execute(vireo::kCmdFindings);
+  Trigger(vireo::kCmdFindings);
   EXPECT_EQ(ReadAll(Stem(clip) + ".txt"), "Interpretation time [min]: 3000 3000\r\n2\t3000\r\n2000000\t2500\tfar\r\n");
   // "Load..." reads it into an open dialog.
-  window->Execute(vireo::kCmdFindings);
+  Trigger(vireo::kCmdFindings);
   chosen = {Q(Stem(clip) + ".txt")};
   Dialog()->Button(FindingsDialog::kLoad)->click();
   EXPECT_EQ(Dialog()->Entries(), (QStringList{"00000002 ", "02000000 far"}));
@@ -337,7 +337,7 @@ TEST_F(FindingsTest, BadFindingsFilesOpenWithoutHarm) {
 
 TEST_F(FindingsTest, AddNewWithoutClipDoesNothing) {
   window->Start({});
-  window->Execute(vireo::kCmdFindings);
+  Trigger(vireo::kCmdFindings);
   ASSERT_NE(Dialog(), nullptr);
   Dialog()->Tick();
   EXPECT_EQ(Dialog()->ViewedText(), "Viewed frame unknown");
@@ -359,7 +359,7 @@ TEST_F(FindingsTest, AddNewWithAMapRecordsTheMeasuresOfTheFramesRow) {
   ASSERT_TRUE(map.Loaded());
   ASSERT_TRUE(map.Egomotion());
   ASSERT_GT(map.Rows(), 2);
-  window->Execute(vireo::kCmdFindings);
+  Trigger(vireo::kCmdFindings);
   ASSERT_NE(Dialog(), nullptr);
 
   // A frame between two rows' frames takes the later row; one past the last

@@ -98,7 +98,7 @@ TEST_F(MapWindowTest, OpenMapAsksForAnExistingBitmapAndLoadsIt) {
   OpenClip(40);
   const std::string path = ptest::WriteFile("chosen.bmp", ptest::MapBytes(ptest::Rows(40, 0, 1), 16));
   chosen = {Q(path)};
-  window->Execute(vireo::kCmdOpenMap);
+  Trigger(vireo::kCmdOpenMap);
   ASSERT_EQ(dialogs.size(), 1u);
   EXPECT_EQ(dialogs[0].title, "Open Map File...");
   EXPECT_EQ(dialogs[0].filter, "Map file (*.bmp)");
@@ -113,7 +113,7 @@ TEST_F(MapWindowTest, OpenMapAsksForAnExistingBitmapAndLoadsIt) {
 
   // Cancelled: the map name is emptied and nothing is loaded again.
   chosen.clear();
-  window->Execute(vireo::kCmdOpenMap);
+  Trigger(vireo::kCmdOpenMap);
   EXPECT_EQ(dialogs.size(), 2u);
   EXPECT_TRUE(window->State().mapPath.isEmpty());
   EXPECT_TRUE(messages.empty());
@@ -236,7 +236,7 @@ TEST_F(MapWindowTest, MissingMapOffersPreprocessing) {
   ASSERT_EQ(dialogs.size(), 1u);
   EXPECT_EQ(dialogs[0].title, "Save map as...");
   EXPECT_TRUE(window->Graph().HasGraph());
-  EXPECT_EQ(window->State().graphMode, vireo::kModePlain);
+  EXPECT_EQ(window->State().viewMode, vireo::kModePlain);
 }
 
 TEST_F(MapWindowTest, UnfinishedMapShowsTheRowsWritten) {
@@ -290,7 +290,7 @@ TEST_F(MapWindowTest, RateControlFollowsTheTableAndOffKeepsTheLastRate) {
   // Velocity 0.1: the table gives 2.0 over most of the clip.
   LoadMap("rate.bmp", ptest::MapBytes(ptest::Rows(150, 0, 1, {0, 0.1f})));
   ASSERT_NE(Map(), nullptr);
-  window->Execute(vireo::kCmdRateVelocity);
+  Trigger(vireo::kCmdRateVelocity);
   EXPECT_TRUE(Map()->RateTimerActive());
   ptest::SinkTrace trace(window->Graph().Pipeline());
   ASSERT_TRUE(trace.Attached());
@@ -308,18 +308,18 @@ TEST_F(MapWindowTest, RateControlFollowsTheTableAndOffKeepsTheLastRate) {
   EXPECT_DOUBLE_EQ(window->Graph().Rate(), 1.0);  // the user's rate stays
   EXPECT_TRUE(window->windowTitle().contains("(Rate:50.00)")) << window->windowTitle().toStdString();
 
-  window->Execute(vireo::kCmdRateOff);
+  Trigger(vireo::kCmdRateOff);
   EXPECT_FALSE(Map()->RateTimerActive());
   EXPECT_EQ(window->Graph().GraphRate(), 1.0);
   EXPECT_EQ(window->Maps().LastAppliedRate(), 2.0);
   // Back on: the table value equals the last one sent, so it is not sent again.
-  window->Execute(vireo::kCmdRateVelocity);
+  Trigger(vireo::kCmdRateVelocity);
   EXPECT_TRUE(Map()->RateTimerActive());
   for (int i = 0; i < 10; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   EXPECT_EQ(window->Graph().GraphRate(), 1.0);
 
   // Closing the map returns the pipeline to the user's rate.
-  window->Execute(vireo::kCmdRateDouble);
+  Trigger(vireo::kCmdRateDouble);
   Map()->close();
   EXPECT_EQ(window->Graph().GraphRate(), 2.0);
 }

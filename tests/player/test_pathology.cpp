@@ -65,13 +65,13 @@ TEST_F(PathologyTest, RunWritesMarkedVideoAndFindingsThenShowsThem) {
   window->Start(Q(clip));
   ASSERT_TRUE(window->Graph().HasGraph());
   // A finding of the clip's own list is written before the run.
-  window->Execute(vireo::kCmdFindings);
+  Trigger(vireo::kCmdFindings);
   window->Graph().SeekToFrame(2);
   window->Findings()->AddNew();
 
   const std::string video = dir + "/marked.avi", findings = dir + "/marked.txt";
   fileAnswers = {Q(video), Q(findings)};
-  window->Execute(vireo::kCmdDetect);
+  Trigger(vireo::kCmdDetect);
 
   ASSERT_EQ(dialogs.size(), 2u);
   EXPECT_EQ(dialogs[0].title, "Save video as...");
@@ -91,7 +91,7 @@ TEST_F(PathologyTest, RunWritesMarkedVideoAndFindingsThenShowsThem) {
   // The marked video plays, whole.
   ASSERT_TRUE(window->Graph().HasGraph());
   EXPECT_EQ(window->State().clipPath, Q(video));
-  EXPECT_EQ(window->State().graphMode, vireo::kModePlain);
+  EXPECT_EQ(window->State().viewMode, vireo::kModePlain);
   EXPECT_EQ(window->Graph().Mode(), vireo::kModePlain);
   EXPECT_EQ(window->Graph().TotalFrames(), 24);
 
@@ -114,13 +114,13 @@ TEST_F(PathologyTest, AnsweringNoReopensTheOriginalClipWithTheFindings) {
   window->Start(Q(clip));
   fileAnswers = {Q(dir + "/out.avi"), Q(dir + "/out.txt")};
   answer = QMessageBox::No;
-  window->Execute(vireo::kCmdDetect);
+  Trigger(vireo::kCmdDetect);
   ASSERT_TRUE(window->Graph().HasGraph());
   EXPECT_EQ(window->State().clipPath, Q(clip));
   ASSERT_NE(window->Findings(), nullptr);
   EXPECT_FALSE(window->Findings()->Findings().empty());
   EXPECT_TRUE(std::filesystem::file_size(dir + "/out.avi") > 0);
-  EXPECT_EQ(window->State().graphMode, vireo::kModePlain);
+  EXPECT_EQ(window->State().viewMode, vireo::kModePlain);
 }
 
 // A findings file the detector cannot create is reported; the marked video
@@ -144,10 +144,10 @@ TEST_F(PathologyTest, FindingsFileThatCannotBeCreatedIsReportedAndNotLoaded) {
 TEST_F(PathologyTest, CancellingEitherDialogChangesNothing) {
   ASSERT_FALSE(LesionClip().empty());
   window->Start(Q(clip));
-  window->Execute(vireo::kCmdDetect);  // first dialog cancelled
+  Trigger(vireo::kCmdDetect);  // first dialog cancelled
   fileAnswers = {Q(dir + "/x.avi")};  // second cancelled
   dialogs.clear();
-  window->Execute(vireo::kCmdDetect);
+  Trigger(vireo::kCmdDetect);
   EXPECT_EQ(dialogs.size(), 2u);
   EXPECT_TRUE(window->Graph().HasGraph());
   EXPECT_EQ(window->Graph().Mode(), vireo::kModePlain);
@@ -176,7 +176,7 @@ TEST_F(PathologyTest, AbortKeepsAPlayableVideoOfTheFramesDone) {
   });
   poll.start(20);
   answer = QMessageBox::Yes;
-  window->Execute(vireo::kCmdDetect);
+  Trigger(vireo::kCmdDetect);
   ASSERT_TRUE(window->Graph().HasGraph()) << "the aborted video opens";
   EXPECT_EQ(window->State().clipPath, Q(video));
   const std::int64_t frames = window->Graph().TotalFrames();

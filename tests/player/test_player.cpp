@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QKeyEvent>
+#include <QListWidget>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QProgressBar>
@@ -19,6 +21,7 @@
 
 #include "clips.h"
 #include "controls_dialog.h"
+#include "findings_dialog.h"
 #include "gst_pipeline.h"
 #include "main_window.h"
 #include "messages.h"
@@ -135,7 +138,7 @@ TEST_F(PlayerTest, OpenClipAsksForAVideoAndRemembersItsFolder) {
   window->Start({});
   const std::string clip = ptest::Clip(".avi", 40);
   chosen = {Q(clip)};
-  window->Execute(vireo::kCmdOpenClip);
+  Trigger(vireo::kCmdOpenClip);
   ASSERT_EQ(dialogs.size(), 1u);
   EXPECT_EQ(dialogs[0].title, "Open Video File...");
   EXPECT_EQ(dialogs[0].initialPath, "/");
@@ -146,7 +149,7 @@ TEST_F(PlayerTest, OpenClipAsksForAVideoAndRemembersItsFolder) {
   EXPECT_NE(window->Controls(), nullptr);
   // The next dialog starts in the clip's folder; cancelling leaves no clip.
   chosen.clear();
-  window->Execute(vireo::kCmdOpenClip);
+  Trigger(vireo::kCmdOpenClip);
   ASSERT_EQ(dialogs.size(), 2u);
   EXPECT_EQ(dialogs[1].initialPath, QFileInfo(Q(clip)).absolutePath());
   EXPECT_FALSE(window->Graph().HasGraph());
@@ -234,7 +237,7 @@ TEST_F(PlayerTest, StepsAndStopMoveExactly) {
   EXPECT_EQ(window->Graph().CurrentFrame(), 12);
   Key(Qt::Key_Left);
   EXPECT_EQ(window->Graph().CurrentFrame(), 11);
-  window->Execute(vireo::kCmdFrameStep);
+  Trigger(vireo::kCmdFrameStep);
   EXPECT_EQ(ControlsText(), "Frame: 12/40");
   window->Controls()->Button(vireo::ControlsDialog::kStepBack)->click();
   EXPECT_EQ(ControlsText(), "Frame: 11/40");
@@ -246,8 +249,8 @@ TEST_F(PlayerTest, StepsAndStopMoveExactly) {
 
 TEST_F(PlayerTest, EndOfClipRewindsAndStops) {
   window->Start(Q(ptest::Clip(".avi", 20)));
-  window->Execute(vireo::kCmdRateDouble);
-  window->Execute(vireo::kCmdPausePlay);
+  Trigger(vireo::kCmdRateDouble);
+  Trigger(vireo::kCmdPausePlay);
   ASSERT_EQ(window->Graph().State(), PlayState::kRunning);
   EXPECT_TRUE(WaitFor([&] { return window->Graph().State() == PlayState::kStopped; }));
   EXPECT_EQ(window->Graph().CurrentFrame(), 0);
@@ -342,10 +345,10 @@ TEST_F(PlayerTest, DroppedBitmapGoesToTheMapAndOtherFilesOpenAsClips) {
 
 TEST_F(PlayerTest, EscapeClosesTheClipAndControlsToggle) {
   window->Start(Q(ptest::Clip(".avi", 20)));
-  window->Execute(vireo::kCmdControls);
+  Trigger(vireo::kCmdControls);
   EXPECT_EQ(window->Controls(), nullptr);
   EXPECT_FALSE(Checked(40052));
-  window->Execute(vireo::kCmdControls);
+  Trigger(vireo::kCmdControls);
   EXPECT_NE(window->Controls(), nullptr);
   EXPECT_TRUE(Checked(40052));
   Key(Qt::Key_Return);
@@ -361,10 +364,45 @@ TEST_F(PlayerTest, EscapeClosesTheClipAndControlsToggle) {
   EXPECT_TRUE(messages.empty());
 }
 
+// The tool windows pass keys they do not use to the keyboard table, so a key
+// acts the same whichever window has the focus (the Findings list passes
+// only the arrows: it searches by letters and selects with Space).
+TEST_F(PlayerTest, KeysInTheToolWindowsActOnPlayback) {
+  window->Start(Q(ptest::Clip(".avi", 40)));
+  ASSERT_NE(window->Controls(), nullptr);
+  Trigger(vireo::kCmdFindings);
+  ASSERT_NE(window->Findings(), nullptr);
+  struct Target {
+    const char* name;
+    QWidget* widget;
+    int step, run, pause;
+  };
+  const Target targets[] = {
+      {"Controls", window->Controls(), Qt::Key_Space, Qt::Key_P, Qt::Key_P},
+      {"Findings", window->Findings(), Qt::Key_1, Qt::Key_P, Qt::Key_Down},
+      {"Findings list", window->Findings()->List(), Qt::Key_Right, Qt::Key_Up, Qt::Key_Down},
+  };
+  const auto press = [](QWidget* widget, int key) {
+    QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(widget, &event);
+  };
+  for (const Target& target : targets) {
+    SCOPED_TRACE(target.name);
+    const std::int64_t frame = window->Graph().CurrentFrame();
+    press(target.widget, target.step);
+    EXPECT_EQ(window->Graph().CurrentFrame(), frame + 1);
+    press(target.widget, target.run);
+    EXPECT_EQ(window->Graph().State(), PlayState::kRunning);
+    press(target.widget, target.pause);
+    EXPECT_EQ(window->Graph().State(), PlayState::kPaused);
+    EXPECT_EQ(Title(), "clip40.avi (Paused)(Rate:25.00)");
+  }
+}
+
 TEST_F(PlayerTest, MultiImageLayoutResumesRunningAtTheSamePlace) {
   window->Start(Q(ptest::Clip(".avi", 200)));
   window->Graph().SeekToFrame(30);
-  window->Execute(124);  // "6 x 4"
+  Trigger(124);  // "6 x 4"
   EXPECT_TRUE(Checked(124));
   EXPECT_FALSE(Checked(115));
 #ifdef VIREO_TEST_HAVE_DURMIX
@@ -385,13 +423,13 @@ TEST_F(PlayerTest, MultiImageLayoutResumesRunningAtTheSamePlace) {
   EXPECT_EQ(w, 6 * 64);
   EXPECT_EQ(h, 4 * 64);
   // The frame multiplicator's property page is reachable from the menu.
-  window->Execute(vireo::kCmdFilterProperties);
+  Trigger(vireo::kCmdFilterProperties);
   EXPECT_TRUE(messages.empty());
   const auto sheets = window->findChildren<QDialog*>();
   EXPECT_TRUE(std::any_of(sheets.begin(), sheets.end(), [](QDialog* d) {
     return d->isVisible() && d->windowTitle().startsWith("durmix");
   }));
-  window->Execute(115);
+  Trigger(115);
   EXPECT_EQ(window->Graph().Mode(), vireo::kModePlain);
 }
 
@@ -414,7 +452,7 @@ TEST_F(PlayerTest, SixByFourShowsConsecutiveFramesAndLayoutSwitchesKeepThePlace)
   Key(Qt::Key_P);
   ASSERT_TRUE(WaitFor([&] { return window->Graph().CurrentFrame() >= 20; }));
   int before = window->Graph().CurrentFrame();
-  window->Execute(124);  // "6 x 4"
+  Trigger(124);  // "6 x 4"
   ASSERT_TRUE(window->Graph().HasGraph());
   EXPECT_EQ(window->Graph().Mode(), vireo::kModeMultiImage);
   EXPECT_EQ(window->Graph().State(), PlayState::kRunning);
@@ -459,7 +497,7 @@ TEST_F(PlayerTest, SixByFourShowsConsecutiveFramesAndLayoutSwitchesKeepThePlace)
   Key(Qt::Key_Right);
   ASSERT_GT(window->Graph().Rate(), 1.0);
   before = window->Graph().CurrentFrame();
-  window->Execute(115);
+  Trigger(115);
   ASSERT_TRUE(window->Graph().HasGraph());
   EXPECT_EQ(window->Graph().Mode(), vireo::kModePlain);
   EXPECT_EQ(window->Graph().State(), PlayState::kRunning);
@@ -479,7 +517,7 @@ TEST_F(PlayerTest, ManualOpensOrExplains) {
   UrlRecorder recorder;
   QDesktopServices::setUrlHandler("file", &recorder, "open");
   window->Start({});
-  window->Execute(vireo::kCmdManual);
+  Trigger(vireo::kCmdManual);
   QDesktopServices::unsetUrlHandler("file");
   if (recorder.urls.isEmpty()) {
     ASSERT_EQ(messages.size(), 1u);

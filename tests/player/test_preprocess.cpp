@@ -108,7 +108,7 @@ TEST_F(PreprocessTest, PreprocessVideoWritesTheMapOpensItAndRateControlActs) {
   chosen = {Q(map)};
   messages.clear();
 
-  window->Execute(vireo::kCmdPreprocess);
+  Trigger(vireo::kCmdPreprocess);
 
   ASSERT_EQ(dialogs.size(), 1u);
   EXPECT_EQ(dialogs[0].title, "Save map as...");
@@ -122,7 +122,7 @@ TEST_F(PreprocessTest, PreprocessVideoWritesTheMapOpensItAndRateControlActs) {
   ExpectComplete(map);
 
   // Reopened for plain playback with the new map.
-  EXPECT_EQ(window->State().graphMode, vireo::kModePlain);
+  EXPECT_EQ(window->State().viewMode, vireo::kModePlain);
   ASSERT_TRUE(window->Graph().HasGraph());
   EXPECT_EQ(window->Graph().Mode(), vireo::kModePlain);
   EXPECT_EQ(window->State().mapPath, Q(map));
@@ -146,7 +146,7 @@ TEST_F(PreprocessTest, AbortStopsTheRunAndLeavesACompleteMapOfThePartDone) {
   chosen = {Q(map)};
   preview = QMessageBox::No;
   abortRun = true;
-  window->Execute(vireo::kCmdPreprocess);
+  Trigger(vireo::kCmdPreprocess);
   EXPECT_GT(analysisSeen, 0);
   ASSERT_TRUE(std::filesystem::exists(map));
   const MapHeader h = ReadHeader(map);
@@ -185,14 +185,16 @@ TEST_F(PreprocessTest, AMapThatCannotBeCreatedIsReportedAndNotLoaded) {
 TEST_F(PreprocessTest, CancelledSaveDialogChangesNothing) {
   window->Start(Q(ptest::Clip(".avi", 30)));
   messages.clear();
-  window->Execute(vireo::kCmdPreprocess);
+  Trigger(vireo::kCmdPreprocess);
   EXPECT_EQ(dialogs.size(), 1u);
   EXPECT_EQ(Count(kPreview), 0);
   EXPECT_TRUE(window->Graph().HasGraph());
   EXPECT_EQ(window->Graph().Mode(), vireo::kModePlain);
-  // Without a clip the command does nothing at all.
-  window->Execute(vireo::kCmdCloseClip);
-  window->Execute(vireo::kCmdPreprocess);
+  // Without a clip the item is disabled, and the command (as the map's
+  // "Preprocess video now?" runs it) does nothing at all.
+  Trigger(vireo::kCmdCloseClip);
+  EXPECT_FALSE(Enabled(vireo::kCmdPreprocess));
+  window->RunCommand(vireo::kCmdPreprocess);
   EXPECT_EQ(dialogs.size(), 1u);
 }
 
@@ -211,7 +213,7 @@ TEST_F(PreprocessTest, BatchWritesAMapBesideEveryClip) {
   window->Start({});
   chosen = {Q(a), Q(upper), Q(text), Q(b), Q(c)};
   preview = QMessageBox::No;
-  window->Execute(vireo::kCmdBatchPreprocess);
+  Trigger(vireo::kCmdBatchPreprocess);
 
   ASSERT_EQ(dialogs.size(), 1u);
   EXPECT_EQ(dialogs[0].title, "Open Video File(s)...");
@@ -222,7 +224,7 @@ TEST_F(PreprocessTest, BatchWritesAMapBesideEveryClip) {
   EXPECT_FALSE(std::filesystem::exists(mapOf(text)));
   EXPECT_FALSE(window->Graph().HasGraph());
   EXPECT_FALSE(window->Map().Loaded());
-  EXPECT_EQ(window->State().graphMode, vireo::kModePlain);
+  EXPECT_EQ(window->State().viewMode, vireo::kModePlain);
   EXPECT_TRUE(window->isMinimized());  // "No" minimised it for the runs
 }
 

@@ -46,7 +46,7 @@ TEST_F(SaveFrameTest, WritesTheFrameAtThePositionAndPlaysOnThere) {
   window->Graph().SeekToFrame(7);
   const std::string out = ptest::ScratchDir() + "/frame7.bmp";
   chosen = {Q(out)};
-  window->Execute(vireo::kCmdSaveFrame);
+  Trigger(vireo::kCmdSaveFrame);
   ASSERT_EQ(dialogs.size(), 1u);
   EXPECT_EQ(dialogs[0].title, "Save frame as...");
   EXPECT_EQ(dialogs[0].initialPath, Q(clip.substr(0, clip.size() - 4) + "_000007.bmp"));
@@ -55,7 +55,7 @@ TEST_F(SaveFrameTest, WritesTheFrameAtThePositionAndPlaysOnThere) {
   // Back to plain playback, paused at frame 7.
   ASSERT_TRUE(window->Graph().HasGraph());
   EXPECT_EQ(window->Graph().Mode(), vireo::kModePlain);
-  EXPECT_EQ(window->State().graphMode, vireo::kModePlain);
+  EXPECT_EQ(window->State().viewMode, vireo::kModePlain);
   EXPECT_EQ(window->Graph().State(), PlayState::kPaused);
   EXPECT_EQ(window->Graph().CurrentFrame(), 7);
 
@@ -91,12 +91,12 @@ TEST_F(SaveFrameTest, WritesTheFrameAtThePositionAndPlaysOnThere) {
 TEST_F(SaveFrameTest, CancelLeavesTheClipStoppedAtTheStart) {
   window->Start(Q(ClipA()));
   window->Graph().SeekToFrame(5);
-  window->Execute(vireo::kCmdSaveFrame);
+  Trigger(vireo::kCmdSaveFrame);
   ASSERT_EQ(dialogs.size(), 1u);
   EXPECT_TRUE(dialogs[0].initialPath.endsWith("a_000005.bmp"));
   EXPECT_EQ(window->Graph().State(), PlayState::kStopped);
   EXPECT_EQ(window->Graph().CurrentFrame(), 0);
-  EXPECT_EQ(window->State().graphMode, vireo::kModePlain);
+  EXPECT_EQ(window->State().viewMode, vireo::kModePlain);
 }
 
 TEST_F(SaveFrameTest, MissingFolderWritesNothingAndSaysSo) {
@@ -104,7 +104,7 @@ TEST_F(SaveFrameTest, MissingFolderWritesNothingAndSaysSo) {
   window->Graph().SeekToFrame(4);
   const std::string out = ptest::ScratchDir() + "/no-such-folder/f.bmp";
   chosen = {Q(out)};
-  window->Execute(vireo::kCmdSaveFrame);
+  Trigger(vireo::kCmdSaveFrame);
   EXPECT_FALSE(std::filesystem::exists(out));
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].caption, "Error");
@@ -117,7 +117,7 @@ TEST_F(SaveFrameTest, MissingFolderWritesNothingAndSaysSo) {
 
 TEST_F(SaveFrameTest, NothingWithoutAClip) {
   window->Start({});
-  window->Execute(vireo::kCmdSaveFrame);
+  Trigger(vireo::kCmdSaveFrame);
   EXPECT_TRUE(dialogs.empty());
   EXPECT_TRUE(messages.empty());
 }

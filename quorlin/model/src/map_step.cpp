@@ -226,13 +226,4 @@ void GRID_RINGS::WriteRowWith(int a, int b, double s, MapWriter& map, const Read
 std::uint32_t GRID_RINGS::UpdateMap(MapWriter& map, PixelReadFn read) { return UpdateMapWith(map, read); }
 std::uint32_t GRID_RINGS::UpdateMap(MapWriter& map, const FrameView& frame) { return UpdateMapWith(map, frame); }
 
-std::uint32_t GRID_RINGS::WriteMapRows(double s, MapWriter& map, PixelReadFn read) {
-  if (nodes_.empty()) return 0;
-  return WriteRowsWith(s, map, read);
-}
-
-void GRID_RINGS::WriteMapRow(int a, int b, double s, MapWriter& map, PixelReadFn read) {
-  if (!nodes_.empty()) WriteRowWith(a, b, s, map, read);
-}
-
 }  // namespace quorlin

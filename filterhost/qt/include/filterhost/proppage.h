@@ -51,7 +51,6 @@ class CBasePropertyPage : public CUnknown {
   HRESULT Apply();
   HRESULT IsPageDirty() const { return m_bDirty ? S_OK : S_FALSE; }
   HRESULT Help(const char*) { return E_NOTIMPL; }
-  HRESULT TranslateAccelerator(void*) { return E_NOTIMPL; }
 
   QWidget* Widget() const { return m_Dlg; }
   const QString& Title() const { return title_; }

@@ -128,6 +128,9 @@ std::optional<std::string> RefusedClipMessage(const std::string& path);
 // The "Cannot ..." text shown when no variant of `mode` could be built.
 const char* CannotAssembleText(int mode);
 
+// The volume of a muted clip (hundredths of a decibel, as the player counts).
+constexpr long kVolumeMuted = -10000;
+
 class PlaybackGraph {
  public:
   using FrameHandler = std::function<void(const VideoFrame&)>;
@@ -176,7 +179,7 @@ class PlaybackGraph {
   // The rate the pipeline plays at now, read from the segment the display
   // sink plays (differs from Rate() under automatic rate control).
   double GraphRate() const;
-  long Volume() const { return volume100_; }  // 0 full, -10000 muted
+  long Volume() const { return volume100_; }  // 0 full, kVolumeMuted muted
 
   HRESULT Run();
   HRESULT Pause();

@@ -102,8 +102,6 @@ class GRID_RINGS final : public GRID_INTERFACE {
   // The map step, run once per frame after Fit; returns the rows produced.
   std::uint32_t UpdateMap(MapWriter& map, PixelReadFn read);
   std::uint32_t UpdateMap(MapWriter& map, const FrameView& frame);
-  std::uint32_t WriteMapRows(double s, MapWriter& map, PixelReadFn read);
-  void WriteMapRow(int a, int b, double s, MapWriter& map, PixelReadFn read);
   double ScaleRatio() const;
 
   // Grid access: j angular index, k ring index (0 innermost).
