@@ -130,7 +130,7 @@ TEST_F(PathologyTest, FindingsFileThatCannotBeCreatedIsReportedAndNotLoaded) {
   window->Start(Q(clip));
   const std::string findings = dir + "/no-such-folder/out.txt";
   fileAnswers = {Q(dir + "/out.avi"), Q(findings)};
-  window->Execute(vireo::kCmdDetect);
+  Trigger(vireo::kCmdDetect);
   ASSERT_GE(messages.size(), 2u);
   EXPECT_EQ(messages[0].caption, "Error creating file");
   EXPECT_EQ(messages[0].text, Q(findings));

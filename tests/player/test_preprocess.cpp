@@ -168,7 +168,7 @@ TEST_F(PreprocessTest, AMapThatCannotBeCreatedIsReportedAndNotLoaded) {
   chosen = {Q(target)};
   messages.clear();
   mapQuestions = 0;
-  window->Execute(vireo::kCmdPreprocess);
+  Trigger(vireo::kCmdPreprocess);
 
   const auto created = std::find_if(messages.begin(), messages.end(),
                                     [](const MessageRequest& r) { return r.caption == "Error creating file"; });
