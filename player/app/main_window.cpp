@@ -543,8 +543,10 @@ void MainWindow::OnGraphEvent(const GraphEvent& event, int generation) {
 // and says so on the bus. The user is told, and an analysis run whose output
 // is lost is not followed by loading that file.
 void MainWindow::ShowPluginWarning(const std::string& text) {
-  const QString warning = QString::fromStdString(text);
   const int mode = graph_.Mode();
+  // "Save frame" reports the outcome of its capture itself, once.
+  if (mode == kModeCapture) return;
+  const QString warning = QString::fromStdString(text);
   const QString output = mode == kModeMdr || mode == kModeMdrPreview ? state_.mapPath
                          : mode == kModePathology                   ? state_.findingsPath
                                                                     : QString();
