@@ -667,9 +667,11 @@ void PlaybackGraph::ReleaseFilters() {
 
 std::vector<GstElement*> PlaybackGraph::PluginElements() const { return filters_; }
 
-bool PlaybackGraph::PluginInputSize(int* width, int* height) const {
-  if (!analyser_ || !pipeline_) return false;
-  GstPad* pad = gst_element_get_static_pad(analyser_, "sink");
+namespace {
+
+// The picture size negotiated on an element's sink pad; false before it is.
+bool NegotiatedSize(GstElement* element, int* width, int* height) {
+  GstPad* pad = gst_element_get_static_pad(element, "sink");
   GstCaps* caps = gst_pad_get_current_caps(pad);
   gst_object_unref(pad);
   GstVideoInfo info;
@@ -681,18 +683,14 @@ bool PlaybackGraph::PluginInputSize(int* width, int* height) const {
   return true;
 }
 
+}  // namespace
+
+bool PlaybackGraph::PluginInputSize(int* width, int* height) const {
+  return analyser_ && pipeline_ && NegotiatedSize(analyser_, width, height);
+}
+
 bool PlaybackGraph::VideoSize(int* width, int* height) const {
-  if (!videoSink_ || !hasVideo_) return false;
-  GstPad* pad = gst_element_get_static_pad(videoSink_, "sink");
-  GstCaps* caps = gst_pad_get_current_caps(pad);
-  gst_object_unref(pad);
-  GstVideoInfo info;
-  const bool ok = caps && gst_video_info_from_caps(&info, caps);
-  if (caps) gst_caps_unref(caps);
-  if (!ok) return false;
-  *width = GST_VIDEO_INFO_WIDTH(&info);
-  *height = GST_VIDEO_INFO_HEIGHT(&info);
-  return true;
+  return videoSink_ && hasVideo_ && NegotiatedSize(videoSink_, width, height);
 }
 
 // ---- events ---------------------------------------------------------------
