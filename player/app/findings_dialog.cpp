@@ -151,21 +151,30 @@ int FindingsDialog::Insert(const Finding& finding, const QString& entry) {
           (findings_[row].frame == finding.frame && list_->item(row)->text() <= entry)))
     ++row;
   findings_.insert(findings_.begin() + row, finding);
-  const QSignalBlocker block(list_);
-  list_->insertItem(row, entry);
+  {
+    const QSignalBlocker block(list_);
+    list_->insertItem(row, entry);
+  }
+  emit listChanged();
   return row;
 }
 
 void FindingsDialog::Erase(int row) {
   findings_.erase(findings_.begin() + row);
-  const QSignalBlocker block(list_);
-  delete list_->takeItem(row);
+  {
+    const QSignalBlocker block(list_);
+    delete list_->takeItem(row);
+  }
+  emit listChanged();
 }
 
 void FindingsDialog::Clear() {
   findings_.clear();
-  const QSignalBlocker block(list_);
-  list_->clear();
+  {
+    const QSignalBlocker block(list_);
+    list_->clear();
+  }
+  emit listChanged();
 }
 
 bool FindingsDialog::LoadFile(const QString& path) {
@@ -338,6 +347,7 @@ FindingsDialog* MainWindow::CreateFindings(const QString& listPath) {
   findings_ = new FindingsDialog(graph_, maps_->State(), state_, listPath, this);
   connect(findings_, &FindingsDialog::findingChosen, this, &MainWindow::SeekToFinding);
   connect(findings_, &FindingsDialog::pauseRequested, this, &MainWindow::PauseForReview);
+  connect(findings_, &FindingsDialog::listChanged, timelineUpdate_, qOverload<>(&QTimer::start));
   connect(findings_, &FindingsDialog::keyPressed, this, &MainWindow::HandleKey);
   connect(findings_, &FindingsDialog::closed, this, &MainWindow::FindingsClosed);
   findings_->show();
@@ -370,6 +380,7 @@ void MainWindow::FindingsClosed() {
   state_.findingsPath.clear();
   Action(kCmdFindings)->setChecked(false);
   findings_ = nullptr;
+  timelineUpdate_->start();
 }
 
 void MainWindow::PauseForReview() {
