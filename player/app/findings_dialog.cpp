@@ -74,8 +74,8 @@ std::string MapMeasuresText(const MapState& map, std::int64_t frame) {
 }
 
 FindingsDialog::FindingsDialog(const PlaybackGraph& graph, const MapState& map, const PlayerState& player,
-                               const QString& listPath, QWidget* owner)
-    : QDialog(owner, Qt::Tool), graph_(graph), map_(map), player_(player), listPath_(listPath) {
+                               QWidget* owner)
+    : QDialog(owner, Qt::Tool), graph_(graph), map_(map), player_(player) {
   setWindowTitle(QStringLiteral("Findings"));
   setAttribute(Qt::WA_DeleteOnClose);
   resize(480, 390);
@@ -214,6 +214,22 @@ void FindingsDialog::Flush(const QString& firstPath) {
   }
 }
 
+void FindingsDialog::Reset() {
+  CommitEdit();
+  Clear();
+  header_ = kNewFindingsHeader;
+  ticks_ = 0;
+  changed_ = false;
+}
+
+void FindingsDialog::AttachTo(const QString& path) {
+  CommitEdit();
+  if (path == listPath_ && changed_) return;
+  Flush(listPath_);
+  listPath_ = path;
+  if (path.isEmpty() || !LoadFile(path)) Reset();
+}
+
 void FindingsDialog::Jump(int row) {
   if (row < 0 || row >= static_cast<int>(findings_.size()) || !graph_.HasGraph()) return;
   emit findingChosen(findings_[row].frame);
@@ -326,7 +342,7 @@ void FindingsDialog::keyPressEvent(QKeyEvent* event) { emit keyPressed(event); }
 
 void FindingsDialog::closeEvent(QCloseEvent* event) {
   CommitEdit();
-  Flush(player_.findingsPath);
+  Flush(listPath_);
   Clear();
   emit closed();
   event->accept();
@@ -334,8 +350,8 @@ void FindingsDialog::closeEvent(QCloseEvent* event) {
 
 // ---- the main window's side ---------------------------------------------------
 
-FindingsDialog* MainWindow::CreateFindings(const QString& listPath) {
-  findings_ = new FindingsDialog(graph_, maps_->State(), state_, listPath, this);
+FindingsDialog* MainWindow::CreateFindings() {
+  findings_ = new FindingsDialog(graph_, maps_->State(), state_, this);
   connect(findings_, &FindingsDialog::findingChosen, this, &MainWindow::SeekToFinding);
   connect(findings_, &FindingsDialog::pauseRequested, this, &MainWindow::PauseForReview);
   connect(findings_, &FindingsDialog::keyPressed, this, &MainWindow::HandleKey);
@@ -346,28 +362,23 @@ FindingsDialog* MainWindow::CreateFindings(const QString& listPath) {
 }
 
 void MainWindow::LoadFindings(const QString& path) {
-  if (!ReadFindingsFile(QFile::encodeName(path).toStdString())) return;
-  if (!findings_) {
-    CreateFindings(path);
-  } else {
-    // A changed list goes to its own file before another replaces it.
-    findings_->Flush(findings_->ListPath());
-    findings_->SetListPath(path);
-    findings_->show();
-    Action(kCmdFindings)->setChecked(true);
-  }
-  findings_->LoadFile(path);
+  // An open list always follows the clip; the window opens by itself only
+  // for a file that exists.
+  if (!findings_ && !ReadFindingsFile(QFile::encodeName(path).toStdString())) return;
+  if (!findings_) CreateFindings();
+  findings_->AttachTo(path);
 }
 
 void MainWindow::ToggleFindings() {
-  if (findings_)
+  if (findings_) {
     findings_->close();
-  else
-    CreateFindings(state_.findingsPath);
+  } else {
+    CreateFindings();
+    findings_->AttachTo(state_.findingsPath);
+  }
 }
 
 void MainWindow::FindingsClosed() {
-  state_.findingsPath.clear();
   Action(kCmdFindings)->setChecked(false);
   findings_ = nullptr;
 }

@@ -38,11 +38,10 @@ class FindingsDialog : public QDialog {
   // Control identifiers of the dialog's template.
   enum : int { kList = 1024, kEdit = 1025, kViewed = 1029, kLoad = 1028, kSaveAs = 6, kAddNew = 1, kRemove = 2 };
 
-  // `listPath`: the findings file the list belongs to. The graph, the map
-  // and the player's state are read, never changed: the owner acts on the
-  // dialog's signals.
-  FindingsDialog(const PlaybackGraph& graph, const MapState& map, const PlayerState& player, const QString& listPath,
-                 QWidget* owner);
+  // The list starts empty and belongs to no file until `AttachTo`. The
+  // graph, the map and the player's state are read, never changed: the owner
+  // acts on the dialog's signals.
+  FindingsDialog(const PlaybackGraph& graph, const MapState& map, const PlayerState& player, QWidget* owner);
 
   // Replaces the list, header and counter by a file's; false (nothing
   // changed) when it cannot be read.
@@ -53,6 +52,11 @@ class FindingsDialog : public QDialog {
   // `path`; when that fails the user may choose another file. Clears the
   // changed flag.
   void Flush(const QString& path);
+  // Gives the list to the clip whose findings file is `path` (empty: a clip
+  // without one). A changed list of another file is first written to its
+  // own; the list then shows `path`'s findings, or none. A changed list of
+  // the same file stays as it is.
+  void AttachTo(const QString& path);
 
   void AddNew();
   void Remove();
@@ -68,8 +72,8 @@ class FindingsDialog : public QDialog {
   bool Changed() const { return changed_; }
   std::int64_t Ticks() const { return ticks_; }
   const std::string& Header() const { return header_; }
+  // The findings file the list belongs to.
   const QString& ListPath() const { return listPath_; }
-  void SetListPath(const QString& path) { listPath_ = path; }
   QString ViewedText() const;
   QListWidget* List() const { return list_; }
   QLineEdit* Editor() const { return edit_; }
@@ -93,6 +97,8 @@ class FindingsDialog : public QDialog {
   int Insert(const Finding& finding, const QString& entry);
   void Erase(int row);
   void Clear();
+  // An empty list with a new header and a counter at zero.
+  void Reset();
   void Jump(int row);  // pause and seek to the finding
   void LoadDialog();
   void SaveAsDialog();
