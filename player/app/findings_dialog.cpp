@@ -43,6 +43,21 @@ QString SaveFailureText(const QString& path, const std::string& reason) {
 
 }  // namespace
 
+void FindingsList::keyPressEvent(QKeyEvent* event) {
+  QListWidget::keyPressEvent(event);
+  event->accept();
+}
+
+void FindingEditor::keyPressEvent(QKeyEvent* event) {
+  switch (event->key()) {
+    case Qt::Key_Escape: emit cancelled(); break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: emit committed(); break;
+    default: QLineEdit::keyPressEvent(event);
+  }
+  event->accept();
+}
+
 std::string MapMeasuresText(const MapState& map, std::int64_t frame) {
   const int row = map.RowForFrame(frame);
   if (row < 0) return {};
@@ -82,11 +97,11 @@ FindingsDialog::FindingsDialog(const PlaybackGraph& graph, const MapState& map, 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 2);
   layout->setSpacing(2);
-  list_ = new QListWidget(this);
+  list_ = new FindingsList(this);
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
   list_->installEventFilter(this);
   layout->addWidget(list_, 1);
-  edit_ = new QLineEdit(list_->viewport());
+  edit_ = new FindingEditor(list_->viewport());
   edit_->hide();
 
   auto* bottom = new QHBoxLayout;
@@ -119,6 +134,15 @@ FindingsDialog::FindingsDialog(const PlaybackGraph& graph, const MapState& map, 
   connect(list_, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) { StartEdit(list_->row(item)); });
   connect(edit_, &QLineEdit::textEdited, this, [this] { editChanged_ = true; });
   connect(edit_, &QLineEdit::editingFinished, this, &FindingsDialog::CommitEdit);
+  // After Enter or Esc the list has the keys again.
+  connect(edit_, &FindingEditor::committed, this, [this] {
+    CommitEdit();
+    list_->setFocus();
+  });
+  connect(edit_, &FindingEditor::cancelled, this, [this] {
+    CancelEdit();
+    list_->setFocus();
+  });
 
   auto* timer = new QTimer(this);
   connect(timer, &QTimer::timeout, this, &FindingsDialog::Tick);
@@ -139,6 +163,12 @@ QStringList FindingsDialog::Entries() const {
 int FindingsDialog::Selected() const { return list_->currentRow(); }
 
 void FindingsDialog::Select(int row) { list_->setCurrentRow(row); }
+
+void FindingsDialog::SelectWithoutSeek(int row) {
+  selecting_ = true;
+  list_->setCurrentRow(row);
+  selecting_ = false;
+}
 
 QString FindingsDialog::ViewedText() const { return viewed_->text(); }
 
@@ -258,11 +288,18 @@ void FindingsDialog::CommitEdit() {
     Finding finding = editFinding_;
     finding.text = edit_->text().toStdString();
     Erase(row);
-    Insert(finding, FromBytes(EntryText(finding)));
+    // The edited finding stays the selected one.
+    const int edited = Insert(finding, FromBytes(EntryText(finding)));
+    SelectWithoutSeek(edited);
   }
   editChanged_ = false;
   edit_->clear();
   edit_->hide();
+}
+
+void FindingsDialog::CancelEdit() {
+  editChanged_ = false;
+  CommitEdit();
 }
 
 void FindingsDialog::AddNew() {
@@ -278,9 +315,7 @@ void FindingsDialog::AddNew() {
   QString entry = QString::asprintf("%08lld", static_cast<long long>(frame));
   if (!finding.text.empty()) entry = FromBytes(EntryText(finding));
   const int row = Insert(finding, entry);
-  selecting_ = true;
-  list_->setCurrentRow(row);
-  selecting_ = false;
+  SelectWithoutSeek(row);
   changed_ = true;
 }
 
@@ -289,9 +324,7 @@ void FindingsDialog::Remove() {
   const int row = list_->currentRow();
   if (row < 0) return;
   Erase(row);
-  selecting_ = true;
-  list_->setCurrentRow(row < list_->count() ? row : -1);
-  selecting_ = false;
+  SelectWithoutSeek(row < list_->count() ? row : -1);
   changed_ = true;
 }
 

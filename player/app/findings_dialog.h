@@ -7,6 +7,8 @@
 
 #include <QDialog>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QString>
 #include <cstdint>
 #include <map>
@@ -18,8 +20,6 @@
 #include "preprocess_file_dialog.h"
 
 class QLabel;
-class QLineEdit;
-class QListWidget;
 class QPushButton;
 
 namespace vireo {
@@ -31,6 +31,32 @@ struct PlayerState;
 // The text "Add New" records for `frame` with a loaded map that carries
 // measures: the eleven "%4.4f" values of the frame's row, without the frame.
 std::string MapMeasuresText(const MapState& map, std::int64_t frame);
+
+// The list of findings. Keys typed into it are its own: none travels on to
+// the dialog (the dialog sends the arrow keys to playback before the list
+// sees them).
+class FindingsList : public QListWidget {
+ public:
+  using QListWidget::QListWidget;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+};
+
+// The in-place editor of a finding's text: Esc cancels the edit, Enter
+// commits it, and every other key stays in the editor.
+class FindingEditor : public QLineEdit {
+  Q_OBJECT
+ public:
+  using QLineEdit::QLineEdit;
+
+ signals:
+  void cancelled();
+  void committed();
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+};
 
 class FindingsDialog : public QDialog {
   Q_OBJECT
@@ -62,6 +88,8 @@ class FindingsDialog : public QDialog {
   void Remove();
   void StartEdit(int row);
   void CommitEdit();
+  // Leaves the finding as it was.
+  void CancelEdit();
   // The 200 ms timer: counter and viewed frame.
   void Tick();
 
@@ -100,15 +128,16 @@ class FindingsDialog : public QDialog {
   // An empty list with a new header and a counter at zero.
   void Reset();
   void Jump(int row);  // pause and seek to the finding
+  void SelectWithoutSeek(int row);
   void LoadDialog();
   void SaveAsDialog();
 
   const PlaybackGraph& graph_;
   const MapState& map_;
   const PlayerState& player_;
-  QListWidget* list_;
+  FindingsList* list_;
   std::map<int, QPushButton*> buttons_;
-  QLineEdit* edit_;
+  FindingEditor* edit_;
   QLabel* viewed_;
   std::vector<Finding> findings_;  // in list order
   std::string header_ = kNewFindingsHeader;

@@ -9,6 +9,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTest>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -375,6 +376,54 @@ TEST_F(FindingsTest, UnwritableFindingsAtClipChangeAreOfferedAnotherName) {
   EXPECT_FALSE(std::filesystem::exists(Stem(clipB) + ".txt"));
   Trigger(vireo::kCmdFindings);
   EXPECT_FALSE(std::filesystem::exists(Stem(clipB) + ".txt"));  // nothing changed on B
+}
+
+// Keys typed into the list or the editor are theirs: only the arrows on the
+// list, while nothing is being edited, reach playback.
+TEST_F(FindingsTest, KeysInTheListAndEditorStayThere) {
+  const std::string text = "Interpretation time [min]: 0\n4\t0\tfirst\n9\t0\tsecond\n";
+  const std::string clip = ClipNamed("keys", 40, &text);
+  window->Start(Q(clip));
+  ASSERT_NE(Dialog(), nullptr);
+  struct Case {
+    const char* name;
+    bool editing;
+    Qt::Key key;
+    QStringList entries;  // after the key
+    bool editorShown;
+    std::int64_t frame;
+  };
+  const QStringList original{"00000004 first", "00000009 second"};
+  const Case cases[] = {
+      {"Esc on the list", false, Qt::Key_Escape, original, false, 4},
+      {"Enter on the list", false, Qt::Key_Return, original, false, 4},
+      {"letter on the list", false, Qt::Key_Q, original, false, 4},
+      {"Right on the list steps", false, Qt::Key_Right, original, false, 5},
+      {"Esc in the editor cancels", true, Qt::Key_Escape, original, false, 4},
+      {"Up in the editor", true, Qt::Key_Up, original, true, 4},
+      {"Down in the editor", true, Qt::Key_Down, original, true, 4},
+      {"Enter in the editor commits", true, Qt::Key_Return, {"00000004 firstx", "00000009 second"}, false, 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Dialog()->Select(0);
+    QWidget* target = Dialog()->List();
+    if (c.editing) {
+      Dialog()->StartEdit(0);
+      Dialog()->Editor()->end(false);
+      QTest::keyClick(Dialog()->Editor(), Qt::Key_X);
+      target = Dialog()->Editor();
+    }
+    QTest::keyClick(target, c.key);
+    EXPECT_TRUE(window->Graph().HasGraph());
+    EXPECT_FALSE(window->State().fullScreen);
+    EXPECT_EQ(Dialog()->Editor()->isVisible(), c.editorShown);
+    EXPECT_EQ(window->Graph().CurrentFrame(), c.frame);
+    if (c.editorShown) QTest::keyClick(Dialog()->Editor(), Qt::Key_Escape);
+    EXPECT_EQ(Dialog()->Entries(), c.entries);
+    EXPECT_EQ(Dialog()->Selected(), 0);
+  }
+  EXPECT_TRUE(Dialog()->Changed());
 }
 
 TEST_F(FindingsTest, HugeFramesAndMinutesSurviveSaveAndLoad) {
