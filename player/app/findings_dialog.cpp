@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "findings_thumbnails.h"
 #include "main_window.h"
 #include "map_state.h"
 #include "messages.h"
@@ -101,6 +102,7 @@ FindingsDialog::FindingsDialog(const PlaybackGraph& graph, const MapState& map, 
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
   list_->installEventFilter(this);
   layout->addWidget(list_, 1);
+  thumbnails_ = new FindingsThumbnails(list_, [this](int row) { return findings_[row].frame; });
   edit_ = new FindingEditor(list_->viewport());
   edit_->hide();
 
@@ -169,6 +171,10 @@ void FindingsDialog::SelectWithoutSeek(int row) {
   list_->setCurrentRow(row);
   selecting_ = false;
 }
+
+FindingsFile FindingsDialog::Contents() const { return {header_, ticks_ / kTicksPerMinute, findings_}; }
+
+void FindingsDialog::ShowPicturesOf(const QString& clipPath) { thumbnails_->SetClip(clipPath); }
 
 QString FindingsDialog::ViewedText() const { return viewed_->text(); }
 
@@ -399,6 +405,7 @@ FindingsDialog* MainWindow::CreateFindings() {
   connect(findings_, &FindingsDialog::listChanged, timelineUpdate_, qOverload<>(&QTimer::start));
   connect(findings_, &FindingsDialog::keyPressed, this, &MainWindow::HandleKey);
   connect(findings_, &FindingsDialog::closed, this, &MainWindow::FindingsClosed);
+  ShowFindingPictures();
   findings_->show();
   Action(kCmdFindings)->setChecked(true);
   return findings_;

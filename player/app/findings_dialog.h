@@ -1,7 +1,8 @@
 // The "Findings" tool window: the reviewer's list of marked frames, sorted by
 // frame, with in-place editing, "Add New" (with the MDR measures of the frame
 // when a map is loaded), "Remove", "Load...", "Save as..." and the
-// interpretation-time counter. No finding is dropped without the user's word:
+// interpretation-time counter, with a picture of its frame beside every
+// entry. No finding is dropped without the user's word:
 // a save that fails says why and, on closing, offers another name.
 #pragma once
 
@@ -24,6 +25,7 @@ class QPushButton;
 
 namespace vireo {
 
+class FindingsThumbnails;
 class MapState;
 class PlaybackGraph;
 struct PlayerState;
@@ -100,6 +102,10 @@ class FindingsDialog : public QDialog {
   bool Changed() const { return changed_; }
   std::int64_t Ticks() const { return ticks_; }
   const std::string& Header() const { return header_; }
+  // The list as "Save as..." writes it: header, minutes and findings.
+  FindingsFile Contents() const;
+  // The clip whose frames the entries' pictures show (empty: none).
+  void ShowPicturesOf(const QString& clipPath);
   // The findings file the list belongs to.
   const QString& ListPath() const { return listPath_; }
   QString ViewedText() const;
@@ -141,6 +147,7 @@ class FindingsDialog : public QDialog {
   std::map<int, QPushButton*> buttons_;
   FindingEditor* edit_;
   QLabel* viewed_;
+  FindingsThumbnails* thumbnails_;
   std::vector<Finding> findings_;  // in list order
   std::string header_ = kNewFindingsHeader;
   std::int64_t ticks_ = 0;  // 200 ms ticks, 300 a minute

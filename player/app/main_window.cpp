@@ -33,6 +33,7 @@
 #include "messages.h"
 #include "plugin_pages.h"
 #include "preprocess_file_dialog.h"
+#include "report_export.h"
 #include "video_widget.h"
 
 namespace vireo {
@@ -91,6 +92,7 @@ std::span<const MainWindow::CommandSpec> MainWindow::Commands() {
       {kCmdCloseClip, "&Close clip", &MainWindow::CloseClipCommand, N::kNothing, false, G::kNone,
        {Qt::Key_Q, Qt::Key_X, Qt::Key_F12}},
       {kCmdSaveFrame, "&Save frame...", &MainWindow::SaveFrame},
+      {kCmdExportReport, "Export report...", &MainWindow::ExportReport, N::kClip},
       {kCmdExit, "E&xit", &MainWindow::Exit},
       {kCmdControls, "&Controls...", &MainWindow::ToggleControls, N::kNothing, true},
       {kCmdFindings, "&Findings...", &MainWindow::ToggleFindings, N::kNothing, true},
@@ -167,6 +169,8 @@ MainWindow::MainWindow() {
                     .WithDetail(QString::fromStdString(d.detail)));
   });
   RegisterPluginPages();
+  reportExport_ = new ReportExport(this);
+  connect(reportExport_, &ReportExport::finished, this, &MainWindow::ReportWritten);
   maps_ = std::make_unique<MapViewer>(graph_, this);
   connect(maps_.get(), &MapViewer::titleChanged, this, &MainWindow::UpdateTitle);
   connect(maps_.get(), &MapViewer::preprocessRequested, this, [this] { RunCommand(kCmdPreprocess); });
@@ -214,7 +218,7 @@ void MainWindow::AddItems(QMenu* menu, std::initializer_list<int> ids) {
 
 void MainWindow::BuildMenu() {
   AddItems(menuBar()->addMenu(QStringLiteral("&File")),
-           {kCmdOpenClip, kCmdOpenMap, kCmdCloseClip, kSeparator, kCmdSaveFrame, kSeparator, kCmdExit});
+           {kCmdOpenClip, kCmdOpenMap, kCmdCloseClip, kSeparator, kCmdSaveFrame, kCmdExportReport, kSeparator, kCmdExit});
   QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
   AddItems(view, {kCmdControls, kCmdFindings});
   QMenu* multi = view->addMenu(QStringLiteral("&Multiframe"));
@@ -457,6 +461,7 @@ void MainWindow::OpenClip(int mode) {
   else if (!controls_)
     ShowControls(true);
   UpdateTimeline();
+  ShowFindingPictures();
 }
 
 void MainWindow::CloseClip() {
@@ -467,6 +472,8 @@ void MainWindow::CloseClip() {
   video_->Clear();
   UpdateTitle();
   InitPlayerWindow();
+  ShowFindingPictures();
+  UpdateTimeline();
 }
 
 void MainWindow::CloseClipAndWindows(FindingsWindow findings) {
@@ -502,6 +509,12 @@ void MainWindow::LoadDetectorFindings(const QString& path) {
   const auto file = ReadFindingsFile(QFile::encodeName(path).toStdString());
   detectorFindings_ = file ? file->findings : std::vector<Finding>{};
   UpdateTimeline();
+}
+
+void MainWindow::ShowFindingPictures() {
+  // An analysis run has the clip to itself.
+  const bool shown = graph_.HasGraph() && !IsAnalysisMode(graph_.Mode());
+  if (findings_) findings_->ShowPicturesOf(shown ? state_.clipPath : QString());
 }
 
 void MainWindow::UpdateTimeline() {

@@ -25,6 +25,7 @@ class QTimer;
 
 namespace vireo {
 
+class ReportExport;
 class VideoWidget;
 
 class MainWindow : public QMainWindow {
@@ -87,6 +88,7 @@ class MainWindow : public QMainWindow {
   void ToggleFindings();
   void OpenMapDialog();
   void SaveFrame();
+  void ExportReport();
   void DetectPathologies();
   void PreprocessVideo();
   void PreprocessBatch();
@@ -99,6 +101,7 @@ class MainWindow : public QMainWindow {
   void FindingsClosed();
   void PauseForReview();
   void SeekToFinding(qint64 frame);
+  void ReportWritten(const QString& path, const QString& failure, const QStringList& notes);
   // Redraws the Controls timeline from the open findings list and the
   // detector's flags.
   void UpdateTimeline();
@@ -122,6 +125,8 @@ class MainWindow : public QMainWindow {
   void LoadAssociatedFiles();
   void LoadMap(const QString& path);
   void LoadFindings(const QString& path);
+  // The Findings window's pictures come from the clip shown, if any.
+  void ShowFindingPictures();
   // Reads the pathology run's findings of the clip (none when unreadable).
   void LoadDetectorFindings(const QString& path);
   void QueueGraphEvent(const GraphEvent& event);
@@ -155,7 +160,8 @@ class MainWindow : public QMainWindow {
   QActionGroup* rateMeasures_;
   std::unique_ptr<MapViewer> maps_;
   std::vector<Finding> detectorFindings_;  // of state_.detectorFindingsPath
-  QTimer* timelineUpdate_;                 // one redraw per burst of list changes
+  QTimer* timelineUpdate_;
+  ReportExport* reportExport_;                 // one redraw per burst of list changes
   std::atomic<int> generation_{0};  // events of released graphs are ignored
   bool runOutputLost_ = false;       // the analysis run's plug-in lost its output file
 };

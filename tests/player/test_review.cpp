@@ -4,13 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QListWidget>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 
 #include "clips.h"
+#include "gst_pipeline.h"
 #include "player_fixture.h"
+#include "report_export.h"
 #include "timeline_pixels.h"
 
 namespace {
@@ -86,6 +90,117 @@ TEST_F(ReviewTest, ControlsTimelineFollowsTheListAndAClickOnAMarkSeeksToIt) {
   Trigger(vireo::kCmdFindings);
   ASSERT_TRUE(WaitFor([&] { return Lane(TimelinePainter::kFindings).empty(); }));
   EXPECT_EQ(Lane(TimelinePainter::kUlcer), std::set<int>{Column(80)});
+}
+
+// The picture beside a list entry; null when it has none or only the
+// transparent placeholder.
+QImage Picture(const QListWidgetItem* item) {
+  if (item->icon().isNull()) return {};
+  const QImage image = item->icon().pixmap(40, 40).toImage().convertToFormat(QImage::Format_ARGB32);
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      if (qAlpha(image.pixel(x, y)) != 0) return image;
+  return {};
+}
+
+int LargestDifference(const QImage& picture, const vtest::Frame& frame) {
+  EXPECT_EQ(picture.size(), QSize(frame.width, frame.height));
+  int largest = 0;
+  for (int y = 0; y < std::min(picture.height(), frame.height); ++y)
+    for (int x = 0; x < std::min(picture.width(), frame.width); ++x) {
+      const QRgb p = picture.pixel(x, y);
+      const std::uint8_t* f = frame.Pixel(x, y);
+      largest = std::max({largest, std::abs(qBlue(p) - f[0]), std::abs(qGreen(p) - f[1]), std::abs(qRed(p) - f[2])});
+    }
+  return largest;
+}
+
+TEST_F(ReviewTest, FindingsListOfAThousandEntriesShowsAtOncePicturesFollowForTheEntriesInView) {
+  constexpr int kEntries = 1000, kSide = 40;  // the pictures' size: no scaling
+  const std::string clip = ptest::ScratchDir() + "/pictures.avi";
+  std::filesystem::copy_file(ptest::Clip(".avi", kEntries, kSide), clip,
+                             std::filesystem::copy_options::overwrite_existing);
+  std::string lines;
+  for (int frame = 0; frame < kEntries; ++frame) lines += std::to_string(frame) + "\t0\t note\r\n";
+  WriteFindings(Stem(clip) + ".txt", lines);
+  const auto decoded =
+      vtest::RunPipeline("filesrc location=\"" + clip +
+                         "\" ! decodebin ! videoconvert ! video/x-raw,format=BGRx ! appsink name=out sync=false")
+          .frames;
+  ASSERT_EQ(decoded.size(), static_cast<std::size_t>(kEntries));
+
+  window->Start(Q(clip));
+  ASSERT_NE(window->Findings(), nullptr);
+  QListWidget* list = window->Findings()->List();
+  // The whole list is there and scrolls before any picture is decoded.
+  ASSERT_EQ(list->count(), kEntries);
+  list->scrollToBottom();
+  for (int row = 0; row < kEntries; ++row) ASSERT_TRUE(Picture(list->item(row)).isNull()) << row;
+
+  const int first = list->row(list->itemAt(list->viewport()->rect().topLeft()));
+  ASSERT_GT(first, kEntries / 2);
+  ASSERT_TRUE(WaitFor([&] {
+    for (int row = first; row < kEntries; ++row)
+      if (Picture(list->item(row)).isNull()) return false;
+    return true;
+  }, 30000));
+  for (int row = first; row < kEntries; ++row) {
+    SCOPED_TRACE(row);
+    const QImage picture = Picture(list->item(row)).convertToFormat(QImage::Format_RGB32);
+    const int own = LargestDifference(picture, decoded[row]);
+    EXPECT_LE(own, 3);
+    EXPECT_LT(own, LargestDifference(picture, decoded[row - 1])) << "closer to another frame";
+  }
+  EXPECT_TRUE(Picture(list->item(kEntries / 2)).isNull()) << "entries never in view are not decoded";
+  EXPECT_EQ(list->item(kEntries - 1)->text(), "00000999 note") << "the text stays as it was";
+}
+
+// "Export report..." on the list as it stands, unsaved entries included.
+TEST_F(ReviewTest, ExportReportWritesThePdfOfTheOpenListOrSaysWhyNot) {
+  const std::string clip = ptest::ScratchDir() + "/report.avi";
+  std::filesystem::copy_file(ptest::Clip(".avi", kFrames), clip, std::filesystem::copy_options::overwrite_existing);
+  WriteFindings(Stem(clip) + ".txt", "10\t0\t polyp?\r\n");
+  WriteFindings(Stem(clip) + "_.txt", "30\t0\t Blood1\r\n31\t0\t Blood1 Blood2\r\n");
+  window->Start(Q(clip));
+  ASSERT_NE(window->Findings(), nullptr);
+  window->Graph().SeekToFrame(60);
+  window->Findings()->Button(FindingsDialog::kAddNew)->click();
+  ASSERT_TRUE(Enabled(vireo::kCmdExportReport));
+  const auto* exporter = window->findChild<vireo::ReportExport*>();
+  ASSERT_NE(exporter, nullptr);
+
+  struct Case {
+    const char* name;
+    std::string output;
+    bool written;
+  };
+  const std::vector<Case> cases = {
+      {"pdf", ptest::ScratchDir() + "/report.pdf", true},
+      {"folder that does not exist", ptest::ScratchDir() + "/missing/report.pdf", false},
+      {"not a report format", ptest::ScratchDir() + "/report.doc", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    messages.clear();
+    std::filesystem::remove(c.output);
+    chosen = {Q(c.output)};
+    Trigger(vireo::kCmdExportReport);
+    ASSERT_TRUE(WaitFor([&] { return !exporter->Running(); }, 30000));
+    if (!c.written) {
+      ASSERT_EQ(messages.size(), 1u);
+      EXPECT_EQ(messages[0].caption, "Error");
+      EXPECT_TRUE(messages[0].text.contains(Q(c.output))) << messages[0].text.toStdString();
+      EXPECT_FALSE(std::filesystem::exists(c.output));
+      continue;
+    }
+    EXPECT_TRUE(messages.empty());
+    const std::string text = vtest::RunCommand("pdftotext -layout '" + c.output + "' - 2>&1").output;
+    SCOPED_TRACE(text);
+    for (const char* line : {"Clip +report\\.avi", "Length +100 frames \\(0:00:04\\)", "Interpretation time +2 min",
+                             "\\n *10 +0:00:00 +polyp\\?", "\\n *60 +0:00:02", "Blood1 +2 +30 \\(0:00:01\\) +31 \\(0:00:01\\)",
+                             "Blood2 +1 +31 \\(0:00:01\\) +31 \\(0:00:01\\)"})
+      EXPECT_TRUE(std::regex_search(text, std::regex(line))) << line;
+  }
 }
 
 }  // namespace
