@@ -24,6 +24,7 @@ class QMenu;
 
 namespace vireo {
 
+class AnalysisDialog;
 class VideoWidget;
 
 class MainWindow : public QMainWindow {
@@ -142,7 +143,7 @@ class MainWindow : public QMainWindow {
   VideoWidget* video_;
   QPointer<ControlsDialog> controls_;
   QPointer<FindingsDialog> findings_;
-  QPointer<QDialog> analysis_;  // the Video Analysis dialog while a run shows it
+  QPointer<AnalysisDialog> analysis_;  // the Video Analysis dialog while a run shows it
   std::map<int, QAction*> actions_;
   QActionGroup* sizes_;
   QActionGroup* layouts_;
