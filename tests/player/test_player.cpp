@@ -99,7 +99,7 @@ TEST_F(PlayerTest, MenuCarriesTheLabelsAndIdentifiers) {
     walk(top->menu());
   }
   const QStringList expected = {
-      "&File", "&Open clip...=40001", "Open map...=40050", "&Close clip=40005", "&Save frame...=40013",
+      "&File", "&Open clip...=40001", "Open map...=40050", "&Close clip=40005", "&Save frame...=40013", "Export report...=40061",
       "E&xit=40002", "&View", "&Controls...=40052", "&Findings...=113", "&Multiframe", "1 x 1=115", "2 x 1=116",
       "3 x 1=117", "2 x 2=118", "3 x 2=119", "3 x 3=120", "4 x 3=121", "5 x 3=122", "5 x 4=123", "6 x 4=124",
       "Filter properties...=40060", "&Control", "&Pause/Play\tP=40003", "&Stop\tS=40004",
