@@ -20,8 +20,10 @@ enum Command : int {
   kCmdRateRoll = 136, kCmdRateDeformation = 137, kCmdRateCombination = 138, kCmdRateImage = 139,
   // Not a command of the original menu: the property pages of the graph's plug-ins.
   kCmdFilterProperties = 40060,
+  // The MDR page on the parameters the next preprocessing run uses.
+  kCmdMdrParameters = 40061,
   // Not a command of the original menu: the report of the clip for the patient's record.
-  kCmdExportReport = 40061,
+  kCmdExportReport = 40062,
 };
 
 // Program-wide state of the player (the graph keeps play state, rates,

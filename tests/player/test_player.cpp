@@ -99,7 +99,7 @@ TEST_F(PlayerTest, MenuCarriesTheLabelsAndIdentifiers) {
     walk(top->menu());
   }
   const QStringList expected = {
-      "&File", "&Open clip...=40001", "Open map...=40050", "&Close clip=40005", "&Save frame...=40013", "Export report...=40061",
+      "&File", "&Open clip...=40001", "Open map...=40050", "&Close clip=40005", "&Save frame...=40013", "Export report...=40062",
       "E&xit=40002", "&View", "&Controls...=40052", "&Findings...=113", "&Multiframe", "1 x 1=115", "2 x 1=116",
       "3 x 1=117", "2 x 2=118", "3 x 2=119", "3 x 3=120", "4 x 3=121", "5 x 3=122", "5 x 4=123", "6 x 4=124",
       "Filter properties...=40060", "&Control", "&Pause/Play\tP=40003", "&Stop\tS=40004",
@@ -108,7 +108,7 @@ TEST_F(PlayerTest, MenuCarriesTheLabelsAndIdentifiers) {
       "&Increase Playback Rate\t<Right arrow>=40020", "&Decrease Playback Rate\t<Left arrow>=40021",
       "Automatic Rate Control", "Combination=138", "Deformation=137", "Image=139", "Velocity=134", "Drift=135",
       "Roll=136", "Off=133", "&Analysis", "&Preprocess video=40026", "Select video(s) to preprocess=110",
-      "&Detect pathologies=40014", "&Help", "Manual...=126", "&About...=40015"};
+      "MDR parameters...=40061", "&Detect pathologies=40014", "&Help", "Manual...=126", "&About...=40015"};
   EXPECT_EQ(items, expected);
 }
 
