@@ -43,6 +43,21 @@ QString SaveFailureText(const QString& path, const std::string& reason) {
 
 }  // namespace
 
+void FindingsList::keyPressEvent(QKeyEvent* event) {
+  QListWidget::keyPressEvent(event);
+  event->accept();
+}
+
+void FindingEditor::keyPressEvent(QKeyEvent* event) {
+  switch (event->key()) {
+    case Qt::Key_Escape: emit cancelled(); break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: emit committed(); break;
+    default: QLineEdit::keyPressEvent(event);
+  }
+  event->accept();
+}
+
 std::string MapMeasuresText(const MapState& map, std::int64_t frame) {
   const int row = map.RowForFrame(frame);
   if (row < 0) return {};
@@ -74,19 +89,19 @@ std::string MapMeasuresText(const MapState& map, std::int64_t frame) {
 }
 
 FindingsDialog::FindingsDialog(const PlaybackGraph& graph, const MapState& map, const PlayerState& player,
-                               const QString& listPath, QWidget* owner)
-    : QDialog(owner, Qt::Tool), graph_(graph), map_(map), player_(player), listPath_(listPath) {
+                               QWidget* owner)
+    : QDialog(owner, Qt::Tool), graph_(graph), map_(map), player_(player) {
   setWindowTitle(QStringLiteral("Findings"));
   setAttribute(Qt::WA_DeleteOnClose);
   resize(480, 390);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 2);
   layout->setSpacing(2);
-  list_ = new QListWidget(this);
+  list_ = new FindingsList(this);
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
   list_->installEventFilter(this);
   layout->addWidget(list_, 1);
-  edit_ = new QLineEdit(list_->viewport());
+  edit_ = new FindingEditor(list_->viewport());
   edit_->hide();
 
   auto* bottom = new QHBoxLayout;
@@ -119,6 +134,15 @@ FindingsDialog::FindingsDialog(const PlaybackGraph& graph, const MapState& map, 
   connect(list_, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) { StartEdit(list_->row(item)); });
   connect(edit_, &QLineEdit::textEdited, this, [this] { editChanged_ = true; });
   connect(edit_, &QLineEdit::editingFinished, this, &FindingsDialog::CommitEdit);
+  // After Enter or Esc the list has the keys again.
+  connect(edit_, &FindingEditor::committed, this, [this] {
+    CommitEdit();
+    list_->setFocus();
+  });
+  connect(edit_, &FindingEditor::cancelled, this, [this] {
+    CancelEdit();
+    list_->setFocus();
+  });
 
   auto* timer = new QTimer(this);
   connect(timer, &QTimer::timeout, this, &FindingsDialog::Tick);
@@ -139,6 +163,12 @@ QStringList FindingsDialog::Entries() const {
 int FindingsDialog::Selected() const { return list_->currentRow(); }
 
 void FindingsDialog::Select(int row) { list_->setCurrentRow(row); }
+
+void FindingsDialog::SelectWithoutSeek(int row) {
+  selecting_ = true;
+  list_->setCurrentRow(row);
+  selecting_ = false;
+}
 
 QString FindingsDialog::ViewedText() const { return viewed_->text(); }
 
@@ -214,6 +244,22 @@ void FindingsDialog::Flush(const QString& firstPath) {
   }
 }
 
+void FindingsDialog::Reset() {
+  CommitEdit();
+  Clear();
+  header_ = kNewFindingsHeader;
+  ticks_ = 0;
+  changed_ = false;
+}
+
+void FindingsDialog::AttachTo(const QString& path) {
+  CommitEdit();
+  if (path == listPath_ && changed_) return;
+  Flush(listPath_);
+  listPath_ = path;
+  if (path.isEmpty() || !LoadFile(path)) Reset();
+}
+
 void FindingsDialog::Jump(int row) {
   if (row < 0 || row >= static_cast<int>(findings_.size()) || !graph_.HasGraph()) return;
   emit findingChosen(findings_[row].frame);
@@ -242,11 +288,18 @@ void FindingsDialog::CommitEdit() {
     Finding finding = editFinding_;
     finding.text = edit_->text().toStdString();
     Erase(row);
-    Insert(finding, FromBytes(EntryText(finding)));
+    // The edited finding stays the selected one.
+    const int edited = Insert(finding, FromBytes(EntryText(finding)));
+    SelectWithoutSeek(edited);
   }
   editChanged_ = false;
   edit_->clear();
   edit_->hide();
+}
+
+void FindingsDialog::CancelEdit() {
+  editChanged_ = false;
+  CommitEdit();
 }
 
 void FindingsDialog::AddNew() {
@@ -262,9 +315,7 @@ void FindingsDialog::AddNew() {
   QString entry = QString::asprintf("%08lld", static_cast<long long>(frame));
   if (!finding.text.empty()) entry = FromBytes(EntryText(finding));
   const int row = Insert(finding, entry);
-  selecting_ = true;
-  list_->setCurrentRow(row);
-  selecting_ = false;
+  SelectWithoutSeek(row);
   changed_ = true;
 }
 
@@ -273,9 +324,7 @@ void FindingsDialog::Remove() {
   const int row = list_->currentRow();
   if (row < 0) return;
   Erase(row);
-  selecting_ = true;
-  list_->setCurrentRow(row < list_->count() ? row : -1);
-  selecting_ = false;
+  SelectWithoutSeek(row < list_->count() ? row : -1);
   changed_ = true;
 }
 
@@ -326,7 +375,7 @@ void FindingsDialog::keyPressEvent(QKeyEvent* event) { emit keyPressed(event); }
 
 void FindingsDialog::closeEvent(QCloseEvent* event) {
   CommitEdit();
-  Flush(player_.findingsPath);
+  Flush(listPath_);
   Clear();
   emit closed();
   event->accept();
@@ -334,8 +383,8 @@ void FindingsDialog::closeEvent(QCloseEvent* event) {
 
 // ---- the main window's side ---------------------------------------------------
 
-FindingsDialog* MainWindow::CreateFindings(const QString& listPath) {
-  findings_ = new FindingsDialog(graph_, maps_->State(), state_, listPath, this);
+FindingsDialog* MainWindow::CreateFindings() {
+  findings_ = new FindingsDialog(graph_, maps_->State(), state_, this);
   connect(findings_, &FindingsDialog::findingChosen, this, &MainWindow::SeekToFinding);
   connect(findings_, &FindingsDialog::pauseRequested, this, &MainWindow::PauseForReview);
   connect(findings_, &FindingsDialog::keyPressed, this, &MainWindow::HandleKey);
@@ -346,28 +395,23 @@ FindingsDialog* MainWindow::CreateFindings(const QString& listPath) {
 }
 
 void MainWindow::LoadFindings(const QString& path) {
-  if (!ReadFindingsFile(QFile::encodeName(path).toStdString())) return;
-  if (!findings_) {
-    CreateFindings(path);
-  } else {
-    // A changed list goes to its own file before another replaces it.
-    findings_->Flush(findings_->ListPath());
-    findings_->SetListPath(path);
-    findings_->show();
-    Action(kCmdFindings)->setChecked(true);
-  }
-  findings_->LoadFile(path);
+  // An open list always follows the clip; the window opens by itself only
+  // for a file that exists.
+  if (!findings_ && !ReadFindingsFile(QFile::encodeName(path).toStdString())) return;
+  if (!findings_) CreateFindings();
+  findings_->AttachTo(path);
 }
 
 void MainWindow::ToggleFindings() {
-  if (findings_)
+  if (findings_) {
     findings_->close();
-  else
-    CreateFindings(state_.findingsPath);
+  } else {
+    CreateFindings();
+    findings_->AttachTo(state_.findingsPath);
+  }
 }
 
 void MainWindow::FindingsClosed() {
-  state_.findingsPath.clear();
   Action(kCmdFindings)->setChecked(false);
   findings_ = nullptr;
 }

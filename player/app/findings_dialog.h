@@ -7,6 +7,8 @@
 
 #include <QDialog>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QString>
 #include <cstdint>
 #include <map>
@@ -18,8 +20,6 @@
 #include "preprocess_file_dialog.h"
 
 class QLabel;
-class QLineEdit;
-class QListWidget;
 class QPushButton;
 
 namespace vireo {
@@ -32,17 +32,42 @@ struct PlayerState;
 // measures: the eleven "%4.4f" values of the frame's row, without the frame.
 std::string MapMeasuresText(const MapState& map, std::int64_t frame);
 
+// The list of findings. Keys typed into it are its own: none travels on to
+// the dialog (the dialog sends the arrow keys to playback before the list
+// sees them).
+class FindingsList : public QListWidget {
+ public:
+  using QListWidget::QListWidget;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+};
+
+// The in-place editor of a finding's text: Esc cancels the edit, Enter
+// commits it, and every other key stays in the editor.
+class FindingEditor : public QLineEdit {
+  Q_OBJECT
+ public:
+  using QLineEdit::QLineEdit;
+
+ signals:
+  void cancelled();
+  void committed();
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+};
+
 class FindingsDialog : public QDialog {
   Q_OBJECT
  public:
   // Control identifiers of the dialog's template.
   enum : int { kList = 1024, kEdit = 1025, kViewed = 1029, kLoad = 1028, kSaveAs = 6, kAddNew = 1, kRemove = 2 };
 
-  // `listPath`: the findings file the list belongs to. The graph, the map
-  // and the player's state are read, never changed: the owner acts on the
-  // dialog's signals.
-  FindingsDialog(const PlaybackGraph& graph, const MapState& map, const PlayerState& player, const QString& listPath,
-                 QWidget* owner);
+  // The list starts empty and belongs to no file until `AttachTo`. The
+  // graph, the map and the player's state are read, never changed: the owner
+  // acts on the dialog's signals.
+  FindingsDialog(const PlaybackGraph& graph, const MapState& map, const PlayerState& player, QWidget* owner);
 
   // Replaces the list, header and counter by a file's; false (nothing
   // changed) when it cannot be read.
@@ -53,11 +78,18 @@ class FindingsDialog : public QDialog {
   // `path`; when that fails the user may choose another file. Clears the
   // changed flag.
   void Flush(const QString& path);
+  // Gives the list to the clip whose findings file is `path` (empty: a clip
+  // without one). A changed list of another file is first written to its
+  // own; the list then shows `path`'s findings, or none. A changed list of
+  // the same file stays as it is.
+  void AttachTo(const QString& path);
 
   void AddNew();
   void Remove();
   void StartEdit(int row);
   void CommitEdit();
+  // Leaves the finding as it was.
+  void CancelEdit();
   // The 200 ms timer: counter and viewed frame.
   void Tick();
 
@@ -68,8 +100,8 @@ class FindingsDialog : public QDialog {
   bool Changed() const { return changed_; }
   std::int64_t Ticks() const { return ticks_; }
   const std::string& Header() const { return header_; }
+  // The findings file the list belongs to.
   const QString& ListPath() const { return listPath_; }
-  void SetListPath(const QString& path) { listPath_ = path; }
   QString ViewedText() const;
   QListWidget* List() const { return list_; }
   QLineEdit* Editor() const { return edit_; }
@@ -93,16 +125,19 @@ class FindingsDialog : public QDialog {
   int Insert(const Finding& finding, const QString& entry);
   void Erase(int row);
   void Clear();
+  // An empty list with a new header and a counter at zero.
+  void Reset();
   void Jump(int row);  // pause and seek to the finding
+  void SelectWithoutSeek(int row);
   void LoadDialog();
   void SaveAsDialog();
 
   const PlaybackGraph& graph_;
   const MapState& map_;
   const PlayerState& player_;
-  QListWidget* list_;
+  FindingsList* list_;
   std::map<int, QPushButton*> buttons_;
-  QLineEdit* edit_;
+  FindingEditor* edit_;
   QLabel* viewed_;
   std::vector<Finding> findings_;  // in list order
   std::string header_ = kNewFindingsHeader;

@@ -471,7 +471,13 @@ void MainWindow::CloseClipAndWindows(FindingsWindow findings) {
 
 void MainWindow::LoadAssociatedFiles() {
   const QString& clip = state_.clipPath;
-  if (clip.size() > PATH_MAX - 2 || !HasClipExtension(clip)) return;
+  if (clip.isEmpty()) return;
+  if (clip.size() > PATH_MAX - 2 || !HasClipExtension(clip)) {
+    // Findings made on this clip belong to no earlier clip's file.
+    state_.findingsPath.clear();
+    if (findings_) findings_->AttachTo(QString());
+    return;
+  }
   const QString stem = clip.left(clip.lastIndexOf(QLatin1Char('.')));
   state_.captureBase = stem + QLatin1Char('_');
   state_.mapPath = stem + QStringLiteral(".bmp");

@@ -113,11 +113,13 @@ class MainWindow : public QMainWindow {
   // Closes the map window, the Controls, the Findings (unless kept; it
   // writes a changed list) and the clip, before a run takes the clip over.
   void CloseClipAndWindows(FindingsWindow findings);
+  // The map and findings files beside the clip; the Findings list follows
+  // the clip even when it has none.
   void LoadAssociatedFiles();
   void LoadMap(const QString& path);
   void LoadFindings(const QString& path);
   void QueueGraphEvent(const GraphEvent& event);
-  FindingsDialog* CreateFindings(const QString& listPath);
+  FindingsDialog* CreateFindings();
   void OnGraphEvent(const GraphEvent& event, int generation);
   void ShowPluginWarning(const std::string& text);
   void ShowControls(bool placeBelow);

@@ -1,11 +1,13 @@
 // Channel conversions against the formulas, pixel by pixel.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <random>
 #include <vector>
 
+#include "channels.h"
 #include "ostrel/analysis/analiza_detektor.h"
 
 namespace {
@@ -143,6 +145,32 @@ TEST(AnalysisChannels, EveryColourOfTheCubeMatchesTheFormulas) {
             ADD_FAILURE() << "code " << code << " colour " << r << "," << g << "," << b << " gives " << got
                           << ", formula " << want;
         }
+    }
+    EXPECT_EQ(mismatches, 0) << code;
+  }
+}
+
+TEST(AnalysisChannels, BaselineAndAvx2BuildsGiveTheSameBytesForEveryColour) {
+  if (!ostrel::HasAvx2Conversion()) GTEST_SKIP() << "this processor has no AVX2";
+  // Runs of 1 to 13 pixels, so that every build meets every kind of row end.
+  std::vector<std::uint8_t> pixels(3 * 65536), baseline(65536), avx2(65536);
+  for (char code : kCodes) {
+    int mismatches = 0;
+    for (int r = 0; r < 256; ++r) {
+      for (int i = 0; i < 65536; ++i) {
+        pixels[3 * i] = static_cast<std::uint8_t>(i);
+        pixels[3 * i + 1] = static_cast<std::uint8_t>(i >> 8);
+        pixels[3 * i + 2] = static_cast<std::uint8_t>(r);
+      }
+      for (int at = 0, run = 1; at < 65536; at += run, run = run % 13 + 1) {
+        const int count = std::min(run, 65536 - at);
+        ostrel::ConvertPixelsBaseline(code, &pixels[3 * at], &baseline[at], count);
+        ostrel::ConvertPixelsAvx2(code, &pixels[3 * at], &avx2[at], count);
+      }
+      for (int i = 0; i < 65536; ++i)
+        if (baseline[i] != avx2[i] && ++mismatches <= 3)
+          ADD_FAILURE() << "code " << code << " colour " << r << "," << (i >> 8) << "," << (i & 255)
+                        << ": baseline " << int(baseline[i]) << ", AVX2 " << int(avx2[i]);
     }
     EXPECT_EQ(mismatches, 0) << code;
   }

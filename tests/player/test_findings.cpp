@@ -9,6 +9,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTest>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -300,6 +301,129 @@ TEST_F(FindingsTest, ClosingSaveThatFailsOffersAnotherName) {
   ASSERT_EQ(dialogs.size(), 1u);
   EXPECT_EQ(ReadAll(rescued), "Interpretation time [min]: 0\r\n3\t0\r\n");
   EXPECT_EQ(Dialog(), nullptr);
+}
+
+// Findings belong to the clip they were made on, whichever way the next clip
+// arrives and whether or not it has a findings file of its own.
+TEST_F(FindingsTest, ChangingTheClipKeepsEachClipsFindingsInItsOwnFile) {
+  const std::string textA = "Interpretation time [min]: 4\r\n7\t1\tfrom A\r\n";
+  const std::string clipA = ClipNamed("A", 40, &textA);
+  const std::string clipB = ClipNamed("B", 40);
+  const std::string clipC = ClipNamed("C", 40);
+  std::filesystem::rename(clipC, Stem(clipC) + ".qt");  // a clip without associated files
+  window->Start(Q(clipA));
+  ASSERT_NE(Dialog(), nullptr);
+  window->Graph().SeekToFrame(3);
+  Dialog()->AddNew();
+
+  // "&Open clip..." on B: A's changed list goes to A.txt, B's list is empty.
+  chosen = {Q(clipB)};
+  Trigger(vireo::kCmdOpenClip);
+  ASSERT_TRUE(window->Graph().HasGraph());
+  EXPECT_EQ(ReadAll(Stem(clipA) + ".txt"), "Interpretation time [min]: 4 4\r\n3\t4\r\n7\t1\tfrom A\r\n");
+  ASSERT_NE(Dialog(), nullptr);
+  EXPECT_TRUE(Dialog()->Entries().isEmpty());
+  EXPECT_EQ(Dialog()->Ticks(), 0);
+  window->Graph().SeekToFrame(9);
+  Dialog()->AddNew();
+
+  // Closed and reopened, the window shows B's list, unsaved work included.
+  Trigger(vireo::kCmdFindings);
+  EXPECT_EQ(ReadAll(Stem(clipB) + ".txt"), "Interpretation time [min]: 0\r\n9\t0\r\n");
+  Trigger(vireo::kCmdFindings);
+  ASSERT_NE(Dialog(), nullptr);
+  EXPECT_EQ(Dialog()->Entries(), QStringList{"00000009 "});
+  window->Graph().SeekToFrame(11);
+  Dialog()->AddNew();
+
+  // A clip dropped that has no findings file of its own: B's list goes to
+  // B.txt and the new list is saved only where the user says.
+  window->DropFile(Q(Stem(clipC) + ".qt"));
+  ASSERT_TRUE(window->Graph().HasGraph());
+  EXPECT_EQ(ReadAll(Stem(clipB) + ".txt"), "Interpretation time [min]: 0 0\r\n9\t0\r\n11\t0\r\n");
+  EXPECT_TRUE(Dialog()->Entries().isEmpty());
+  window->Graph().SeekToFrame(2);
+  Dialog()->AddNew();
+  const std::string savedC = Stem(clipC) + "-findings.txt";
+  answer = QMessageBox::Yes;
+  chosen = {Q(savedC)};
+  window->DropFile(Q(clipA));
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].text, "The findings of this clip have no findings file.");
+  EXPECT_EQ(ReadAll(savedC), "Interpretation time [min]: 0\r\n2\t0\r\n");
+  EXPECT_EQ(Dialog()->Entries(), (QStringList{"00000003 ", "00000007 from A"}));
+  EXPECT_EQ(ReadAll(Stem(clipB) + ".txt"), "Interpretation time [min]: 0 0\r\n9\t0\r\n11\t0\r\n");
+  EXPECT_FALSE(std::filesystem::exists(Stem(clipC) + ".txt"));
+}
+
+// A findings file that cannot be written when the clip changes: the user
+// is told and may save the list elsewhere before it is replaced.
+TEST_F(FindingsTest, UnwritableFindingsAtClipChangeAreOfferedAnotherName) {
+  const std::string clipA = ClipNamed("A", 40);
+  const std::string clipB = ClipNamed("B", 40);
+  window->Start(Q(clipA));
+  Trigger(vireo::kCmdFindings);
+  window->Graph().SeekToFrame(5);
+  Dialog()->AddNew();
+  std::filesystem::create_directories(Stem(clipA) + ".txt");
+  answer = QMessageBox::Yes;
+  const std::string rescued = ptest::ScratchDir() + "/rescued-at-change.txt";
+  chosen = {Q(rescued)};
+  window->DropFile(Q(clipB));
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_TRUE(messages[0].text.contains(Q(Stem(clipA) + ".txt")));
+  EXPECT_EQ(ReadAll(rescued), "Interpretation time [min]: 0\r\n5\t0\r\n");
+  EXPECT_FALSE(std::filesystem::exists(Stem(clipB) + ".txt"));
+  Trigger(vireo::kCmdFindings);
+  EXPECT_FALSE(std::filesystem::exists(Stem(clipB) + ".txt"));  // nothing changed on B
+}
+
+// Keys typed into the list or the editor are theirs: only the arrows on the
+// list, while nothing is being edited, reach playback.
+TEST_F(FindingsTest, KeysInTheListAndEditorStayThere) {
+  const std::string text = "Interpretation time [min]: 0\n4\t0\tfirst\n9\t0\tsecond\n";
+  const std::string clip = ClipNamed("keys", 40, &text);
+  window->Start(Q(clip));
+  ASSERT_NE(Dialog(), nullptr);
+  struct Case {
+    const char* name;
+    bool editing;
+    Qt::Key key;
+    QStringList entries;  // after the key
+    bool editorShown;
+    std::int64_t frame;
+  };
+  const QStringList original{"00000004 first", "00000009 second"};
+  const Case cases[] = {
+      {"Esc on the list", false, Qt::Key_Escape, original, false, 4},
+      {"Enter on the list", false, Qt::Key_Return, original, false, 4},
+      {"letter on the list", false, Qt::Key_Q, original, false, 4},
+      {"Right on the list steps", false, Qt::Key_Right, original, false, 5},
+      {"Esc in the editor cancels", true, Qt::Key_Escape, original, false, 4},
+      {"Up in the editor", true, Qt::Key_Up, original, true, 4},
+      {"Down in the editor", true, Qt::Key_Down, original, true, 4},
+      {"Enter in the editor commits", true, Qt::Key_Return, {"00000004 firstx", "00000009 second"}, false, 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Dialog()->Select(0);
+    QWidget* target = Dialog()->List();
+    if (c.editing) {
+      Dialog()->StartEdit(0);
+      Dialog()->Editor()->end(false);
+      QTest::keyClick(Dialog()->Editor(), Qt::Key_X);
+      target = Dialog()->Editor();
+    }
+    QTest::keyClick(target, c.key);
+    EXPECT_TRUE(window->Graph().HasGraph());
+    EXPECT_FALSE(window->State().fullScreen);
+    EXPECT_EQ(Dialog()->Editor()->isVisible(), c.editorShown);
+    EXPECT_EQ(window->Graph().CurrentFrame(), c.frame);
+    if (c.editorShown) QTest::keyClick(Dialog()->Editor(), Qt::Key_Escape);
+    EXPECT_EQ(Dialog()->Entries(), c.entries);
+    EXPECT_EQ(Dialog()->Selected(), 0);
+  }
+  EXPECT_TRUE(Dialog()->Changed());
 }
 
 TEST_F(FindingsTest, HugeFramesAndMinutesSurviveSaveAndLoad) {

@@ -10,6 +10,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#include <immintrin.h>
+#define VIREO_AVX2_FORCES 1
+#endif
 
 #include "fixed_text.h"
 #include "quorlin/model/map_writer.h"
@@ -103,8 +107,9 @@ double WeightedCost(const double w[3], int sum0, int sum1, int sum2) {
 double FracOf(double v, std::int32_t t) { return t > -kFarAway && t < kFarAway ? v - t : Frac(v); }
 
 // The force from the four costs of a node whose current position truncates to (xi, yi).
-void SetForce(GRID_NODE& node, unsigned cur, std::int32_t xi, std::int32_t yi, double costPlusX, double costMinusX,
-              double costPlusY, double costMinusY) {
+[[gnu::always_inline]] inline void SetForce(GRID_NODE& node, unsigned cur, std::int32_t xi, std::int32_t yi,
+                                            double costPlusX, double costMinusX, double costPlusY,
+                                            double costMinusY) {
   const std::int32_t v = node.vicinity;
   const double a = (2 * (FracOf(node.x[cur], xi) - node.fx0) - 1) / v;
   const double b = (2 * (FracOf(node.y[cur], yi) - node.fy0) - 1) / v;
@@ -251,8 +256,10 @@ struct ChannelParts {
 // go: the template rows are loaded once and the per-channel sums are the
 // exact integers MatchCost sums, so the force is the same to the last bit.
 // False (nothing done) when a patch or a 16-byte row load would leave the frame.
-[[gnu::always_inline]] inline bool FusedImageForce(GRID_NODE& node, const FrameView& frame, unsigned cur,
-                                                  const double w[3]) {
+// Whether the four patches of a node whose position truncates to (x, y),
+// and each 16-byte row load, lie inside a 24-bit frame.
+[[gnu::always_inline]] inline bool FusedFits(const GRID_NODE& node, const FrameView& frame, unsigned cur,
+                                            std::int32_t& x, std::int32_t& y) {
   const std::int32_t v = node.vicinity;
   if (frame.bytesPerPixel != 3 || v < 1) return false;
   const std::int64_t xi = TruncToInt(node.x[cur]), yi = TruncToInt(node.y[cur]);
@@ -261,7 +268,17 @@ struct ChannelParts {
   const std::int64_t endPlusY = (yi + v + 1) * stride + 3 * (xi - 1) + 16;
   const std::int64_t endPlusX = (yi + 1) * stride + 3 * (xi + v - 1) + 16;
   if (std::max(endPlusY, endPlusX) > std::int64_t{frame.height} * stride) return false;
-  const auto x = static_cast<std::int32_t>(xi), y = static_cast<std::int32_t>(yi);
+  x = static_cast<std::int32_t>(xi);
+  y = static_cast<std::int32_t>(yi);
+  return true;
+}
+
+[[gnu::always_inline]] inline bool FusedImageForce(GRID_NODE& node, const FrameView& frame, unsigned cur,
+                                                  const double w[3]) {
+  std::int32_t x, y;
+  if (!FusedFits(node, frame, cur, x, y)) return false;
+  const std::int32_t v = node.vicinity;
+  const std::ptrdiff_t stride = frame.stride;
   const __m128i t[3] = {_mm_loadu_si128(reinterpret_cast<const __m128i*>(node.rows)),
                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(node.rows + 16)),
                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(node.rows + 32))};
@@ -280,6 +297,79 @@ struct ChannelParts {
 }
 #endif
 
+#if defined(VIREO_AVX2_FORCES)
+// FusedImageForce on AVX2: the patches at +x and -x share one register, those
+// at +y and -y another, and the four costs are weighed in one; the integer
+// sums are exact and each cost takes the same double operations.
+[[gnu::target("avx2"), gnu::always_inline]] inline __m256i RowDiffs(__m256i t, const std::uint8_t* low,
+                                                                    const std::uint8_t* high) {
+  const __m256i f = _mm256_inserti128_si256(
+      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(low))),
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(high)), 1);
+  return _mm256_or_si256(_mm256_subs_epu8(t, f), _mm256_subs_epu8(f, t));
+}
+
+// Per channel, four 32-bit parts of each of two patches (one per lane).
+struct ChannelParts2 {
+  __m256i c[3];
+};
+[[gnu::target("avx2"), gnu::always_inline]] inline ChannelParts2 PatchParts2(const __m256i t[3],
+                                                                             const std::uint8_t* low,
+                                                                             const std::uint8_t* high,
+                                                                             std::ptrdiff_t stride) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i d0 = RowDiffs(t[0], low, high), d1 = RowDiffs(t[1], low + stride, high + stride),
+                d2 = RowDiffs(t[2], low + 2 * stride, high + 2 * stride);
+  const __m256i lo = _mm256_add_epi16(
+      _mm256_add_epi16(_mm256_unpacklo_epi8(d0, zero), _mm256_unpacklo_epi8(d1, zero)), _mm256_unpacklo_epi8(d2, zero));
+  const __m256i hi = _mm256_add_epi16(
+      _mm256_add_epi16(_mm256_unpackhi_epi8(d0, zero), _mm256_unpackhi_epi8(d1, zero)), _mm256_unpackhi_epi8(d2, zero));
+  const __m256i pick0 = _mm256_setr_epi16(1, 0, 0, 1, 0, 0, 1, 0, 1, 0, 0, 1, 0, 0, 1, 0);
+  const __m256i pick1 = _mm256_setr_epi16(0, 1, 0, 0, 1, 0, 0, 1, 0, 1, 0, 0, 1, 0, 0, 1);
+  const __m256i pick2 = _mm256_setr_epi16(0, 0, 1, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 1, 0, 0);
+  const __m256i pick8 = _mm256_setr_epi16(1, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0);
+  return {{_mm256_madd_epi16(lo, pick0), _mm256_madd_epi16(lo, pick1),
+           _mm256_add_epi32(_mm256_madd_epi16(lo, pick2), _mm256_madd_epi16(hi, pick8))}};
+}
+
+// [+x, -x, +y, -y] totals of one channel from the parts of (+x | -x) and (+y | -y).
+[[gnu::target("avx2"), gnu::always_inline]] inline __m128i Totals2(__m256i x, __m256i y) {
+  const __m256i pairs = _mm256_hadd_epi32(x, y);  // x01 x23 y01 y23 | the same of the high lane
+  const __m256i sums = _mm256_hadd_epi32(pairs, pairs);  // +x +y +x +y | -x -y -x -y
+  return _mm_unpacklo_epi32(_mm256_castsi256_si128(sums), _mm256_extracti128_si256(sums, 1));
+}
+
+[[gnu::target("avx2"), gnu::always_inline]] inline bool FusedImageForce2(GRID_NODE& node, const FrameView& frame,
+                                                                        unsigned cur, const double w[3]) {
+  std::int32_t x, y;
+  if (!FusedFits(node, frame, cur, x, y)) return false;
+  const std::int32_t v = node.vicinity;
+  const std::ptrdiff_t stride = frame.stride;
+  const __m256i t[3] = {_mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(node.rows))),
+                        _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(node.rows + 16))),
+                        _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(node.rows + 32)))};
+  const ChannelParts2 alongX = PatchParts2(t, frame.At(x + v - 1, y - 1), frame.At(x - v - 1, y - 1), stride);
+  const ChannelParts2 alongY = PatchParts2(t, frame.At(x - 1, y + v - 1), frame.At(x - 1, y - v - 1), stride);
+  const __m256d sum0 = _mm256_cvtepi32_pd(Totals2(alongX.c[0], alongY.c[0]));
+  const __m256d sum1 = _mm256_cvtepi32_pd(Totals2(alongX.c[1], alongY.c[1]));
+  const __m256d sum2 = _mm256_cvtepi32_pd(Totals2(alongX.c[2], alongY.c[2]));
+  const __m256d weighed = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_set1_pd(w[0]), sum0),
+                                                      _mm256_mul_pd(_mm256_set1_pd(w[1]), sum1)),
+                                        _mm256_mul_pd(_mm256_set1_pd(w[2]), sum2));
+  const __m256d cost = _mm256_div_pd(weighed, _mm256_set1_pd(9.0));
+  const __m128d lowCosts = _mm256_castpd256_pd128(cost), highCosts = _mm256_extractf128_pd(cost, 1);
+  SetForce(node, cur, x, y, _mm_cvtsd_f64(lowCosts), _mm_cvtsd_f64(_mm_unpackhi_pd(lowCosts, lowCosts)),
+           _mm_cvtsd_f64(highCosts), _mm_cvtsd_f64(_mm_unpackhi_pd(highCosts, highCosts)));
+  return true;
+}
+
+[[gnu::target("avx2")]] void ImageForcesAvx2(std::vector<GRID_NODE>& nodes, const FrameView& frame, unsigned cur,
+                                             const double w[3]) {
+  for (GRID_NODE& node : nodes)
+    if (!FusedImageForce2(node, frame, cur, w)) node.ImageForce(frame, cur, w);
+}
+#endif
+
 // Every node's image force for one iteration.
 template <class Read>
 void ImageForces(std::vector<GRID_NODE>& nodes, const Read& read, unsigned cur, const double w[3]) {
@@ -288,8 +378,14 @@ void ImageForces(std::vector<GRID_NODE>& nodes, const Read& read, unsigned cur, 
 
 #if defined(__SSE2__)
 // On a frame buffer, the fused matching wherever it applies.
-VIREO_VECTOR_CLONES void ImageForces(std::vector<GRID_NODE>& nodes, const FrameView& frame, unsigned cur,
-                                     const double w[3]) {
+void ImageForces(std::vector<GRID_NODE>& nodes, const FrameView& frame, unsigned cur, const double w[3]) {
+#if defined(VIREO_AVX2_FORCES)
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  if (avx2) {
+    ImageForcesAvx2(nodes, frame, cur, w);
+    return;
+  }
+#endif
   for (GRID_NODE& node : nodes)
     if (!FusedImageForce(node, frame, cur, w)) node.ImageForce(frame, cur, w);
 }
