@@ -138,17 +138,18 @@ void CQuorlin::ReportMapFailure() {
 
 void CQuorlin::CloseMap() {
   const bool wasOpen = map_.IsOpen();
+  const std::uint32_t rows = map_.Rows();
   if (!map_.CloseMap())
     ReportMapFailure();
   else if (wasOpen)
-    GST_INFO("map \"%s\" closed after %u rows", mapPath_.c_str(), rows_);
+    GST_INFO("map \"%s\" closed with %u rows", mapPath_.c_str(), rows);
 }
 
 // The header's sizes go to disk at every end of stream and stop, so that a
 // reader finds a valid bitmap whenever the stream rests; rows that follow
 // after a restart are appended and counted at the next such point.
 void CQuorlin::CompleteMap() {
-  GST_DEBUG("map sizes written: %u rows", rows_);
+  GST_DEBUG("map sizes written: %u rows", map_.Rows());
   map_.WriteSizes();
   ReportMapFailure();
 }
