@@ -4,7 +4,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QStyle>
 #include <QTimer>
@@ -28,11 +27,9 @@ ControlsDialog::ControlsDialog(const PlaybackGraph& graph, QWidget* owner) : QDi
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(2, 2, 2, 2);
   layout->setSpacing(2);
-  progress_ = new QProgressBar(this);
+  progress_ = new TimelineBar(this);
   progress_->setRange(0, kProgressSteps);
-  progress_->setTextVisible(false);
   progress_->setFixedHeight(14);
-  progress_->setStyleSheet(QStringLiteral("QProgressBar::chunk { background: rgb(0,0,255); }"));
   progress_->installEventFilter(this);
   layout->addWidget(progress_);
 
@@ -82,6 +79,7 @@ QPushButton* ControlsDialog::Button(int id) const {
 }
 QString ControlsDialog::Text() const { return text_->text(); }
 int ControlsDialog::Progress() const { return progress_->value(); }
+void ControlsDialog::SetMarks(TimelineMarks marks) { progress_->SetMarks(std::move(marks)); }
 
 void ControlsDialog::Clicked(int id) {
   switch (id) {

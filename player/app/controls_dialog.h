@@ -1,14 +1,16 @@
-// The "Controls" tool window: progress bar (click to seek), run, stop, pause,
-// step back and forward, rate down and up, and the frame and rate text. It
-// reads the graph and asks its owner, by signals, to act on it.
+// The "Controls" tool window: progress bar (click to seek) with the clip's
+// timeline of findings and detector flags behind the position, run, stop,
+// pause, step back and forward, rate down and up, and the frame and rate
+// text. It reads the graph and asks its owner, by signals, to act on it.
 #pragma once
 
 #include <QDialog>
 #include <QKeyEvent>
 #include <map>
 
+#include "timeline_bar.h"
+
 class QLabel;
-class QProgressBar;
 class QPushButton;
 
 namespace vireo {
@@ -32,7 +34,9 @@ class ControlsDialog : public QDialog {
   void Tick();
   QString Text() const;
   int Progress() const;
-  QProgressBar* ProgressBar() const { return progress_; }
+  TimelineBar* ProgressBar() const { return progress_; }
+  // The findings and detector flags drawn behind the position.
+  void SetMarks(TimelineMarks marks);
   QPushButton* Button(int id) const;
 
  signals:
@@ -58,7 +62,7 @@ class ControlsDialog : public QDialog {
   void SeekTo(int x);
 
   const PlaybackGraph& graph_;
-  QProgressBar* progress_;
+  TimelineBar* progress_;
   std::map<int, QPushButton*> buttons_;
   QLabel* text_;
   bool rateControlOn_ = false;

@@ -181,21 +181,30 @@ int FindingsDialog::Insert(const Finding& finding, const QString& entry) {
           (findings_[row].frame == finding.frame && list_->item(row)->text() <= entry)))
     ++row;
   findings_.insert(findings_.begin() + row, finding);
-  const QSignalBlocker block(list_);
-  list_->insertItem(row, entry);
+  {
+    const QSignalBlocker block(list_);
+    list_->insertItem(row, entry);
+  }
+  emit listChanged();
   return row;
 }
 
 void FindingsDialog::Erase(int row) {
   findings_.erase(findings_.begin() + row);
-  const QSignalBlocker block(list_);
-  delete list_->takeItem(row);
+  {
+    const QSignalBlocker block(list_);
+    delete list_->takeItem(row);
+  }
+  emit listChanged();
 }
 
 void FindingsDialog::Clear() {
   findings_.clear();
-  const QSignalBlocker block(list_);
-  list_->clear();
+  {
+    const QSignalBlocker block(list_);
+    list_->clear();
+  }
+  emit listChanged();
 }
 
 bool FindingsDialog::LoadFile(const QString& path) {
@@ -387,6 +396,7 @@ FindingsDialog* MainWindow::CreateFindings() {
   findings_ = new FindingsDialog(graph_, maps_->State(), state_, this);
   connect(findings_, &FindingsDialog::findingChosen, this, &MainWindow::SeekToFinding);
   connect(findings_, &FindingsDialog::pauseRequested, this, &MainWindow::PauseForReview);
+  connect(findings_, &FindingsDialog::listChanged, timelineUpdate_, qOverload<>(&QTimer::start));
   connect(findings_, &FindingsDialog::keyPressed, this, &MainWindow::HandleKey);
   connect(findings_, &FindingsDialog::closed, this, &MainWindow::FindingsClosed);
   findings_->show();
@@ -414,6 +424,7 @@ void MainWindow::ToggleFindings() {
 void MainWindow::FindingsClosed() {
   Action(kCmdFindings)->setChecked(false);
   findings_ = nullptr;
+  timelineUpdate_->start();
 }
 
 void MainWindow::PauseForReview() {

@@ -112,6 +112,8 @@ class FindingsDialog : public QDialog {
   void findingChosen(qint64 frame);
   // "Add New" takes the frame shown once playback has paused.
   void pauseRequested();
+  // An entry was added, removed or changed, or the list was replaced.
+  void listChanged();
   void keyPressed(QKeyEvent* event);
   void closed();
 

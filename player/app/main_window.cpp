@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -18,6 +19,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPainter>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -148,6 +150,10 @@ MainWindow::MainWindow() {
   setCentralWidget(video_);
   BuildActions();
   BuildMenu();
+  timelineUpdate_ = new QTimer(this);
+  timelineUpdate_->setSingleShot(true);
+  timelineUpdate_->setInterval(0);
+  connect(timelineUpdate_, &QTimer::timeout, this, &MainWindow::UpdateTimeline);
 
   graph_.SetFrameHandler([this](const VideoFrame& frame) { video_->Deliver(frame); });
   graph_.SetEventHandler([this](const GraphEvent& event) { QueueGraphEvent(event); });
@@ -450,6 +456,7 @@ void MainWindow::OpenClip(int mode) {
     DestroyControls();
   else if (!controls_)
     ShowControls(true);
+  UpdateTimeline();
 }
 
 void MainWindow::CloseClip() {
@@ -472,6 +479,8 @@ void MainWindow::CloseClipAndWindows(FindingsWindow findings) {
 void MainWindow::LoadAssociatedFiles() {
   const QString& clip = state_.clipPath;
   if (clip.isEmpty()) return;
+  state_.detectorFindingsPath.clear();
+  detectorFindings_.clear();
   if (clip.size() > PATH_MAX - 2 || !HasClipExtension(clip)) {
     // Findings made on this clip belong to no earlier clip's file.
     state_.findingsPath.clear();
@@ -484,6 +493,22 @@ void MainWindow::LoadAssociatedFiles() {
   state_.findingsPath = stem + QStringLiteral(".txt");
   LoadMap(state_.mapPath);
   LoadFindings(state_.findingsPath);
+  // Where "Detect pathologies" offers to put the detector's findings.
+  LoadDetectorFindings(state_.captureBase + QStringLiteral(".txt"));
+}
+
+void MainWindow::LoadDetectorFindings(const QString& path) {
+  state_.detectorFindingsPath = path;
+  const auto file = ReadFindingsFile(QFile::encodeName(path).toStdString());
+  detectorFindings_ = file ? file->findings : std::vector<Finding>{};
+  UpdateTimeline();
+}
+
+void MainWindow::UpdateTimeline() {
+  if (!controls_) return;
+  const std::int64_t frames = graph_.HasGraph() ? graph_.TotalFrames(true) : 0;
+  controls_->SetMarks(
+      CollectMarks(frames, findings_ ? findings_->Findings() : std::vector<Finding>{}, detectorFindings_));
 }
 
 void MainWindow::LoadMap(const QString& path) {
@@ -594,6 +619,7 @@ void MainWindow::ShowControls(bool placeBelow) {
   connect(controls_, &ControlsDialog::playbackChanged, this, [this] { UpdateTitle(); });
   connect(controls_, &ControlsDialog::keyPressed, this, &MainWindow::HandleKey);
   connect(controls_, &ControlsDialog::closed, this, &MainWindow::ControlsClosed);
+  UpdateTimeline();
   if (placeBelow) {
     controls_->adjustSize();
     const QSize size = controls_->size() + QSize(1, 1);

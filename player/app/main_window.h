@@ -21,6 +21,7 @@
 class QAction;
 class QActionGroup;
 class QMenu;
+class QTimer;
 
 namespace vireo {
 
@@ -98,6 +99,9 @@ class MainWindow : public QMainWindow {
   void FindingsClosed();
   void PauseForReview();
   void SeekToFinding(qint64 frame);
+  // Redraws the Controls timeline from the open findings list and the
+  // detector's flags.
+  void UpdateTimeline();
 
  private:
   struct CommandSpec;
@@ -118,6 +122,8 @@ class MainWindow : public QMainWindow {
   void LoadAssociatedFiles();
   void LoadMap(const QString& path);
   void LoadFindings(const QString& path);
+  // Reads the pathology run's findings of the clip (none when unreadable).
+  void LoadDetectorFindings(const QString& path);
   void QueueGraphEvent(const GraphEvent& event);
   FindingsDialog* CreateFindings();
   void OnGraphEvent(const GraphEvent& event, int generation);
@@ -148,6 +154,8 @@ class MainWindow : public QMainWindow {
   QActionGroup* layouts_;
   QActionGroup* rateMeasures_;
   std::unique_ptr<MapViewer> maps_;
+  std::vector<Finding> detectorFindings_;  // of state_.detectorFindingsPath
+  QTimer* timelineUpdate_;                 // one redraw per burst of list changes
   std::atomic<int> generation_{0};  // events of released graphs are ignored
   bool runOutputLost_ = false;       // the analysis run's plug-in lost its output file
 };

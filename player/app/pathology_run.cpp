@@ -108,7 +108,10 @@ void MainWindow::DetectPathologies() {
             .WithButtons(QMessageBox::Yes | QMessageBox::No);
     if (ShowMessage(question) == QMessageBox::Yes) state_.clipPath = state_.exportVideoPath;
     OpenClip(kModePlain);
-    if (!runOutputLost_) LoadFindings(state_.findingsPath);
+    if (!runOutputLost_) {
+      LoadFindings(state_.findingsPath);
+      LoadDetectorFindings(state_.findingsPath);
+    }
   }
   InitVideoWindow(1, 1);
 }

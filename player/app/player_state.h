@@ -28,6 +28,9 @@ struct PlayerState {
   QString clipPath;
   QString mapPath;
   QString findingsPath;
+  // The pathology run's findings of the clip: the detector's flags on the
+  // timeline and in the report.
+  QString detectorFindingsPath;
   QString captureBase;
   QString exportVideoPath;
   // The graph a clip opens in unless a run asks for its own: plain playback,

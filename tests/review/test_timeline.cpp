@@ -9,6 +9,7 @@
 #include <set>
 
 #include "qt_app.h"
+#include "timeline_pixels.h"
 #include "timeline.h"
 #include "timeline_bar.h"
 
@@ -17,6 +18,7 @@ namespace {
 using vireo::Finding;
 using vireo::TimelineMarks;
 using vireo::TimelinePainter;
+using vtest::PaintedColumns;
 
 // 209 dialog units of the Controls dialog at its 8-point font.
 constexpr int kBarWidth = 313;
@@ -27,19 +29,6 @@ std::set<int> ExpectedColumns(const std::vector<std::int64_t>& frames, std::int6
   std::set<int> columns;
   for (std::int64_t frame : frames)
     if (frame >= 0 && frame < total) columns.insert(static_cast<int>(std::floor(double(frame) * width / double(total))));
-  return columns;
-}
-
-// Columns of `lane` painted in the lane's colour, read back from the picture.
-std::set<int> PaintedColumns(const QImage& image, const QRect& area, TimelinePainter::Lane lane) {
-  const QRect band = TimelinePainter::LaneRect(area, lane);
-  const QRgb colour = TimelinePainter::Colour(lane).rgb();
-  std::set<int> columns;
-  for (int x = area.left(); x <= area.right(); ++x) {
-    const bool top = image.pixel(x, band.top()) == colour, bottom = image.pixel(x, band.bottom()) == colour;
-    EXPECT_EQ(top, bottom) << "column " << x << " is only partly painted";
-    if (top) columns.insert(x - area.left());
-  }
   return columns;
 }
 

@@ -5,8 +5,9 @@ frames, writes them and checks them.
     facetgen.py DATA --write TABLES.cpp  learn and write the tables
     facetgen.py DATA --check TABLES.cpp  learn again, compare with TABLES.cpp
                                          and run the exact checks on it
-    facetgen.py DATA --cross-validate    held-out figures, runs of neighbouring
-                                         frames kept together
+    facetgen.py DATA --cross-validate    held-out figures, blocks of the source
+                                         set (or runs of neighbouring frames)
+                                         kept together
 
 DATA is --features FEATURES.csv... (tables of `vireo-detect --features`),
 --labels LABELS.csv... (clip, frame, class, box) and --normal CLIP... (clips
@@ -304,7 +305,7 @@ def learned_tables(examples):
         lo, hi = box_of(spec)
         spec["box"] = ([float(v) for v in lo], [float(v) for v in hi])
     regions = learn.learn(CLASSIFIERS, examples)
-    return [(spec, build_table(spec, regions[spec["name"]])) for spec in CLASSIFIERS]
+    return regions, [(spec, build_table(spec, regions[spec["name"]])) for spec in CLASSIFIERS]
 
 
 def frame_flags(tables, examples):
@@ -343,22 +344,29 @@ def report(title, flags, examples, normal_clips):
           f"normal run {share(int((anything & polyp).sum()), int(polyp.sum()))}")
 
 
-def cross_validate(examples, normal_clips, folds, run_length):
-    """Runs of `run_length` neighbouring frames of a clip go to one fold
-    (round robin in frame order); each fold is judged by tables learned on
-    the others."""
-    runs = examples.runs(run_length)
-    names = list(dict.fromkeys(runs))
-    fold_of_run = {name: i % folds for i, name in enumerate(names)}
-    fold = np.array([fold_of_run[r] for r in runs])
-    pooled = {s["name"]: np.zeros(len(fold), dtype=bool) for s in CLASSIFIERS}
-    for k in range(folds):
-        tables = learned_tables(examples.subset(fold != k))
-        held = examples.subset(fold == k)
-        for name, f in frame_flags(tables, held).items():
-            pooled[name][fold == k] = f
-        print(f"fold {k + 1}/{folds} done", flush=True)
-    report(f"held out ({folds} folds, runs of {run_length} frames):", pooled, examples, normal_clips)
+def cross_validate(examples, normal_clips):
+    """Each group of frames (a block of the source set, see learn.py) is
+    judged by tables learned on all the others, operating point included;
+    prints the pooled figures and each fold's."""
+    groups = list(dict.fromkeys(examples.frame_group))
+    pooled = {s["name"]: np.zeros(len(examples.frame_group), dtype=bool) for s in CLASSIFIERS}
+    polyp = np.array([k[0] in normal_clips for k in examples.frame_keys])
+    without = ~examples.frame_bleeding & ~polyp
+    for k, group in enumerate(groups):
+        held_mask = examples.frame_group == group
+        regions, tables = learned_tables(examples.subset(~held_mask))
+        held = examples.subset(held_mask)
+        flags = frame_flags(tables, held)
+        for name, f in flags.items():
+            pooled[name][held_mask] = f
+        blood = flags["Blood1"] | flags["Blood2"]
+        anything = blood | flags["Ulcer1"] | flags["Ulcer2"]
+        print(f"fold {k + 1}/{len(groups)} {group}: cost {regions['Blood1'].miss_cost}, "
+              f"Blood1|Blood2 found {share(int((blood & held.frame_bleeding).sum()), int(held.frame_bleeding.sum()))}, "
+              f"flagged without bleeding {share(int((blood & without[held_mask]).sum()), int(without[held_mask].sum()))}, "
+              f"any label {share(int((anything & without[held_mask]).sum()), int(without[held_mask].sum()))}",
+              flush=True)
+    report(f"held out ({len(groups)} folds, one group each):", pooled, examples, normal_clips)
 
 
 def main(argv):
@@ -373,7 +381,7 @@ def main(argv):
     args = parser.parse_args(argv[1:])
     examples = learn.Examples(args.features, args.labels, set(args.normal))
     if args.cross_validate:
-        cross_validate(examples, set(args.normal), 5, 50)
+        cross_validate(examples, set(args.normal))
         return 0
     if args.evaluate:
         with open(args.evaluate) as f:
@@ -381,7 +389,9 @@ def main(argv):
         tables = [(spec, parsed[spec["table"]]) for spec in CLASSIFIERS]
         report(f"{args.evaluate} on the data:", frame_flags(tables, examples), examples, set(args.normal))
         return 0
-    tables = learned_tables(examples)
+    regions, tables = learned_tables(examples)
+    print(f"operating point: a lost bleeding frame weighs {regions['Blood1'].miss_cost} frames without bleeding",
+          flush=True)
     text = render(tables)
     if args.check:
         with open(args.check) as f:

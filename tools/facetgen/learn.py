@@ -15,11 +15,15 @@ facet, so that the fixed facets keep touching the region.
 
 Blood1 and Blood2 are cut together, greedily: each step takes the cut (from a
 fixed grid of directions, over both regions) that removes the most frames
-without bleeding from Blood1|Blood2 for the fewest bleeding frames lost, with
-a small weight on blocks so that frames flagged by many blocks get worked
-down. Cuts are placed midway between the last example cut off and the next one
-kept. When no cut gains any more, the remaining facets shave the region's
-corners farthest from the bleeding examples.
+without bleeding from Blood1|Blood2 for the fewest bleeding frames lost. A
+frame weighs 1 / sqrt(n) where n is the length of its run of near-identical
+neighbouring frames, so that one long run of the same view does not decide a
+cut alone. A cut must gain at least MIN_GAIN frames, which keeps the regions
+to a few broad cuts that hold on frames not seen; cuts are placed midway
+between the last example cut off and the next one kept. How dear a lost
+bleeding frame is (the operating point) is chosen by cross-validation on the
+learning frames alone. The remaining facets shave the region's corners
+farthest from the bleeding examples, where no example lies.
 
 Ulcer1 and Ulcer2 have no positive examples: each becomes the rounded body
 around its anchors (their hull grown by a radius r), described by tangent
@@ -33,13 +37,16 @@ the same examples give the same tables byte for byte.
 
 import csv
 import math
+import re
 
 import numpy as np
 from scipy.optimize import linprog
 
 MARGIN = 0.02        # anchors stay this far (normalised) inside every other facet
-BLOCK_WEIGHT = 0.01  # share of a frame a single block is worth in the greedy gain
-MISS_COST = 1.5     # a bleeding frame lost weighs this many frames without bleeding
+MIN_GAIN = 4.0       # weighted frames a bleeding cut must gain to be taken
+MISS_COSTS = (1.0, 1.5, 2.0, 3.0)  # weights of a lost bleeding frame to choose from
+FALSE_ALARM_GOAL = 0.12  # share of frames without bleeding the choice aims below
+SAME_VIEW = 0.6      # neighbouring frames closer than this (RMS of standardised features) are one run
 SHAVE_DEPTH = 0.05   # corner shaving: share of the corner's distance to the core
 
 
@@ -48,17 +55,19 @@ SHAVE_DEPTH = 0.05   # corner shaving: share of the corner's distance to the cor
 
 class Examples:
     """Feature rows of labelled frames: X (rows x 13 slots), the row's frame
-    (a global index), and per frame whether it shows bleeding."""
+    (a global index), per frame whether it shows bleeding, the group it is
+    held out with in cross-validation and its weight."""
 
     SLOTS = [0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 17, 18, 19]
 
     def __init__(self, feature_paths, label_paths, normal_clips):
-        kinds, boxes = {}, {}
+        kinds, boxes, sources = {}, {}, {}
         for path in label_paths:
             with open(path, newline="") as f:
                 for row in csv.DictReader(f):
                     key = (row["clip"], int(row["frame"]))
                     kinds[key] = row["class"].lower()
+                    sources[key] = row.get("source") or ""
                     if row.get("x0"):
                         boxes[key] = tuple(int(row[c]) for c in ("x0", "y0", "x1", "y1"))
         x, frame_of, in_box, frames = [], [], [], {}
@@ -88,6 +97,8 @@ class Examples:
         self.frame = np.array(frame_of, dtype=np.int64)[order]
         self.in_box = np.array(in_box, dtype=bool)[order]
         self.frame_bleeding = np.array(self.frame_bleeding, dtype=bool)
+        self.frame_group = np.array([source_group(k, sources.get(k, "")) for k in self.frame_keys], dtype=object)
+        self.frame_weight = run_weights(self.x, self.frame, self.frame_keys)
 
     def subset(self, frame_mask):
         """The examples of the frames where `frame_mask` is set."""
@@ -97,19 +108,48 @@ class Examples:
         out.x, out.in_box = self.x[keep], self.in_box[keep]
         out.frame = renumber[self.frame[keep]]
         out.frame_bleeding = self.frame_bleeding[frame_mask]
+        out.frame_group = self.frame_group[frame_mask]
+        out.frame_weight = self.frame_weight[frame_mask]
         out.frame_keys = [k for k, m in zip(self.frame_keys, frame_mask) if m]
         return out
 
     def columns(self, slots):
         return self.x[:, [self.SLOTS.index(s) for s in slots]]
 
-    def runs(self, length):
-        """Frame groups of `length` neighbouring frames of one clip."""
-        return np.array([hash_free_run(k, length) for k in self.frame_keys], dtype=object)
+
+SOURCE_BLOCK = 100   # frames of the source set that are held out together
+RUN_LENGTH = 50      # neighbouring frames of a clip held out together otherwise
 
 
-def hash_free_run(key, length):
-    return f"{key[0]}#{key[1] // length}"
+def source_group(key, source):
+    """The cross-validation group of a frame: its block of SOURCE_BLOCK
+    consecutive frame numbers of the source set (1-based, the number at the
+    end of the label's source name), the way the set's other half is kept
+    aside; else its run of RUN_LENGTH neighbouring frames of its clip."""
+    match = re.search(r"(\d+)\D*$", source)
+    if match:
+        return f"source#{(int(match.group(1)) - 1) // SOURCE_BLOCK}"
+    return f"{key[0]}#{key[1] // RUN_LENGTH}"
+
+
+def run_weights(x, frame, keys):
+    """1 / sqrt(n) per frame, n the length of its run of near-identical
+    neighbouring frames of one clip: frames whose 48 blocks differ by less
+    than SAME_VIEW (RMS over the standardised slots) from the frame before."""
+    count = len(keys)
+    spread = x.std(axis=0)
+    z = (x - x.mean(axis=0)) / np.where(spread > 0, spread, 1.0)
+    rows = np.bincount(frame, minlength=count)
+    start = np.concatenate([[0], np.cumsum(rows)[:-1]])
+    run = np.zeros(count, dtype=np.int64)
+    for i in range(1, count):
+        same = keys[i][0] == keys[i - 1][0] and rows[i] == rows[i - 1]
+        if same:
+            a = z[start[i]:start[i] + rows[i]]
+            b = z[start[i - 1]:start[i - 1] + rows[i - 1]]
+            same = math.sqrt(float(((a - b) ** 2).mean())) < SAME_VIEW
+        run[i] = run[i - 1] + (0 if same else 1)
+    return 1.0 / np.sqrt(np.bincount(run)[run])
 
 
 # ---------------------------------------------------------------- geometry
@@ -281,6 +321,11 @@ class Region:
         self.planes = starting_planes(space)
         self.fixed_count = len(space.fixed)
 
+    def copy(self):
+        out = Region(self.name, self.space, self.slots, self.count, self.anchors)
+        out.planes = list(self.planes)
+        return out
+
 
 def frame_min(values, frames, count):
     out = np.full(count, np.inf)
@@ -288,16 +333,17 @@ def frame_min(values, frames, count):
     return out
 
 
-def learn_bleeding(regions, examples, grid):
-    """Greedy joint cuts of the Blood1 and Blood2 regions (see module text)."""
+def bleeding_cuts(regions, examples, grid, miss_cost):
+    """Greedy joint cuts of the Blood1 and Blood2 regions (see module text);
+    appends them to the regions' planes."""
     frames = len(examples.frame_bleeding)
     bleeding = examples.frame_bleeding
     u = [r.space.u(examples.columns(r.slots)) for r in regions]
     # examples of each region: bleeding blocks in their box, every block of other frames
     usable = ~bleeding[examples.frame] | examples.in_box
-    positive_block = examples.in_box
+    weight = np.where(bleeding, -miss_cost, 1.0) * examples.frame_weight
+    inside = [inside_mask(u[i], r.planes) & usable for i, r in enumerate(regions)]
     while True:
-        inside = [inside_mask(u[i], r.planes) & usable for i, r in enumerate(regions)]
         flagged = [np.bincount(examples.frame[m], minlength=frames) > 0 for m in inside]
         best = None
         for i, r in enumerate(regions):
@@ -308,20 +354,16 @@ def learn_bleeding(regions, examples, grid):
             if not m.any():
                 continue
             proj = u[i][m] @ grid.T                      # blocks x directions
-            rows_frame = examples.frame[m]
             floor = (r.anchors @ grid.T).max(axis=0) + MARGIN
             # a frame leaves (or loses its finding) when the cut passes below
             # all its blocks inside: key = min projection over them
             key = np.full((frames, len(grid)), np.inf)
-            np.minimum.at(key, rows_frame, proj)
-            weight_frame = np.where(bleeding, -MISS_COST, 1.0)
-            weight_frame = np.where(flagged[i] & ~other, weight_frame, 0.0)
-            weight_block = np.where(positive_block[m], -MISS_COST, 1.0) * BLOCK_WEIGHT
+            np.minimum.at(key, examples.frame[m], proj)
+            weight_frame = np.where(flagged[i] & ~other, weight, 0.0)
             for k in range(len(grid)):
                 kf = key[:, k]
                 sel = np.isfinite(kf) & (weight_frame != 0)
-                values = np.concatenate([kf[sel], proj[:, k]])
-                weights = np.concatenate([weight_frame[sel], weight_block])
+                values, weights = kf[sel], weight_frame[sel]
                 order = np.argsort(-values, kind="stable")
                 values, gains = values[order], np.cumsum(weights[order])
                 # a cut below values[j] and above values[j+1]
@@ -330,7 +372,7 @@ def learn_bleeding(regions, examples, grid):
                 if not ok.any():
                     continue
                 j = int(np.argmax(np.where(ok, gains, -np.inf)))
-                if gains[j] <= 0 or (best is not None and gains[j] <= best[0]):
+                if gains[j] < MIN_GAIN or (best is not None and gains[j] <= best[0]):
                     continue
                 t = (values[j] + max(nxt[j], floor[k])) / 2
                 best = (gains[j], i, grid[k].copy(), float(t))
@@ -338,9 +380,55 @@ def learn_bleeding(regions, examples, grid):
             break
         _, i, w, t = best
         regions[i].planes.append((w, t))
-        regions[i].planes = nonredundant(regions[i].planes, regions[i].fixed_count)
-    for i, r in enumerate(regions):
-        core = bleeding_core(r, u[i], positive_block)
+        inside[i] &= u[i] @ w <= t
+    for r in regions:
+        r.planes = nonredundant(r.planes, r.fixed_count)
+
+
+def bleeding_flags(regions, examples):
+    """Per frame whether Blood1|Blood2 flags it (any block, as the detector does)."""
+    frames = len(examples.frame_bleeding)
+    found = np.zeros(frames, dtype=bool)
+    for r in regions:
+        m = inside_mask(r.space.u(examples.columns(r.slots)), r.planes)
+        found |= np.bincount(examples.frame[m], minlength=frames) > 0
+    return found
+
+
+def choose_miss_cost(regions, examples, grid):
+    """The operating point, chosen on `examples` alone: each cost of
+    MISS_COSTS is tried in a cross-validation over the examples' groups; the
+    cost that finds the most bleeding frames while flagging at most
+    FALSE_ALARM_GOAL of the frames without bleeding wins, else the one that
+    flags the fewest. Returns the cost and the figures per cost."""
+    groups = list(dict.fromkeys(examples.frame_group))
+    bleeding = examples.frame_bleeding
+    figures = []
+    for cost in MISS_COSTS:
+        found = np.zeros(len(bleeding), dtype=bool)
+        for g in groups:
+            held = examples.frame_group == g
+            if held.all():
+                continue
+            trial = [r.copy() for r in regions]
+            bleeding_cuts(trial, examples.subset(~held), grid, cost)
+            found[held] = bleeding_flags(trial, examples.subset(held))
+        figures.append((cost, (found & bleeding).sum() / max(bleeding.sum(), 1),
+                        (found & ~bleeding).sum() / max((~bleeding).sum(), 1)))
+    within = [f for f in figures if f[2] <= FALSE_ALARM_GOAL]
+    pick = max(within, key=lambda f: f[1]) if within else min(figures, key=lambda f: f[2])
+    return pick[0], figures
+
+
+def learn_bleeding(regions, examples, grid):
+    """Cuts at the operating point chosen on the examples, then corner shaving;
+    the regions keep the chosen cost as `miss_cost`."""
+    cost, _ = choose_miss_cost(regions, examples, grid)
+    bleeding_cuts(regions, examples, grid, cost)
+    positive_block = examples.in_box
+    for r in regions:
+        r.miss_cost = cost
+        core = bleeding_core(r, r.space.u(examples.columns(r.slots)), positive_block)
         r.planes = shave_corners(r.planes, r.count, r.fixed_count, r.anchors, core)
 
 
