@@ -32,6 +32,7 @@
 #include "filterhost/proppage.h"
 #include "messages.h"
 #include "plugin_pages.h"
+#include "preprocess_dialog.h"
 #include "preprocess_file_dialog.h"
 #include "video_widget.h"
 
@@ -555,13 +556,13 @@ void MainWindow::OnGraphEvent(const GraphEvent& event, int generation) {
       graph_.StopAndRewind();
       UpdateTitle();
     } else if (analysis_) {
-      analysis_->close();
+      analysis_->Finish();
     }
   } else if (event.kind == GraphEvent::Kind::kError) {
     // A stream that breaks while playing (a truncated or damaged file) ends
     // the clip with GStreamer's explanation rather than a frozen picture.
     CloseClipCommand();
-    if (analysis_) analysis_->close();
+    if (analysis_) analysis_->Finish();
     ShowMessage(MessageRequest::Box(this, QMessageBox::Critical, QStringLiteral("Error"),
                                     QStringLiteral("Playback of the clip stopped."))
                     .WithDetail(QString::fromStdString(event.text)));

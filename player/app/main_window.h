@@ -25,6 +25,7 @@ class QTimer;
 
 namespace vireo {
 
+class AnalysisDialog;
 class VideoWidget;
 
 class MainWindow : public QMainWindow {
@@ -148,7 +149,7 @@ class MainWindow : public QMainWindow {
   VideoWidget* video_;
   QPointer<ControlsDialog> controls_;
   QPointer<FindingsDialog> findings_;
-  QPointer<QDialog> analysis_;  // the Video Analysis dialog while a run shows it
+  QPointer<AnalysisDialog> analysis_;  // the Video Analysis dialog while a run shows it
   std::map<int, QAction*> actions_;
   QActionGroup* sizes_;
   QActionGroup* layouts_;

@@ -178,7 +178,8 @@ MapWindow::MapWindow(MapViewer& viewer, QWidget* owner)
   control_->setGeometry(kControlLeft, 0, initialControl_.width(), initialControl_.height());
   scrollBar_->setGeometry(size.width() - scrollBar_->sizeHint().width(), 0, scrollBar_->sizeHint().width(),
                           size.height());
-  setMinimumSize(size);
+  // The map's width is its picture's; a short screen may take fewer rows.
+  setMinimumSize(size.width(), size.height() / 4);
   if (owner) {
     const QSize offset = DialogUnits(this, 120, -20);
     move(owner->pos() + QPoint(offset.width(), offset.height()));

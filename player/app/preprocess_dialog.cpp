@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <algorithm>
 
+#include "messages.h"
 #include "player/graph.h"
 
 namespace vireo {
@@ -47,7 +48,7 @@ AnalysisDialog::AnalysisDialog(PlaybackGraph& graph, QWidget* owner)
   text_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   text_->setGeometry(Units(this, 7, 7, 119, 26));
   setFixedSize(Units(this, 0, 0, 186, 54).size());
-  connect(abort_, &QPushButton::clicked, this, [this] { close(); });
+  connect(abort_, &QPushButton::clicked, this, &AnalysisDialog::Finish);
   connect(&timer_, &QTimer::timeout, this, [this] { Tick(); });
   timer_.start(1000);
   if (owner && (graph.Mode() == kModeMdr || graph.Mode() == kModePathology)) owner->showMinimized();
@@ -64,13 +65,27 @@ void AnalysisDialog::Tick() {
 QString AnalysisDialog::Text() const { return text_->text(); }
 int AnalysisDialog::Percent() const { return progress_->value(); }
 
+void AnalysisDialog::Finish() {
+  finishing_ = true;
+  close();
+}
+
 void AnalysisDialog::closeEvent(QCloseEvent* event) {
+  if (!finishing_) {
+    const auto question = MessageRequest::Box(this, QMessageBox::Question, QStringLiteral("Video Analysis"),
+                                              QStringLiteral("Abort the analysis run?"))
+                              .WithButtons(QMessageBox::Yes | QMessageBox::No);
+    if (ShowMessage(question) != QMessageBox::Yes) {
+      event->ignore();
+      return;
+    }
+  }
   timer_.stop();
   done(0);
   event->accept();
 }
 
-// Esc ends the run like "Abort".
-void AnalysisDialog::reject() { close(); }
+// A stray Esc leaves a long run going.
+void AnalysisDialog::reject() {}
 
 }  // namespace vireo

@@ -1,6 +1,7 @@
 // The modal "Video Analysis" dialog of a preprocessing or pathology run:
-// progress text and bar once a second, "Abort". The main window closes it at
-// the end of the stream.
+// progress text and bar once a second, "Abort". The main window finishes it
+// at the end of the stream. Only "Abort", or the window's close button after
+// the user confirms, ends a run early; Esc does not.
 #pragma once
 
 #include <QDialog>
@@ -19,6 +20,8 @@ class AnalysisDialog : public QDialog {
  public:
   AnalysisDialog(PlaybackGraph& graph, QWidget* owner);
 
+  // Ends the dialog without asking: the end of the stream or "Abort".
+  void Finish();
   // One second has passed: elapsed time, progress text and bar.
   void Tick();
   QString Text() const;
@@ -36,6 +39,7 @@ class AnalysisDialog : public QDialog {
   QPushButton* abort_;
   QTimer timer_;
   std::int64_t elapsed_ = 0;
+  bool finishing_ = false;
 };
 
 // The progress text for `current` of `total` frames after `elapsed` seconds.

@@ -283,6 +283,10 @@ TEST_F(MapWindowTest, WheelAndScrollBarMoveByRowsWithinTheMap) {
   Map()->resize(Map()->size() + QSize(40, 60));
   EXPECT_EQ(Map()->Control()->size(), before + QSize(40, 60));
   EXPECT_EQ(Map()->ScrollMaximum(), maximum - 60);
+  // The window can be made shorter than it starts, for screens of little height.
+  Map()->resize(Map()->size() - QSize(40, 60 + 400));
+  EXPECT_EQ(Map()->Control()->size(), before - QSize(0, 400));
+  EXPECT_EQ(Map()->ScrollMaximum(), maximum + 400);
 }
 
 TEST_F(MapWindowTest, RateControlFollowsTheTableAndOffKeepsTheLastRate) {

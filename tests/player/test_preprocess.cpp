@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <algorithm>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <filesystem>
 #include <fstream>
@@ -73,6 +74,7 @@ class PreprocessTest : public ptest::PlayerFixture {
       dialog->Tick();
       progressTexts.push_back(dialog->Text());
       if (abortRun && window->Graph().CurrentFrame() > 20) dialog->AbortButton()->click();
+      if (duringRun) duringRun(dialog);
     });
     connect->start(30);
   }
@@ -97,6 +99,7 @@ class PreprocessTest : public ptest::PlayerFixture {
   int analysisSeen = 0;
   QStringList progressTexts;
   bool abortRun = false;
+  std::function<void(vireo::AnalysisDialog*)> duringRun;  // called while a run shows its dialog
 };
 
 TEST_F(PreprocessTest, PreprocessVideoWritesTheMapOpensItAndRateControlActs) {
@@ -156,6 +159,41 @@ TEST_F(PreprocessTest, AbortStopsTheRunAndLeavesACompleteMapOfThePartDone) {
   // Stopped well before the end of the clip.
   ASSERT_GT(window->Map().Rows(), 0);
   EXPECT_LT(window->Map().Record(window->Map().Rows() - 1).frame, 1500);
+}
+
+// A stray Esc, or the window's close button answered No, leaves the run
+// going; the close button answered Yes ends it.
+TEST_F(PreprocessTest, OnlyAbortOrAConfirmedCloseEndsARun) {
+  const std::string clip = ptest::Clip(".avi", 2000, 128);
+  ASSERT_FALSE(clip.empty());
+  window->Start(Q(clip));
+  const std::string map = ptest::ScratchDir() + "/closed.bmp";
+  chosen = {Q(map)};
+  preview = QMessageBox::No;
+  messages.clear();
+  std::int64_t triedAt = -1;
+  duringRun = [&](vireo::AnalysisDialog* dialog) {
+    const std::int64_t frame = window->Graph().CurrentFrame();
+    if (triedAt < 0 && frame > 10) {
+      triedAt = frame;
+      QTest::keyClick(dialog, Qt::Key_Escape);
+      answer = QMessageBox::No;
+      dialog->close();
+    } else if (triedAt >= 0 && frame > triedAt + 100) {
+      answer = QMessageBox::Yes;
+      dialog->close();
+    }
+  };
+  Trigger(vireo::kCmdPreprocess);
+  ASSERT_GT(triedAt, 0);
+  const auto asked = std::count_if(messages.begin(), messages.end(),
+                                   [](const MessageRequest& r) { return r.text == "Abort the analysis run?"; });
+  EXPECT_EQ(asked, 2);
+  ASSERT_TRUE(window->Graph().HasGraph());
+  ASSERT_GT(window->Map().Rows(), 0);
+  const std::int64_t last = window->Map().Record(window->Map().Rows() - 1).frame;
+  EXPECT_GT(last, triedAt + 50);  // went on after Esc and the first close
+  EXPECT_LT(last, 1500);          // ended by the confirmed close
 }
 
 // A map the filter cannot create is reported with its name, and the run is
