@@ -31,6 +31,11 @@ bool FlagOf(HRESULT hr, BOOL* on) {
   return true;
 }
 
+// One bit per pair of counts in 1..kMaxColumns x 1..kMaxRows.
+std::uint32_t OfferBit(std::int32_t columns, std::int32_t rows) {
+  return 1u << ((columns - 1) * kMaxRows + rows - 1);
+}
+
 constexpr long long kMaxBytes = std::numeric_limits<LONG>::max();
 
 }  // namespace
@@ -66,9 +71,17 @@ HRESULT CDurmix::SetMode(std::int32_t modeId, std::int32_t columns, std::int32_t
 
 HRESULT CDurmix::GetPages(CAUUID* pages) { return GetSinglePage(pages, CLSID_DurmixProperties); }
 
-CDurmix::Counts CDurmix::CurrentCounts() {
+CDurmix::Counts CDurmix::OfferCounts() {
   std::lock_guard<std::mutex> guard(modeLock_);
+  offered_ |= OfferBit(columns_, rows_);
   return {columns_, rows_};
+}
+
+bool CDurmix::MayConnect(Counts counts) {
+  std::lock_guard<std::mutex> guard(modeLock_);
+  if (counts.columns == columns_ && counts.rows == rows_) return true;
+  return counts.columns >= 1 && counts.columns <= kMaxColumns && counts.rows >= 1 && counts.rows <= kMaxRows &&
+         (offered_ & OfferBit(counts.columns, counts.rows)) != 0;
 }
 
 bool CDurmix::Measure(const BITMAPINFOHEADER& bih, Counts counts, Geometry* g) {
@@ -113,15 +126,18 @@ HRESULT CDurmix::CheckTransform(const CMediaType* in, const CMediaType* out) {
   const VIDEOINFOHEADER* vi = in->VideoInfo();
   const VIDEOINFOHEADER* vo = out->VideoInfo();
   if (!vo) return E_FAIL;
-  const Counts counts = CurrentCounts();
-  const long long width = static_cast<long long>(vi->bmiHeader.biWidth) * counts.columns;
-  const long long height = static_cast<long long>(vi->bmiHeader.biHeight) * counts.rows;
-  if (vo->bmiHeader.biWidth != width || (vo->bmiHeader.biHeight != height && vo->bmiHeader.biHeight != -height) ||
-      vo->bmiHeader.biBitCount != vi->bmiHeader.biBitCount)
+  const BITMAPINFOHEADER& bi = vi->bmiHeader;
+  const BITMAPINFOHEADER& bo = vo->bmiHeader;
+  if (bi.biWidth <= 0 || bi.biHeight == 0 || bo.biWidth % bi.biWidth != 0 || bo.biHeight % bi.biHeight != 0 ||
+      bo.biBitCount != bi.biBitCount)
     return E_FAIL;
+  const long long height = std::llabs(static_cast<long long>(bo.biHeight / bi.biHeight));
+  if (height > kMaxRows || bo.biWidth / bi.biWidth > kMaxColumns) return E_FAIL;
+  const Counts counts{static_cast<std::int32_t>(bo.biWidth / bi.biWidth), static_cast<std::int32_t>(height)};
+  if (!MayConnect(counts)) return E_FAIL;
   Geometry g;
   if (!Measure(vi->bmiHeader, counts, &g)) return E_FAIL;
-  g.flip = vo->bmiHeader.biHeight == -height;
+  g.flip = bo.biHeight / bi.biHeight < 0;
   checked_ = g;
   GST_DEBUG("mosaic of %d x %d frames of %ld x %ld%s", g.columns, g.rows, static_cast<long>(vi->bmiHeader.biWidth),
             static_cast<long>(g.frameHeight), g.flip ? ", rows reversed" : "");
@@ -133,7 +149,7 @@ HRESULT CDurmix::GetMediaType(int position, CMediaType* type) {
   if (position < 0) return E_INVALIDARG;
   if (position > 0) return VFW_S_NO_MORE_ITEMS;
   if (!type) return E_POINTER;
-  const Counts counts = CurrentCounts();
+  const Counts counts = OfferCounts();
   *type = m_pInput->CurrentMediaType();
   ScaleToMosaic(type, counts);
   type->lSampleSize = m_pInput->CurrentMediaType().lSampleSize * static_cast<ULONG>(counts.columns * counts.rows);
@@ -147,6 +163,10 @@ HRESULT CDurmix::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES
   if (!m_pInput || !m_pInput->IsConnected()) return E_UNEXPECTED;
   if (!allocator || !request) return E_POINTER;
   const Geometry g = checked_;
+  {
+    std::lock_guard<std::mutex> guard(modeLock_);
+    offered_ = 0;
+  }
   const long long frameBytes = std::max<long long>(m_pInput->CurrentMediaType().lSampleSize,
                                                    static_cast<long long>(g.inStride) * g.frameHeight);
   const long long bytes = frameBytes * g.columns * g.rows;

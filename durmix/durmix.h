@@ -49,7 +49,12 @@ class CDurmix final : public fh::CTransformFilter, public fh::DurmixInterface, p
   struct Counts {
     std::int32_t columns, rows;
   };
-  Counts CurrentCounts();
+  // The current counts, remembered as offered until the output connects.
+  Counts OfferCounts();
+  // Whether `counts` may connect: the current mode's, or one offered while
+  // this connection was negotiated (a mode set from another thread between
+  // the offer and the connection takes effect at the next reconnection).
+  bool MayConnect(Counts counts);
 
   // Row sizes of frames of `bih` tiled `counts`; false when they overflow.
   static bool Measure(const fh::BITMAPINFOHEADER& bih, Counts counts, Geometry* g);
@@ -63,6 +68,7 @@ class CDurmix final : public fh::CTransformFilter, public fh::DurmixInterface, p
   std::int32_t modeId_ = 1002;
   std::int32_t columns_ = 1;
   std::int32_t rows_ = 1;
+  std::uint32_t offered_ = 0;  // OfferBit of each pair offered since the last connection
 
   std::uint64_t frames_ = 0;
   Geometry checked_;   // from the last accepted CheckTransform

@@ -114,8 +114,8 @@ HRESULT CKelbitFilter::Transform(IMediaSample* sample) {
 
 // Pixel rows bottom first with a positive height, whatever the frame's row
 // order. The file appears only whole: a frame larger than the sample, or a
-// failed write, leaves no file (and an earlier one as it was), a warning with
-// the reason, and no callback.
+// failed write, leaves no file (and an earlier one as it was), and a warning
+// and a failed callback with the reason.
 void CKelbitFilter::WriteBitmap(const char* name, const BYTE* data, long length) {
   const VIDEOINFOHEADER* vih = InputPin() ? InputPin()->CurrentMediaType().VideoInfo() : nullptr;
   if (!vih) return;
@@ -125,7 +125,7 @@ void CKelbitFilter::WriteBitmap(const char* name, const BYTE* data, long length)
   const long long stride = bih.biWidth > 0 ? DibStride(bih.biWidth, 24) : 0;
   const long long image = stride * height;
   if (image <= 0 || image > length || image > 0x7FFFFFFF - kHeadersBytes) {
-    PostWarning(std::string("Frame not captured to \"") + name + "\": the sample does not hold the whole frame");
+    ReportFailure(name, "the sample does not hold the whole frame");
     return;
   }
   // The header describes the frame as it is, even when the format's image
@@ -144,11 +144,17 @@ void CKelbitFilter::WriteBitmap(const char* name, const BYTE* data, long length)
       ok = file.Write(data + row * stride, static_cast<std::size_t>(stride));
   }
   if (!(ok && file.Commit())) {
-    PostWarning(std::string("Frame not captured to \"") + name + "\": " + file.Error());
+    ReportFailure(name, file.Error());
     return;
   }
   GST_INFO("frame of %ld x %lld written to \"%s\"", static_cast<long>(bih.biWidth), height, name);
-  if (CaptureCallback callback = callback_.load()) callback();
+  if (CaptureCallback callback = callback_.load()) callback(S_OK, nullptr);
+}
+
+void CKelbitFilter::ReportFailure(const char* name, const std::string& reason) {
+  GST_WARNING("frame not captured to \"%s\": %s", name, reason.c_str());
+  PostWarning(std::string("Frame not captured to \"") + name + "\": " + reason);
+  if (CaptureCallback callback = callback_.load()) callback(E_FAIL, reason.c_str());
 }
 
 }  // namespace kelbit

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <string>
 
 #include "filterhost/filter.h"
 #include "filterhost/interfaces.h"
@@ -34,6 +35,8 @@ class CKelbitFilter final : public fh::CTransInPlaceFilter, public fh::IKelbitFi
   // Takes the armed name into `name` and disarms; false when not armed.
   bool TakeCaptureFile(char* name);
   void WriteBitmap(const char* name, const fh::BYTE* data, long length);
+  // Tells the bus and the callback that no file was written to `name`.
+  void ReportFailure(const char* name, const std::string& reason);
 
   std::mutex nameLock_;
   char captureFile_[kMaxPath + 1] = {};

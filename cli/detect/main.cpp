@@ -19,11 +19,9 @@
 #include "cli/clip_facts.h"
 #include "cli/options.h"
 #include "cli/progress.h"
-#include "ostrel/analysis/analiza_detektor.h"
 #include "player/graph.h"
 
 using namespace vireo::cli;
-using ostrel::CAnalizaDetektor;
 
 namespace {
 
@@ -112,13 +110,9 @@ bool RunJob(Job& job, int slot, ProgressDisplay& display) {
   const std::vector<GstElement*> plugins = graph.PluginElements();
   if (plugins.empty()) return fail("the graph has no detector");
   GstElement* detector = plugins.front();
-  int width = 0, height = 0;
-  if (graph.PluginInputSize(&width, &height) &&
-      (width < CAnalizaDetektor::kMinSize || height < CAnalizaDetektor::kMinSize)) {
+  if (const std::string tooSmall = graph.FramesTooSmall(); !tooSmall.empty()) {
     graph.Close();
-    return fail("frames of " + std::to_string(width) + " x " + std::to_string(height) + " are smaller than the " +
-                std::to_string(CAnalizaDetektor::kMinSize) + " x " + std::to_string(CAnalizaDetektor::kMinSize) +
-                " the detector analyses: nothing was analysed");
+    return fail(tooSmall);
   }
 
   const std::int64_t announced = AviAnnouncedFrames(clip);
@@ -156,7 +150,7 @@ bool RunJob(Job& job, int slot, ProgressDisplay& display) {
 
   Tally tally;
   tally.frames = job.progress.frames = graph.FramesAnalysed();
-  if (tally.frames == 0) return fail("no frame could be decoded: nothing was analysed");
+  if (tally.frames == 0) return fail(vireo::kNothingDecoded);
   // AVI headers count the frames: a clip that ends early is cut short.
   if (complete && announced > 0 && tally.frames < announced)
     failure = "the clip ends after " + std::to_string(tally.frames) + " of the " + std::to_string(announced) +

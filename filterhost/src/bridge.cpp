@@ -251,27 +251,38 @@ class Host final : public IFilterHost {
     return ok;
   }
 
-  // What the output pin offers with the input connected as `inType`.
-  void AppendOutputsFor(const GstStructure* in, CMediaType& inType, GstCaps* result) {
+  // Whether the input pin takes `inType`, asked as if the output were not
+  // connected: a new input type renegotiates the output too, so the current
+  // output must not constrain it. With `outs`, also what the output pin
+  // offers with the input connected that way.
+  bool AcceptsInput(CMediaType& inType, std::vector<CMediaType>* outs) {
     std::lock_guard<std::recursive_mutex> guard(filter_->m_csReceive);
-    // Asked as if nothing were connected yet, so that the current output
-    // does not constrain a renegotiation.
     CBasePin* savedIn = input_->GetConnected();
     CBasePin* savedOut = output_->GetConnected();
     CMediaType savedInType = input_->CurrentMediaType();
     CMediaType savedOutType = output_->CurrentMediaType();
     output_->SetConnectionForQuery(nullptr, nullptr);
-    std::vector<CMediaType> outs;
-    const bool accepted = input_->CheckMediaType(&inType) == S_OK;
-    if (accepted && !data_->sameCapsBothSides) {
+    const HRESULT hr = input_->CheckMediaType(&inType);
+    const bool accepted = hr == S_OK;
+    if (!accepted)
+      GST_CAT_DEBUG_OBJECT(data_->category, element_, "does not take the input subtype %s (hr=0x%08X %s)",
+                           GuidToString(*inType.Subtype()).c_str(), static_cast<unsigned>(hr),
+                           HResultName(hr).c_str());
+    if (accepted && outs) {
       upstream_.SetOfferedTypes({inType});
       input_->SetConnectionForQuery(&upstream_, &inType);
-      output_->EnumMediaTypes(&outs);
+      output_->EnumMediaTypes(outs);
       upstream_.SetOfferedTypes(savedIn ? std::vector<CMediaType>{savedInType} : std::vector<CMediaType>{});
     }
     input_->SetConnectionForQuery(savedIn, savedIn ? &savedInType : nullptr);
     output_->SetConnectionForQuery(savedOut, savedOut ? &savedOutType : nullptr);
-    if (!accepted) return;
+    return accepted;
+  }
+
+  // What the output pin offers with the input connected as `inType`.
+  void AppendOutputsFor(const GstStructure* in, CMediaType& inType, GstCaps* result) {
+    std::vector<CMediaType> outs;
+    if (!AcceptsInput(inType, data_->sameCapsBothSides ? nullptr : &outs)) return;
     if (data_->sameCapsBothSides) {
       gst_caps_append_structure(result, gst_structure_copy(in));
       return;
@@ -391,13 +402,7 @@ class Host final : public IFilterHost {
   // Whether the filter takes a fixed input structure.
   bool Accepts(const GstStructure* s) {
     CMediaType mt;
-    if (!StructureToMediaType(s, &mt)) return false;
-    std::lock_guard<std::recursive_mutex> guard(filter_->m_csReceive);
-    const HRESULT hr = input_->CheckMediaType(&mt);
-    if (hr != S_OK)
-      GST_CAT_DEBUG_OBJECT(data_->category, element_, "does not take %" GST_PTR_FORMAT " (hr=0x%08X %s)",
-                           static_cast<const void*>(s), static_cast<unsigned>(hr), HResultName(hr).c_str());
-    return hr == S_OK;
+    return StructureToMediaType(s, &mt) && AcceptsInput(mt, nullptr);
   }
 
   // Posts the refusal of `caps` unless it was the last one posted.

@@ -92,15 +92,28 @@ void MainWindow::DetectPathologies() {
   OpenClip(kModePathology);
   state_.viewMode = kModePlain;
   if (graph_.HasGraph()) {
-    std::atomic<bool> ended{false};
-    WatchWriterEnd(graph_.Pipeline(), &ended);
-    graph_.Run();
-    UpdateTitle();
-    RunAnalysisDialog();
-    FinishAbortedRun(graph_, ended);
+    // Frames the detector does not analyse are not run at all: nothing
+    // would be found in them, and no file is written.
+    std::string nothingAnalysed = graph_.FramesTooSmall();
+    if (nothingAnalysed.empty()) {
+      std::atomic<bool> ended{false};
+      WatchWriterEnd(graph_.Pipeline(), &ended);
+      graph_.Run();
+      UpdateTitle();
+      RunAnalysisDialog();
+      FinishAbortedRun(graph_, ended);
+      if (graph_.FramesAnalysed() == 0) nothingAnalysed = kNothingDecoded;
+    }
     CloseClip();
     // The detector completes its findings file when it is released.
     graph_.ReleaseFilters();
+    if (!nothingAnalysed.empty()) {
+      ShowMessage(MessageRequest::Box(this, QMessageBox::Warning, QStringLiteral("Video Analysis"),
+                                      QString::fromStdString(nothingAnalysed)));
+      OpenClip(kModePlain);
+      InitVideoWindow(1, 1);
+      return;
+    }
 
     const auto question =
         MessageRequest::Box(nullptr, QMessageBox::Question, QStringLiteral("Question"),

@@ -3,7 +3,6 @@
 // from the same position.
 #include <QEventLoop>
 #include <QFile>
-#include <QFileInfo>
 #include <QTimer>
 #include <atomic>
 #include <chrono>
@@ -29,6 +28,8 @@ constexpr auto kCaptureWaitLimit = std::chrono::milliseconds(4096);
 class CaptureWait : public QObject {
   Q_OBJECT
  public:
+  enum class Outcome { kWaiting, kWritten, kFailed };
+
   CaptureWait() {
     std::lock_guard lock(mutex_);
     current_ = this;
@@ -38,32 +39,41 @@ class CaptureWait : public QObject {
     current_ = nullptr;
   }
 
-  // The capture callback.
-  static void Written() {
+  // The capture callback: the file was written whole, or not at all.
+  static void Done(fh::HRESULT result, const char* reason) {
     std::lock_guard lock(mutex_);
     if (!current_) return;
-    current_->written_ = true;
-    emit current_->written();
+    if (reason) current_->reason_ = QString::fromLocal8Bit(reason);
+    current_->outcome_ = fh::SUCCEEDED(result) ? Outcome::kWritten : Outcome::kFailed;
+    emit current_->done();
   }
 
-  // True once the callback came, false when the limit passed first. User
-  // input waits meanwhile, so no command runs in the middle of the capture.
-  bool Wait() {
-    if (written_) return true;
+  // The outcome once the callback came; kWaiting when the limit passed
+  // first. User input waits meanwhile, so no command runs in the middle of
+  // the capture.
+  Outcome Wait() {
+    if (outcome_ != Outcome::kWaiting) return outcome_;
     QEventLoop loop;
-    connect(this, &CaptureWait::written, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+    connect(this, &CaptureWait::done, &loop, &QEventLoop::quit, Qt::QueuedConnection);
     QTimer::singleShot(kCaptureWaitLimit, &loop, &QEventLoop::quit);
-    if (!written_) loop.exec(QEventLoop::ExcludeUserInputEvents);
-    return written_;
+    if (outcome_ == Outcome::kWaiting) loop.exec(QEventLoop::ExcludeUserInputEvents);
+    return outcome_;
+  }
+
+  // The capture filter's reason for a failure.
+  QString Reason() const {
+    std::lock_guard lock(mutex_);
+    return reason_;
   }
 
  signals:
-  void written();
+  void done();
 
  private:
   static inline std::mutex mutex_;
   static inline CaptureWait* current_ = nullptr;
-  std::atomic<bool> written_{false};
+  std::atomic<Outcome> outcome_{Outcome::kWaiting};
+  QString reason_;
 };
 
 // "%s%6.6i.bmp" of the capture base and the position's low 32 bits.
@@ -91,8 +101,8 @@ void MainWindow::SaveFrame() {
 
   CloseClip();
   OpenClip(kModeCapture);
-  bool written = false;
-  bool armed = false;
+  auto outcome = CaptureWait::Outcome::kWritten;
+  QString reason;
   if (graph_.HasGraph()) {
     graph_.SetPosition(position);
     graph_.Pause();
@@ -104,12 +114,12 @@ void MainWindow::SaveFrame() {
       CaptureWait wait;
       auto* kelbit = static_cast<fh::IKelbitFiltInterface*>(control);
       kelbit->SetCaptureFile(QFile::encodeName(path).constData());
-      kelbit->SetCaptureCallback(&CaptureWait::Written);
+      kelbit->SetCaptureCallback(&CaptureWait::Done);
       kelbit->Release();
-      armed = true;
       // Repositioning makes the frame at `position` pass the capture filter.
       graph_.SetPosition(position);
-      written = wait.Wait();
+      outcome = wait.Wait();
+      reason = wait.Reason();
     }
     graph_.StopAndRewind();
   }
@@ -124,12 +134,10 @@ void MainWindow::SaveFrame() {
     UpdateTitle();
   }
 
-  // A capture graph that could not be built has been reported already.
-  if (armed && !written) {
-    const QFileInfo folder(QFileInfo(path).absolutePath());
-    const QString reason = !folder.isDir()        ? QStringLiteral("The folder does not exist.")
-                           : !folder.isWritable() ? QStringLiteral("The folder is not writable.")
-                                                  : QStringLiteral("The capture filter did not write the frame.");
+  // A capture graph that could not be built has been reported already; the
+  // capture filter's own warning is not shown, so a failure is said once.
+  if (outcome != CaptureWait::Outcome::kWritten) {
+    if (reason.isEmpty()) reason = QStringLiteral("The capture filter did not write the frame.");
     ShowMessage(MessageRequest::Box(this, QMessageBox::Warning, QStringLiteral("Error"),
                                     QStringLiteral("The frame was not saved to \"%1\".").arg(path))
                     .WithDetail(reason));

@@ -14,6 +14,7 @@
 
 #include "filterhost/interfaces.h"
 #include "filterhost/lookup.h"
+#include "ostrel/analysis/analiza_detektor.h"
 
 GST_DEBUG_CATEGORY_STATIC(vireo_graph_debug);
 #define GST_CAT_DEFAULT vireo_graph_debug
@@ -703,6 +704,14 @@ bool NegotiatedSize(GstElement* element, int* width, int* height) {
 
 bool PlaybackGraph::PluginInputSize(int* width, int* height) const {
   return analyser_ && pipeline_ && NegotiatedSize(analyser_, width, height);
+}
+
+std::string PlaybackGraph::FramesTooSmall() const {
+  constexpr int kMin = ostrel::CAnalizaDetektor::kMinSize;
+  int width = 0, height = 0;
+  if (mode_ != kModePathology || !PluginInputSize(&width, &height) || (width >= kMin && height >= kMin)) return "";
+  return "frames of " + std::to_string(width) + " x " + std::to_string(height) + " are smaller than the " +
+         std::to_string(kMin) + " x " + std::to_string(kMin) + " the detector analyses: nothing was analysed";
 }
 
 bool PlaybackGraph::VideoSize(int* width, int* height) const {

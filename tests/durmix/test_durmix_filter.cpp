@@ -154,6 +154,24 @@ TEST(DurmixFilter, CheckTransformWantsTheMosaicOfTheCurrentMode) {
   EXPECT_EQ(rig.filter->CheckTransform(&in, nullptr), E_POINTER);
 }
 
+// A mode set from another thread between the offer of an output type and the
+// connection does not fail that connection; a mode never offered does, and
+// once the output is connected only the current mode is wanted again.
+TEST(DurmixFilter, OfferedMosaicStaysAcceptableUntilTheOutputConnects) {
+  Rig rig;
+  ASSERT_EQ(rig.ConnectInput(Rgb(8, 6)), S_OK);
+  rig.filter->SetMode(0, 2, 2);
+  CMediaType offered;
+  ASSERT_EQ(rig.filter->GetPin(1)->GetMediaType(0, &offered), S_OK);
+  rig.filter->SetMode(0, 3, 1);
+  const CMediaType in = Rgb(8, 6), neverOffered = Rgb(32, 18), current = Rgb(24, 6);
+  EXPECT_EQ(rig.filter->CheckTransform(&in, &neverOffered), E_FAIL);
+  EXPECT_EQ(rig.filter->CheckTransform(&in, &current), S_OK);
+  ASSERT_EQ(rig.filter->GetPin(1)->Connect(&rig.down, offered), S_OK);
+  EXPECT_EQ(rig.filter->GetPin(1)->CurrentMediaType().VideoInfo()->bmiHeader.biWidth, 16);
+  EXPECT_EQ(rig.filter->CheckTransform(&in, &offered), E_FAIL);
+}
+
 TEST(DurmixFilter, DecideBufferSizeAsksForOneMosaic) {
   Rig rig;
   CMemAllocator allocator;

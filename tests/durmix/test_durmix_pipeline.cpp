@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "filterhost/interfaces.h"
@@ -212,6 +214,128 @@ TEST_F(DurmixPipeline, ModeSetWhilePlayingRenegotiatesTheMosaic) {
   pushAndPull(&w, &h);
   EXPECT_EQ(w, 40);
   EXPECT_EQ(h, 18);
+  control.reset();
+  gst_element_set_state(p, GST_STATE_NULL);
+  gst_object_unref(src);
+  gst_object_unref(d);
+  gst_object_unref(sink);
+  gst_object_unref(p);
+}
+
+// The input picture size changes mid-stream (a camera switching resolution,
+// clips joined): the mosaic follows at the next frame with tiles of the new
+// size, in every format and with both input sizes' tiles placed in order.
+TEST_F(DurmixPipeline, FollowsAnInputSizeChangeMidStream) {
+  struct Case {
+    const char* format;
+    int bpp, columns, rows, w1, h1, w2, h2;
+  } cases[] = {
+      {"BGR", 3, 2, 2, 10, 6, 14, 9},   // larger: a larger mosaic
+      {"BGR", 3, 3, 2, 14, 9, 7, 5},    // smaller, odd widths: padded rows
+      {"BGRx", 4, 1, 1, 8, 4, 12, 6},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.format + std::string(" ") + std::to_string(c.w1) + "->" + std::to_string(c.w2));
+    auto first = PatternFrames(3, c.w1, c.h1, c.bpp);
+    auto second = PatternFrames(c.columns * c.rows + 1, c.w2, c.h2, c.bpp);
+    GstElement* p = gst_parse_launch(("appsrc name=in format=time ! durmix columns=" + std::to_string(c.columns) +
+                                      " rows=" + std::to_string(c.rows) + " ! appsink name=out sync=false")
+                                         .c_str(),
+                                     nullptr);
+    ASSERT_NE(p, nullptr);
+    GstElement* src = gst_bin_get_by_name(GST_BIN(p), "in");
+    GstElement* sink = gst_bin_get_by_name(GST_BIN(p), "out");
+    ASSERT_EQ(gst_element_set_state(p, GST_STATE_PLAYING), GST_STATE_CHANGE_ASYNC);
+    int pushed = 0;
+    auto push = [&](const Bytes& f, const std::string& caps) {
+      GstCaps* gc = gst_caps_from_string(caps.c_str());
+      g_object_set(src, "caps", gc, nullptr);
+      gst_caps_unref(gc);
+      GstBuffer* b = gst_buffer_new_memdup(f.data(), f.size());
+      GST_BUFFER_PTS(b) = static_cast<GstClockTime>(pushed++) * GST_SECOND / 25;
+      GstFlowReturn ret;
+      g_signal_emit_by_name(src, "push-buffer", b, &ret);
+      gst_buffer_unref(b);
+    };
+    for (const Bytes& f : first) push(f, Caps(c.format, c.w1, c.h1));
+    for (const Bytes& f : second) push(f, Caps(c.format, c.w2, c.h2));
+    g_signal_emit_by_name(src, "end-of-stream", nullptr);
+    std::vector<vtest::Frame> got;
+    for (;;) {
+      GstSample* s = nullptr;
+      g_signal_emit_by_name(sink, "try-pull-sample", 10 * GST_SECOND, &s);
+      if (!s) break;
+      got.push_back(vtest::FrameFromSample(s));
+      gst_sample_unref(s);
+    }
+    EXPECT_EQ(vtest::PendingBusError(p), "");
+    gst_element_set_state(p, GST_STATE_NULL);
+    gst_object_unref(src);
+    gst_object_unref(sink);
+    gst_object_unref(p);
+    ASSERT_EQ(got.size(), first.size() + second.size());
+    for (size_t n = 0; n < first.size(); ++n) EXPECT_EQ(got[n].width, c.w1 * c.columns);
+    const vtest::Frame& last = got.back();
+    ASSERT_EQ(last.width, c.w2 * c.columns);
+    ASSERT_EQ(last.height, c.h2 * c.rows);
+    // The last columns x rows frames all have the new size and fill the mosaic.
+    const int total = static_cast<int>(got.size());
+    for (int k = 0; k < c.columns * c.rows; ++k) {
+      const int n = total - k;  // frame number since the filter was created
+      EXPECT_TRUE(TileHolds(last, PlaceOf(n, c.columns, c.rows), second[second.size() - 1 - k], c.w2, c.h2))
+          << "frame " << n;
+    }
+  }
+}
+
+// The application changes the mode while frames stream, a few milliseconds
+// apart: every frame still comes out, each a whole mosaic of some mode, and
+// the stream never ends with an error.
+TEST_F(DurmixPipeline, ModeChangesFromAnotherThreadNeverEndTheStream) {
+  GstElement* p = gst_parse_launch("appsrc name=in format=time ! durmix name=d ! appsink name=out sync=false", nullptr);
+  ASSERT_NE(p, nullptr);
+  GstElement* src = gst_bin_get_by_name(GST_BIN(p), "in");
+  GstElement* d = gst_bin_get_by_name(GST_BIN(p), "d");
+  GstElement* sink = gst_bin_get_by_name(GST_BIN(p), "out");
+  GstCaps* caps = gst_caps_from_string(Caps("BGR", 10, 6).c_str());
+  g_object_set(src, "caps", caps, "max-bytes", guint64{0}, nullptr);
+  gst_caps_unref(caps);
+  ComPtr<DurmixInterface> control;
+  ASSERT_EQ(QueryElementInterface(d, IID_DurmixInterface, control.put_void()), S_OK);
+  ASSERT_EQ(gst_element_set_state(p, GST_STATE_PLAYING), GST_STATE_CHANGE_ASYNC);
+  constexpr int kFrames = 400;
+  std::atomic<bool> done{false};
+  std::thread modes([&] {
+    const int table[][2] = {{6, 4}, {1, 1}, {3, 2}, {2, 1}, {5, 4}, {2, 2}, {4, 3}};
+    for (int i = 0; !done; ++i) {
+      control->SetMode(0, table[i % 7][0], table[i % 7][1]);
+      g_usleep(i % 3 == 0 ? 0 : 1000);
+    }
+  });
+  auto frames = PatternFrames(1, 10, 6, 3);
+  int out = 0;
+  for (int n = 0; n < kFrames; ++n) {
+    GstBuffer* b = gst_buffer_new_memdup(frames[0].data(), frames[0].size());
+    GST_BUFFER_PTS(b) = static_cast<GstClockTime>(n) * GST_SECOND / 25;
+    GstFlowReturn ret;
+    g_signal_emit_by_name(src, "push-buffer", b, &ret);
+    gst_buffer_unref(b);
+    GstSample* s = nullptr;
+    g_signal_emit_by_name(sink, "try-pull-sample", 10 * GST_SECOND, &s);
+    if (!s) break;
+    const GstStructure* st = gst_caps_get_structure(gst_sample_get_caps(s), 0);
+    int w = 0, h = 0;
+    gst_structure_get_int(st, "width", &w);
+    gst_structure_get_int(st, "height", &h);
+    EXPECT_TRUE(w % 10 == 0 && h % 6 == 0 && w / 10 <= 6 && h / 6 <= 4) << w << " x " << h;
+    EXPECT_EQ(gst_buffer_get_size(gst_sample_get_buffer(s)), static_cast<gsize>(vtest::GstStride(w, 3) * h));
+    gst_sample_unref(s);
+    ++out;
+  }
+  done = true;
+  modes.join();
+  EXPECT_EQ(vtest::PendingBusError(p), "");
+  EXPECT_EQ(out, kFrames);
   control.reset();
   gst_element_set_state(p, GST_STATE_NULL);
   gst_object_unref(src);

@@ -91,10 +91,20 @@ std::string Dir(const std::string& name) {
   return dir;
 }
 
+// Callback results: whole files written, and failures with their reason.
 std::atomic<int> g_calls{0};
 std::atomic<int> g_otherCalls{0};
-void CountCall() { ++g_calls; }
-void CountOtherCall() { ++g_otherCalls; }
+std::atomic<int> g_failures{0};
+std::string g_reason;
+void CountCall(HRESULT result, const char* reason) {
+  if (SUCCEEDED(result) && !reason) {
+    ++g_calls;
+  } else {
+    ++g_failures;
+    g_reason = reason ? reason : "";
+  }
+}
+void CountOtherCall(HRESULT, const char*) { ++g_otherCalls; }
 
 // A filter with its input connected to `type`; released at the end.
 struct Rig {
@@ -244,15 +254,18 @@ TEST(KelbitFilter, NullCallbackKeepsTheEarlierOne) {
   EXPECT_EQ(g_otherCalls, 0);
 }
 
-TEST(KelbitFilter, FileThatCannotBeCreatedDisarmsWithoutCallback) {
+TEST(KelbitFilter, FileThatCannotBeCreatedDisarmsAndCallsBackWithTheReason) {
   const std::string dir = Dir("missing");
   Rig rig(Rgb(2, 2));
   g_calls = 0;
+  g_failures = 0;
   rig.filter->SetCaptureCallback(CountCall);
   rig.filter->SetCaptureFile((dir + "/no/such/folder/a.bmp").c_str());
   Bytes frame = Picture(2, 2, 1);
   EXPECT_EQ(rig.Pass(frame), S_OK);
   EXPECT_EQ(g_calls, 0);
+  EXPECT_EQ(g_failures, 1);
+  EXPECT_NE(g_reason.find("No such file or directory"), std::string::npos) << g_reason;
   char armed[2048];
   rig.filter->GetCaptureFile(armed);
   EXPECT_STREQ(armed, "");
@@ -261,7 +274,8 @@ TEST(KelbitFilter, FileThatCannotBeCreatedDisarmsWithoutCallback) {
 
 // A format whose image size was left 0 still gives a complete, consistent
 // file; a sample shorter than the frame is never read past its end and gives
-// no file at all (a header would claim rows the file lacks) and no callback.
+// no file at all (a header would claim rows the file lacks) and a failed
+// callback.
 TEST(KelbitFilter, ImageSizeComesFromTheFrameAndNothingIsReadPastTheSample) {
   const std::string dir = Dir("sizes");
   CMediaType zero = Rgb(5, 3);
@@ -280,10 +294,13 @@ TEST(KelbitFilter, ImageSizeComesFromTheFrameAndNothingIsReadPastTheSample) {
     shortRig.filter->SetCaptureFile(name.c_str());
     shortRig.filter->SetCaptureCallback(CountCall);
     g_calls = 0;
+    g_failures = 0;
     Bytes part(40, 9);  // two and a half rows of 16 bytes
     ASSERT_EQ(shortRig.Pass(part), S_OK);
     EXPECT_FALSE(fs::exists(name)) << height;
     EXPECT_EQ(g_calls, 0) << height;
+    EXPECT_EQ(g_failures, 1) << height;
+    EXPECT_EQ(g_reason, "the sample does not hold the whole frame");
   }
 }
 

@@ -141,6 +141,29 @@ TEST_F(PathologyTest, FindingsFileThatCannotBeCreatedIsReportedAndNotLoaded) {
   EXPECT_TRUE(window->Findings() == nullptr || window->Findings()->Findings().empty());
 }
 
+// Frames smaller than the detector analyses: the user is told so in the
+// words of vireo-detect, nothing is written and the clip plays again.
+TEST_F(PathologyTest, FramesTooSmallToAnalyseAreReportedAndNothingIsWritten) {
+  const std::string small = ptest::Clip(".avi", 10, 224);
+  ASSERT_FALSE(small.empty());
+  window->Start(Q(small));
+  const std::string video = dir + "/small_.avi", findings = dir + "/small_.txt";
+  fileAnswers = {Q(video), Q(findings)};
+  Trigger(vireo::kCmdDetect);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].caption, "Video Analysis");
+  EXPECT_EQ(messages[0].icon, QMessageBox::Warning);
+  EXPECT_EQ(messages[0].text,
+            "frames of 224 x 224 are smaller than the 256 x 256 the detector analyses: nothing was analysed");
+  EXPECT_FALSE(std::filesystem::exists(video));
+  EXPECT_FALSE(std::filesystem::exists(findings));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()), 1)
+      << "only the clip copied in by the fixture";
+  ASSERT_TRUE(window->Graph().HasGraph());
+  EXPECT_EQ(window->State().clipPath, Q(small));
+  EXPECT_EQ(window->Graph().Mode(), vireo::kModePlain);
+}
+
 TEST_F(PathologyTest, CancellingEitherDialogChangesNothing) {
   ASSERT_FALSE(LesionClip().empty());
   window->Start(Q(clip));

@@ -1,9 +1,11 @@
 // "&Save frame..." on the real program, headless: the proposed name, the
-// bitmap against the decoded frame, cancelling, and a folder that does not
-// exist.
+// bitmap against the decoded frame, cancelling, and captures that fail.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <QApplication>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -99,20 +101,43 @@ TEST_F(SaveFrameTest, CancelLeavesTheClipStoppedAtTheStart) {
   EXPECT_EQ(window->State().viewMode, vireo::kModePlain);
 }
 
-TEST_F(SaveFrameTest, MissingFolderWritesNothingAndSaysSo) {
-  window->Start(Q(ClipA()));
-  window->Graph().SeekToFrame(4);
-  const std::string out = ptest::ScratchDir() + "/no-such-folder/f.bmp";
-  chosen = {Q(out)};
-  Trigger(vireo::kCmdSaveFrame);
-  EXPECT_FALSE(std::filesystem::exists(out));
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0].caption, "Error");
-  EXPECT_TRUE(messages[0].text.contains(Q(out)));
-  EXPECT_EQ(messages[0].detail, "The folder does not exist.");
-  ASSERT_TRUE(window->Graph().HasGraph());
-  EXPECT_EQ(window->Graph().Mode(), vireo::kModePlain);
-  EXPECT_EQ(window->Graph().CurrentFrame(), 4);
+// A capture the filter could not write whole is said once, with the system's
+// reason: a missing folder, and a full disk (a file size limit smaller than
+// the bitmap, SIGXFSZ ignored, so the write fails as on a full disk).
+TEST_F(SaveFrameTest, FailedCaptureWritesNothingAndSaysWhyOnce) {
+  struct Case {
+    const char* name;
+    std::string out;
+    rlim_t sizeLimit;  // RLIM_INFINITY: none
+    const char* reason;
+  } cases[] = {
+      {"missing folder", ptest::ScratchDir() + "/no-such-folder/f.bmp", RLIM_INFINITY, "No such file or directory"},
+      {"full disk", ptest::ScratchDir() + "/full.bmp", 16384, "File too large"},
+  };
+  const std::string clip = ClipA();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    messages.clear();
+    window->Start(Q(clip));
+    window->Graph().SeekToFrame(4);
+    chosen = {Q(c.out)};
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    const rlimit limited{c.sizeLimit, saved.rlim_max};
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &limited);
+    Trigger(vireo::kCmdSaveFrame);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(std::filesystem::exists(c.out));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].caption, "Error");
+    EXPECT_EQ(messages[0].text, "The frame was not saved to \"" + Q(c.out) + "\".");
+    EXPECT_EQ(messages[0].detail, c.reason);
+    ASSERT_TRUE(window->Graph().HasGraph());
+    EXPECT_EQ(window->Graph().Mode(), vireo::kModePlain);
+    EXPECT_EQ(window->Graph().CurrentFrame(), 4);
+  }
 }
 
 TEST_F(SaveFrameTest, NothingWithoutAClip) {

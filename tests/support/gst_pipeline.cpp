@@ -19,8 +19,6 @@ void InitGst() {
   std::call_once(once, [] { gst_init(nullptr, nullptr); });
 }
 
-namespace {
-
 Frame FrameFromSample(GstSample* sample) {
   Frame f;
   GstBuffer* buf = gst_sample_get_buffer(sample);
@@ -56,7 +54,18 @@ Frame FrameFromSample(GstSample* sample) {
   return f;
 }
 
-}  // namespace
+std::string PendingBusError(GstElement* pipeline) {
+  GstBus* bus = gst_element_get_bus(pipeline);
+  GstMessage* msg = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR);
+  gst_object_unref(bus);
+  if (!msg) return "";
+  GError* e = nullptr;
+  gst_message_parse_error(msg, &e, nullptr);
+  std::string text = e ? e->message : "error";
+  if (e) g_error_free(e);
+  gst_message_unref(msg);
+  return text;
+}
 
 RunResult RunPipeline(const std::string& description, const std::string& caps,
                       const std::vector<std::vector<std::uint8_t>>& frames, int timeoutSeconds,

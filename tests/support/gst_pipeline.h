@@ -43,6 +43,12 @@ RunResult RunPipeline(const std::string& description, const std::string& caps = 
                       const std::vector<std::vector<std::uint8_t>>& frames = {}, int timeoutSeconds = 60,
                       const std::function<void(GstElement*)>& configure = {});
 
+// The frame a sample holds.
+Frame FrameFromSample(GstSample* sample);
+
+// The first error message waiting on the pipeline's bus; empty when none.
+std::string PendingBusError(GstElement* pipeline);
+
 // A still image (e.g. a JPEG file) decoded to top-down BGR rows; an empty
 // frame when it cannot be decoded.
 Frame DecodeImage(const std::string& path);

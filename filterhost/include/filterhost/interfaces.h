@@ -54,7 +54,10 @@ struct DurmixInterface : IUnknown {
   virtual HRESULT SetMode(std::int32_t modeId, std::int32_t columns, std::int32_t rows) = 0;
 };
 
-using CaptureCallback = void (*)();
+// Called after each armed capture on the streaming thread: S_OK and a null
+// reason when the whole file was written; a failure code and the system's
+// reason (valid during the call) when no file was written.
+using CaptureCallback = void (*)(HRESULT result, const char* reason);
 struct IKelbitFiltInterface : IUnknown {
   virtual HRESULT SetCaptureFile(const char* path) = 0;
   virtual HRESULT SetCaptureCallback(CaptureCallback callback) = 0;

@@ -100,6 +100,9 @@ struct Diagnostic {
   std::string detail;
 };
 
+// A pathology run through which no frame came.
+inline constexpr char kNothingDecoded[] = "no frame could be decoded: nothing was analysed";
+
 // What the pipeline reports while it runs. kComplete is the end of the stream.
 struct GraphEvent {
   enum class Kind { kComplete, kError, kWarning };
@@ -213,6 +216,11 @@ class PlaybackGraph {
 
   // The frame size the analysing plug-in receives; false before it knows.
   bool PluginInputSize(int* width, int* height) const;
+  // Why the detector of this pathology graph analyses none of the clip's
+  // frames ("frames of 224 x 224 are smaller than the 256 x 256 the detector
+  // analyses: nothing was analysed"); empty when it analyses them or before
+  // the graph is assembled. The tools and the player say it alike.
+  std::string FramesTooSmall() const;
 
   // The plug-in elements of the current or last graph (slot order); the
   // frame-capture element in mode 2, or null.
