@@ -128,6 +128,7 @@ std::span<const MainWindow::CommandSpec> MainWindow::Commands() {
       {kCmdRateOff, "Off", &MainWindow::SelectRateControl, N::kNothing, true, G::kRateMeasure},
       {kCmdPreprocess, "&Preprocess video", &MainWindow::PreprocessVideo, N::kClip},
       {kCmdBatchPreprocess, "Select video(s) to preprocess", &MainWindow::PreprocessBatch},
+      {kCmdMdrParameters, "MDR parameters...", &MainWindow::ShowMdrParameters},
       {kCmdDetect, "&Detect pathologies", &MainWindow::DetectPathologies},
       {kCmdManual, "Manual...", &MainWindow::OpenManual},
       {kCmdAbout, "&About...", &MainWindow::ShowAbout},
@@ -178,6 +179,7 @@ MainWindow::MainWindow() {
 MainWindow::~MainWindow() {
   // The graph's handlers refer to this window: stop the streaming first.
   graph_.Close();
+  if (mdrSettings_) gst_object_unref(mdrSettings_);
 }
 
 // ---- actions and menu -------------------------------------------------------
@@ -230,7 +232,7 @@ void MainWindow::BuildMenu() {
            {kCmdRateCombination, kCmdRateDeformation, kCmdRateImage, kCmdRateVelocity, kCmdRateDrift, kCmdRateRoll,
             kSeparator, kCmdRateOff});
   AddItems(menuBar()->addMenu(QStringLiteral("&Analysis")),
-           {kCmdPreprocess, kCmdBatchPreprocess, kSeparator, kCmdDetect});
+           {kCmdPreprocess, kCmdBatchPreprocess, kCmdMdrParameters, kSeparator, kCmdDetect});
   AddItems(menuBar()->addMenu(QStringLiteral("&Help")), {kCmdManual, kSeparator, kCmdAbout});
 }
 
@@ -426,6 +428,7 @@ void MainWindow::OpenClip(int mode) {
   request.clipPath = state_.clipPath.toStdString();
   request.mode = mode;
   request.mapPath = state_.mapPath.toStdString();
+  if (mode == kModeMdr || mode == kModeMdrPreview) request.mdrParameters = MdrSettings();
   request.findingsPath = state_.findingsPath.toStdString();
   request.exportPath = state_.exportVideoPath.toStdString();
   request.mosaicCols = state_.mosaicCols;
@@ -764,22 +767,49 @@ void MainWindow::OpenMapDialog() {
   LoadMap(chosen.left(PATH_MAX - 1));
 }
 
+bool MainWindow::ShowPropertySheet(GstElement* element, const QString& caption) {
+  void* object = nullptr;
+  if (fh::FAILED(fh::QueryElementInterface(element, fh::IID_IUnknown, &object)) || !object) return false;
+  auto* unknown = static_cast<fh::IUnknown*>(object);
+  QDialog* sheet = fh::CreatePropertySheet(this, unknown, caption);
+  unknown->Release();
+  if (sheet) sheet->show();
+  return sheet != nullptr;
+}
+
 void MainWindow::ShowFilterProperties() {
   int shown = 0;
-  for (GstElement* element : graph_.PluginElements()) {
-    void* object = nullptr;
-    if (fh::FAILED(fh::QueryElementInterface(element, fh::IID_IUnknown, &object)) || !object) continue;
-    auto* unknown = static_cast<fh::IUnknown*>(object);
-    const QString caption = QString::fromUtf8(GST_ELEMENT_NAME(element)) + QStringLiteral(" Properties");
-    if (QDialog* sheet = fh::CreatePropertySheet(this, unknown, caption)) {
-      sheet->show();
+  for (GstElement* element : graph_.PluginElements())
+    if (ShowPropertySheet(element, QString::fromUtf8(GST_ELEMENT_NAME(element)) + QStringLiteral(" Properties")))
       ++shown;
-    }
-    unknown->Release();
-  }
   if (shown == 0)
     ShowMessage(MessageRequest::Box(this, QMessageBox::Information, QStringLiteral("Filter properties"),
                                     QStringLiteral("No filter of the current graph has property pages.")));
+}
+
+// A quorlin filter outside any graph keeps the session's MDR parameters: its
+// page edits them, and every preprocessing run starts from them.
+void MainWindow::ShowMdrParameters() {
+  if (!mdrSettings_) {
+    mdrSettings_ = gst_element_factory_make("quorlin", "mdr-parameters");
+    if (mdrSettings_) gst_object_ref_sink(mdrSettings_);
+  }
+  if (!mdrSettings_ || !ShowPropertySheet(mdrSettings_, QStringLiteral("MDR parameters")))
+    ShowMessage(MessageRequest::Box(this, QMessageBox::Warning, QStringLiteral("MDR parameters"),
+                                    QStringLiteral("The MDR tracking filter or its page is not installed.")));
+}
+
+std::optional<MdrParameters> MainWindow::MdrSettings() const {
+  if (!mdrSettings_) return std::nullopt;
+  void* control = nullptr;
+  if (fh::FAILED(fh::QueryElementInterface(mdrSettings_, fh::IID_IQuorlinInterface, &control)) || !control)
+    return std::nullopt;
+  auto* quorlin = static_cast<fh::IQuorlinInterface*>(control);
+  MdrParameters parameters;
+  const HRESULT read = quorlin->GetParams(parameters.phases, &parameters.geometry);
+  quorlin->Release();
+  if (fh::FAILED(read)) return std::nullopt;
+  return parameters;
 }
 
 }  // namespace vireo

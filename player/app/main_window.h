@@ -94,6 +94,7 @@ class MainWindow : public QMainWindow {
   void ShowAbout();
   void OpenManual();
   void ShowFilterProperties();
+  void ShowMdrParameters();
 
   // What the tool windows report.
   void ControlsClosed();
@@ -136,6 +137,10 @@ class MainWindow : public QMainWindow {
   void RunAnalysisDialog();
   void RunAnalysisPhase();
   int AskPreviewMode();
+  // The parameters set on the "MDR parameters..." page; none (the filter's
+  // defaults) when it was never opened.
+  std::optional<MdrParameters> MdrSettings() const;
+  bool ShowPropertySheet(GstElement* element, const QString& caption);
 
   // Windows and sizes.
   void InitPlayerWindow();
@@ -158,7 +163,8 @@ class MainWindow : public QMainWindow {
   std::vector<Finding> detectorFindings_;  // of state_.detectorFindingsPath
   QTimer* timelineUpdate_;                 // one redraw per burst of list changes
   std::atomic<int> generation_{0};  // events of released graphs are ignored
-  bool runOutputLost_ = false;       // the analysis run's plug-in lost its output file
+  bool runOutputLost_ = false;
+  GstElement* mdrSettings_ = nullptr;  // the session's MDR parameters, once asked for       // the analysis run's plug-in lost its output file
 };
 
 }  // namespace vireo

@@ -20,6 +20,8 @@ enum Command : int {
   kCmdRateRoll = 136, kCmdRateDeformation = 137, kCmdRateCombination = 138, kCmdRateImage = 139,
   // Not a command of the original menu: the property pages of the graph's plug-ins.
   kCmdFilterProperties = 40060,
+  // The MDR page on the parameters the next preprocessing run uses.
+  kCmdMdrParameters = 40061,
 };
 
 // Program-wide state of the player (the graph keeps play state, rates,

@@ -108,7 +108,7 @@ TEST_F(PlayerTest, MenuCarriesTheLabelsAndIdentifiers) {
       "&Increase Playback Rate\t<Right arrow>=40020", "&Decrease Playback Rate\t<Left arrow>=40021",
       "Automatic Rate Control", "Combination=138", "Deformation=137", "Image=139", "Velocity=134", "Drift=135",
       "Roll=136", "Off=133", "&Analysis", "&Preprocess video=40026", "Select video(s) to preprocess=110",
-      "&Detect pathologies=40014", "&Help", "Manual...=126", "&About...=40015"};
+      "MDR parameters...=40061", "&Detect pathologies=40014", "&Help", "Manual...=126", "&About...=40015"};
   EXPECT_EQ(items, expected);
 }
 

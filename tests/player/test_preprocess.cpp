@@ -5,7 +5,9 @@
 
 #include <QApplication>
 #include <algorithm>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
@@ -194,6 +196,38 @@ TEST_F(PreprocessTest, OnlyAbortOrAConfirmedCloseEndsARun) {
   const std::int64_t last = window->Map().Record(window->Map().Rows() - 1).frame;
   EXPECT_GT(last, triedAt + 50);  // went on after Esc and the first close
   EXPECT_LT(last, 1500);          // ended by the confirmed close
+}
+
+// "MDR parameters..." edits the parameters of this session's next runs: a
+// perimeter set on its page gives maps of that width, and the page shows it
+// again when reopened.
+TEST_F(PreprocessTest, MdrParametersPageSetsTheNextRunsModel) {
+  const std::string clip = ptest::Clip(".avi", 60, 128);
+  ASSERT_FALSE(clip.empty());
+  window->Start(Q(clip));
+  const auto page = [&]() -> QPlainTextEdit* {
+    for (QDialog* sheet : window->findChildren<QDialog*>())
+      if (sheet->isVisible() && sheet->windowTitle() == "MDR parameters")
+        return sheet->findChild<QPlainTextEdit*>("109");  // the parameter text
+    return nullptr;
+  };
+  Trigger(vireo::kCmdMdrParameters);
+  QPlainTextEdit* text = page();
+  ASSERT_NE(text, nullptr);
+  const QRegularExpression perimeter("Perimeter\\t\\d+");
+  ASSERT_TRUE(text->toPlainText().contains(perimeter));
+  text->setPlainText(text->toPlainText().replace(perimeter, "Perimeter\t64"));
+  text->window()->findChild<QPushButton*>("106")->click();  // "Initialize"
+  text->window()->close();
+
+  const std::string map = ptest::ScratchDir() + "/parameters.bmp";
+  chosen = {Q(map)};
+  Trigger(vireo::kCmdPreprocess);
+  ExpectComplete(map);
+  EXPECT_EQ(ReadHeader(map).width, 2u * 64 + 8);  // the map's width follows the perimeter
+  Trigger(vireo::kCmdMdrParameters);
+  ASSERT_NE(page(), nullptr);
+  EXPECT_TRUE(page()->toPlainText().contains("Perimeter\t64"));
 }
 
 // A map the filter cannot create is reported with its name, and the run is
