@@ -7,11 +7,15 @@
 #include <new>
 
 #include "durmix/modes.h"
+#include "filterhost/debug.h"
 
 using namespace fh;
 
 namespace durmix {
 namespace {
+
+FH_DEBUG_CATEGORY(DurmixDebug, "durmix", "frame multiplicator")
+#define GST_CAT_DEFAULT DurmixDebug()
 
 bool IsAcceptedFrame(const CMediaType* mt) {
   const VIDEOINFOHEADER* vih = mt->VideoInfo();
@@ -35,12 +39,6 @@ std::uint32_t OfferBit(std::int32_t columns, std::int32_t rows) {
 constexpr long long kMaxBytes = std::numeric_limits<LONG>::max();
 
 }  // namespace
-
-CUnknown* CDurmix::CreateInstance(IUnknown* outer, HRESULT* hr) {
-  auto* filter = new (std::nothrow) CDurmix(outer);
-  if (!filter && hr) *hr = E_OUTOFMEMORY;
-  return filter;
-}
 
 CDurmix::CDurmix(IUnknown* outer) : CTransformFilter("Vireo Frame Multiplicator", outer, CLSID_Durmix) {}
 
@@ -66,6 +64,7 @@ HRESULT CDurmix::SetMode(std::int32_t modeId, std::int32_t columns, std::int32_t
   modeId_ = modeId;
   columns_ = std::clamp(columns, 1, kMaxColumns);
   rows_ = std::clamp(rows, 1, kMaxRows);
+  GST_INFO("mode %d: %d x %d frames from the next connection", modeId_, columns_, rows_);
   ReconnectPin(GetPin(1), nullptr);
   return S_OK;
 }
@@ -87,9 +86,10 @@ bool CDurmix::MayConnect(Counts counts) {
 
 bool CDurmix::Measure(const BITMAPINFOHEADER& bih, Counts counts, Geometry* g) {
   if (bih.biWidth <= 0 || bih.biHeight == 0 || (bih.biBitCount != 24 && bih.biBitCount != 32)) return false;
-  const long long tile = static_cast<long long>(bih.biWidth) * (bih.biBitCount / 8);
-  const long long inStride = (tile + 3) & ~3LL;
-  const long long outStride = (tile * counts.columns + 3) & ~3LL;
+  const long long width = bih.biWidth;
+  const long long tile = width * (bih.biBitCount / 8);
+  const long long inStride = DibStride(width, bih.biBitCount);
+  const long long outStride = DibStride(width * counts.columns, bih.biBitCount);
   const long long height = std::llabs(static_cast<long long>(bih.biHeight));
   if (outStride > kMaxBytes / height / counts.rows) return false;
   g->columns = counts.columns;
@@ -139,6 +139,8 @@ HRESULT CDurmix::CheckTransform(const CMediaType* in, const CMediaType* out) {
   if (!Measure(vi->bmiHeader, counts, &g)) return E_FAIL;
   g.flip = bo.biHeight / bi.biHeight < 0;
   checked_ = g;
+  GST_DEBUG("mosaic of %d x %d frames of %ld x %ld%s", g.columns, g.rows, static_cast<long>(vi->bmiHeader.biWidth),
+            static_cast<long>(g.frameHeight), g.flip ? ", rows reversed" : "");
   return S_OK;
 }
 
@@ -180,7 +182,10 @@ HRESULT CDurmix::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES
 
   ALLOCATOR_PROPERTIES actual{};
   HRESULT hr = allocator->SetProperties(request, &actual);
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr)) {
+    GST_WARNING("the allocator refused %lld bytes (hr=0x%08X)", bytes, static_cast<unsigned>(hr));
+    return hr;
+  }
   if (actual.cBuffers < 1 || actual.cbBuffer < request->cbBuffer) return E_FAIL;
   return S_OK;
 }

@@ -14,7 +14,6 @@ namespace durmix {
 
 class CDurmix final : public fh::CTransformFilter, public fh::DurmixInterface, public fh::ISpecifyPropertyPages {
  public:
-  static fh::CUnknown* CreateInstance(fh::IUnknown* outer, fh::HRESULT* hr);
   explicit CDurmix(fh::IUnknown* outer);
 
   DECLARE_IUNKNOWN

@@ -37,7 +37,7 @@ const AMOVIESETUP_PIN kPins[] = {
 const AMOVIESETUP_FILTER kSetup = {&CLSID_Durmix, "Vireo Frame Multiplicator", MERIT_DO_NOT_USE, 2, kPins};
 
 // The page ("Frame Multiplicator Properties") lives in the page library.
-const CFactoryTemplate kTemplate = {"Vireo Frame Multiplicator", &CLSID_Durmix, durmix::CDurmix::CreateInstance,
+const CFactoryTemplate kTemplate = {"Vireo Frame Multiplicator", &CLSID_Durmix, CreateInstance<durmix::CDurmix>,
                                     nullptr, &kSetup};
 
 gboolean PluginInit(GstPlugin* plugin) {

@@ -8,11 +8,15 @@
 #include <string>
 
 #include "filterhost/atomic_file.h"
+#include "filterhost/debug.h"
 
 using namespace fh;
 
 namespace kelbit {
 namespace {
+
+FH_DEBUG_CATEGORY(KelbitDebug, "kelbit", "frame capture")
+#define GST_CAT_DEFAULT KelbitDebug()
 
 constexpr int kFileHeaderBytes = 14;
 constexpr int kHeadersBytes = kFileHeaderBytes + static_cast<int>(sizeof(BITMAPINFOHEADER));  // 54
@@ -49,12 +53,6 @@ void FillHeaders(const BITMAPINFOHEADER& bih, BYTE* h) {
 
 }  // namespace
 
-CUnknown* CKelbitFilter::CreateInstance(IUnknown* outer, HRESULT* hr) {
-  auto* filter = new (std::nothrow) CKelbitFilter(outer);
-  if (!filter && hr) *hr = E_OUTOFMEMORY;
-  return filter;
-}
-
 CKelbitFilter::CKelbitFilter(IUnknown* outer) : CTransInPlaceFilter("Vireo Capture Bitmap", outer, CLSID_KelbitFilter) {}
 
 HRESULT CKelbitFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
@@ -71,6 +69,7 @@ HRESULT CKelbitFilter::SetCaptureFile(const char* path) {
   }
   std::lock_guard<std::mutex> guard(nameLock_);
   fh::CopyPathToBuffer(name, captureFile_, sizeof captureFile_);
+  GST_DEBUG("capture of the next frame %s%s%s", *name ? "to \"" : "cancelled", name, *name ? "\"" : "");
   return S_OK;
 }
 
@@ -148,10 +147,12 @@ void CKelbitFilter::WriteBitmap(const char* name, const BYTE* data, long length)
     ReportFailure(name, file.Error());
     return;
   }
+  GST_INFO("frame of %ld x %lld written to \"%s\"", static_cast<long>(bih.biWidth), height, name);
   if (CaptureCallback callback = callback_.load()) callback(S_OK, nullptr);
 }
 
 void CKelbitFilter::ReportFailure(const char* name, const std::string& reason) {
+  GST_WARNING("frame not captured to \"%s\": %s", name, reason.c_str());
   PostWarning(std::string("Frame not captured to \"") + name + "\": " + reason);
   if (CaptureCallback callback = callback_.load()) callback(E_FAIL, reason.c_str());
 }

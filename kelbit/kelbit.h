@@ -16,7 +16,6 @@ constexpr int kMaxPath = 2047;
 
 class CKelbitFilter final : public fh::CTransInPlaceFilter, public fh::IKelbitFiltInterface {
  public:
-  static fh::CUnknown* CreateInstance(fh::IUnknown* outer, fh::HRESULT* hr);
   explicit CKelbitFilter(fh::IUnknown* outer);
 
   DECLARE_IUNKNOWN

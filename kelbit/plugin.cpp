@@ -29,7 +29,7 @@ const AMOVIESETUP_PIN kPins[] = {
 };
 const AMOVIESETUP_FILTER kSetup = {&CLSID_KelbitFilter, "Vireo Capture Bitmap", MERIT_DO_NOT_USE, 2, kPins};
 const CFactoryTemplate kTemplate = {"Vireo Capture Bitmap", &CLSID_KelbitFilter,
-                                    kelbit::CKelbitFilter::CreateInstance, nullptr, &kSetup};
+                                    CreateInstance<kelbit::CKelbitFilter>, nullptr, &kSetup};
 
 gboolean PluginInit(GstPlugin* plugin) {
   return RegisterFilter(plugin, kTemplate,

@@ -3,10 +3,15 @@
 #include <atomic>
 #include <new>
 
+#include "filterhost/debug.h"
+
 using namespace fh;
 
 namespace pellum {
 namespace {
+
+FH_DEBUG_CATEGORY(PellumDebug, "pellum", "vendor subtype relabelling")
+#define GST_CAT_DEFAULT PellumDebug()
 
 // The bit count of the last vendor type the output pin turned into Motion
 // JPEG; one value for every instance in the process.
@@ -83,6 +88,7 @@ HRESULT CNullInPlaceOutputPin::GetMediaType(int position, CMediaType* type) {
   type->SetType(&MEDIATYPE_Video);
   type->SetSubtype(&MEDIASUBTYPE_MJPG);
   if (VIDEOINFOHEADER* vih = type->VideoInfo()) {
+    GST_DEBUG("vendor type of %u bits offered as Motion JPEG", vih->bmiHeader.biBitCount);
     g_rememberedBits.store(vih->bmiHeader.biBitCount);
     vih->bmiHeader.biBitCount = 24;
     vih->bmiHeader.biCompression = kMjpgFourCC;
@@ -97,12 +103,6 @@ HRESULT CNullInPlaceOutputPin::EnumMediaTypes(std::vector<CMediaType>* types) {
 }
 
 // ---- filter
-
-CUnknown* CNullInPlace::CreateInstance(IUnknown* outer, HRESULT* hr) {
-  auto* filter = new (std::nothrow) CNullInPlace(outer);
-  if (!filter && hr) *hr = E_OUTOFMEMORY;
-  return filter;
-}
 
 CNullInPlace::CNullInPlace(IUnknown* outer) : CTransInPlaceFilter("Vireo PELLUM", outer, CLSID_NullInPlace, true) {}
 
@@ -139,6 +139,7 @@ HRESULT CNullInPlace::CompleteConnect(PIN_DIRECTION direction, CBasePin*) {
   if (direction != PINDIR_OUTPUT || !m_pInput || !m_pInput->IsConnected()) return S_OK;
   CMediaType vendor = m_pOutput->CurrentMediaType();
   RelabelAsVendor(&vendor, g_rememberedBits.load());
+  GST_INFO("input connected again as the vendor type of %u bits", g_rememberedBits.load());
   return ReconnectPin(m_pInput, &vendor);
 }
 

@@ -40,7 +40,6 @@ class CNullInPlaceOutputPin final : public fh::CTransInPlaceOutputPin {
 
 class CNullInPlace final : public fh::CTransInPlaceFilter, public fh::INullIPP, public fh::ISpecifyPropertyPages {
  public:
-  static fh::CUnknown* CreateInstance(fh::IUnknown* outer, fh::HRESULT* hr);
   explicit CNullInPlace(fh::IUnknown* outer);
 
   DECLARE_IUNKNOWN

@@ -17,7 +17,7 @@ const AMOVIESETUP_PIN kPins[] = {
 };
 const AMOVIESETUP_FILTER kSetup = {&CLSID_NullInPlace, "Vireo PELLUM", kMerit, 2, kPins};
 // The page ("PELLUM Property Page") lives in the page library.
-const CFactoryTemplate kTemplate = {"PELLUM", &CLSID_NullInPlace, pellum::CNullInPlace::CreateInstance, nullptr,
+const CFactoryTemplate kTemplate = {"PELLUM", &CLSID_NullInPlace, CreateInstance<pellum::CNullInPlace>, nullptr,
                                     &kSetup};
 
 const ElementInfo kElement = {"pellum", "Codec/Parser/Video",

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <thread>
 
+#include "cli/progress.h"
 #include "filterhost/atomic_file.h"
 
 namespace vireo::cli {
@@ -83,6 +84,15 @@ void RunPool(std::size_t count, int workers, const std::function<void(std::size_
     std::this_thread::sleep_for(std::chrono::milliseconds(250));
   }
   for (std::thread& t : pool) t.join();
+}
+
+int RunBatch(std::size_t count, int jobs, ProgressDisplay& display,
+             const std::function<bool(std::size_t, int)>& run) {
+  InstallStopSignals();
+  std::atomic<int> failed{0};
+  RunPool(
+      count, jobs, [&](std::size_t i, int slot) { failed += run(i, slot) ? 0 : 1; }, [&] { display.Refresh(); });
+  return failed.load();
 }
 
 namespace {

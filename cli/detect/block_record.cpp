@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "csv.h"
+#include "filterhost/mediatype.h"
 
 GST_DEBUG_CATEGORY_STATIC(block_record_debug);
 #define GST_CAT_DEFAULT block_record_debug
@@ -80,8 +81,8 @@ void BlockRecorder::Record(GstPad* pad, GstBuffer* buffer) {
   height_ = GST_VIDEO_FRAME_HEIGHT(&video);
   if (!engine_ || engine_->Width() != width_ || engine_->Height() != height_)
     engine_ = std::make_unique<CAnalizaDetektor>(width_, height_);
-  // The detector's rows: bottom-up, (3 W + 3) rounded down to 4 bytes each.
-  const int stride = (3 * width_ + 3) & ~3;
+  // The detector reads DIB rows: bottom-up, padded to 4 bytes.
+  const int stride = fh::DibStride(width_, 24);
   const int sourceStride = GST_VIDEO_FRAME_PLANE_STRIDE(&video, 0);
   const auto* source = static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&video, 0));
   bottomUp_.resize(static_cast<size_t>(stride) * height_);

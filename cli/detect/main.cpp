@@ -4,7 +4,6 @@
 #include <gst/gst.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -230,16 +229,10 @@ int main(int argc, char** argv) {
   for (auto& job : work) job->record = blocks.RecorderFor(job->Clip());
 
   vireo::InitGraphLayer(argv[0]);
-  InstallStopSignals();
   ProgressDisplay display(stderr, ProgressDisplay::Terminal(), jobs);
-  std::atomic<int> failed{0};
-  RunPool(
-      work.size(), jobs,
-      [&](std::size_t i, int slot) {
-        work[i]->succeeded = RunJob(*work[i], slot, display);
-        failed += work[i]->succeeded ? 0 : 1;
-      },
-      [&] { display.Refresh(); });
+  const int failed = RunBatch(work.size(), jobs, display, [&](std::size_t i, int slot) {
+    return work[i]->succeeded = RunJob(*work[i], slot, display);
+  });
   if (StopRequested()) return StopExitStatus();
   if (blocks.Wanted()) {
     std::vector<vireo::detect::RecordedClip> recorded;

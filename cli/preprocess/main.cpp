@@ -70,28 +70,23 @@ int main(int argc, char** argv) {
   CheckBatch(work);
 
   vireo::InitGraphLayer(argv[0]);
-  InstallStopSignals();
   ProgressDisplay display(stderr, ProgressDisplay::Terminal(), jobs);
-  std::atomic<int> failed{0};
-  RunPool(
-      work.size(), jobs,
-      [&](std::size_t i, int slot) {
-        const BatchItem& job = work[i];
-        ClipResult result;
-        result.error = job.refused;
-        if (result.error.empty() && StopRequested()) result.error = "not started: interrupted";
-        if (result.error.empty()) {
-          Progress progress;
-          display.Start(slot, job.clip, &progress);
-          result = PreprocessClip(job.clip, job.outputs.front().path, progress, StopRequested(), parameters);
-        }
-        if (!result.ok) ++failed;
-        display.Finish(slot, result.ok ? stdout : stderr, Describe(job, result));
-      },
-      [&] { display.Refresh(); });
+  const int failed = RunBatch(work.size(), jobs, display, [&](std::size_t i, int slot) {
+    const BatchItem& job = work[i];
+    ClipResult result;
+    result.error = job.refused;
+    if (result.error.empty() && StopRequested()) result.error = "not started: interrupted";
+    if (result.error.empty()) {
+      Progress progress;
+      display.Start(slot, job.clip, &progress);
+      result = PreprocessClip(job.clip, job.outputs.front().path, progress, StopRequested(), parameters);
+    }
+    display.Finish(slot, result.ok ? stdout : stderr, Describe(job, result));
+    return result.ok;
+  });
 
   if (failed > 0)
-    display.Print(stderr, ErrorLine(kProgram, {}, std::to_string(failed.load()) + " of " +
+    display.Print(stderr, ErrorLine(kProgram, {}, std::to_string(failed) + " of " +
                                                       std::to_string(work.size()) + " clips failed"));
   if (StopRequested()) return StopExitStatus();
   return failed > 0 ? 1 : 0;

@@ -11,6 +11,7 @@
 
 #include "bridge.h"
 #include "caps.h"
+#include "filterhost/debug.h"
 #include "filterhost/filter.h"
 #include "filterhost/lookup.h"
 #include "filterhost/registry.h"
@@ -27,6 +28,7 @@ struct BridgeClassData {
   bool sameCapsBothSides = false;  // output type is the input type
   GstCaps* sinkCaps = nullptr;
   GstCaps* srcCaps = nullptr;
+  GstDebugCategory* category = nullptr;  // the element's, named after its factory
 };
 
 // Frame memory as the filter sees it: raw video bottom-up in DIB rows.
@@ -130,20 +132,36 @@ void BufferFromSample(CMediaSample* sample, GstBuffer* buf) {
   flag(GST_BUFFER_FLAG_DECODE_ONLY, sample->IsPreroll() == S_OK);
 }
 
+// A filter created from its template: the object (one reference held) and
+// its transform filter, null when the object is none.
+struct CreatedFilter {
+  CUnknown* object = nullptr;
+  CTransformFilter* filter = nullptr;
+};
+
+CreatedFilter CreateTransformFilter(const CFactoryTemplate& t, HRESULT* hr) {
+  CreatedFilter created;
+  created.object = CreateFromTemplate(t, hr);
+  void* f = nullptr;
+  if (created.object && SUCCEEDED(created.object->NonDelegatingQueryInterface(IID_IBaseFilter, &f))) {
+    created.filter = dynamic_cast<CTransformFilter*>(static_cast<IBaseFilter*>(f));
+    static_cast<IBaseFilter*>(f)->Release();
+  }
+  return created;
+}
+
 // Per-element state: the hosted filter, the stand-ins for the neighbouring
 // pads, and the reused frame memory.
 class Host final : public IFilterHost {
  public:
   Host(GstBaseTransform* element, BridgeClassData* data) : element_(element), data_(data) {
     HRESULT hr = S_OK;
-    object_ = CreateFromTemplate(data->tmpl, &hr);
-    if (object_) {
-      void* f = nullptr;
-      if (SUCCEEDED(object_->NonDelegatingQueryInterface(IID_IBaseFilter, &f))) {
-        filter_ = dynamic_cast<CTransformFilter*>(static_cast<IBaseFilter*>(f));
-        static_cast<IBaseFilter*>(f)->Release();
-      }
-    }
+    const CreatedFilter created = CreateTransformFilter(data->tmpl, &hr);
+    object_ = created.object;
+    filter_ = created.filter;
+    if (!filter_)
+      GST_CAT_ERROR_OBJECT(data->category, element_, "could not create %s (hr=0x%08X %s)", FilterName(),
+                           static_cast<unsigned>(hr), HResultName(hr).c_str());
     if (filter_) {
       filter_->SetHost(this);
       input_ = filter_->GetPin(0);
@@ -166,7 +184,16 @@ class Host final : public IFilterHost {
   CTransformFilter* Filter() const { return filter_; }
   const char* FilterName() const { return data_->tmpl.m_pAMovieSetup_Filter->strName; }
 
+  // Lock order: the host's receive lock (m_csReceive, held around every call
+  // into the filter from the streaming thread) comes before the filter's own
+  // lock (quorlin's lock_, durmix's modeLock_, ...), which the filter takes
+  // inside those calls and in its interface methods. A filter may ask for an
+  // output reconnection while holding its own lock (durmix's SetMode), so
+  // that branch takes no receive lock; the input branch comes from
+  // CompleteConnect, inside SetCaps, where the receive lock is held already.
   HRESULT Reconnect(CBasePin* pin, const AM_MEDIA_TYPE* type) override {
+    GST_CAT_DEBUG_OBJECT(data_->category, element_, "%s asks to reconnect its %s pin", FilterName(),
+                         pin == output_ ? "output" : "input");
     if (pin == output_) {
       gst_base_transform_reconfigure_src(element_);
       return S_OK;
@@ -235,7 +262,12 @@ class Host final : public IFilterHost {
     CMediaType savedInType = input_->CurrentMediaType();
     CMediaType savedOutType = output_->CurrentMediaType();
     output_->SetConnectionForQuery(nullptr, nullptr);
-    const bool accepted = input_->CheckMediaType(&inType) == S_OK;
+    const HRESULT hr = input_->CheckMediaType(&inType);
+    const bool accepted = hr == S_OK;
+    if (!accepted)
+      GST_CAT_DEBUG_OBJECT(data_->category, element_, "does not take the input subtype %s (hr=0x%08X %s)",
+                           GuidToString(*inType.Subtype()).c_str(), static_cast<unsigned>(hr),
+                           HResultName(hr).c_str());
     if (accepted && outs) {
       upstream_.SetOfferedTypes({inType});
       input_->SetConnectionForQuery(&upstream_, &inType);
@@ -272,6 +304,8 @@ class Host final : public IFilterHost {
     hr = output_->Connect(&downstream_, out);
     if (FAILED(hr) || hr == S_FALSE) return Refuse(outcaps, hr);
     if (!SetLayout(incaps, &inLayout_) || !SetLayout(outcaps, &outLayout_)) return Refuse(incaps, E_INVALIDARG);
+    GST_CAT_INFO_OBJECT(data_->category, element_, "connected: input %" GST_PTR_FORMAT ", output %" GST_PTR_FORMAT,
+                        static_cast<void*>(incaps), static_cast<void*>(outcaps));
     if (inLayout_.raw) inScratch_.resize(static_cast<size_t>(inLayout_.dibSize));
     if (!filter_->IsInPlace()) {
       const long cb = filter_->OutputPin()->AllocatorProperties().cbBuffer;
@@ -348,6 +382,7 @@ class Host final : public IFilterHost {
   }
 
   void Stream(bool start) {
+    GST_CAT_INFO_OBJECT(data_->category, element_, "%s streaming", start ? "starts" : "stops");
     std::lock_guard<std::recursive_mutex> guard(filter_->m_csReceive);
     if (start) {
       filter_->SetState(State_Running);
@@ -359,6 +394,7 @@ class Host final : public IFilterHost {
   }
 
   void EndOfStream() {
+    GST_CAT_DEBUG_OBJECT(data_->category, element_, "end of stream");
     std::lock_guard<std::recursive_mutex> guard(filter_->m_csReceive);
     filter_->EndOfStream();
   }
@@ -381,6 +417,8 @@ class Host final : public IFilterHost {
 
   // Negotiation failure with a message that names the filter and the type.
   gboolean Refuse(GstCaps* caps, HRESULT hr) {
+    GST_CAT_WARNING_OBJECT(data_->category, element_, "refuses %" GST_PTR_FORMAT " (hr=0x%08X %s)",
+                           static_cast<void*>(caps), static_cast<unsigned>(hr), HResultName(hr).c_str());
     gchar* text = gst_caps_to_string(caps);
     GST_ELEMENT_ERROR(element_, CORE, NEGOTIATION,
                       ("%s refuses the video format %s (hr=0x%08X %s)", FilterName(), text,
@@ -392,6 +430,8 @@ class Host final : public IFilterHost {
 
  private:
   void PrepareSample(CMediaSample* sample, GstBuffer* buf, BYTE* data, long size, long length) {
+    GST_CAT_LOG_OBJECT(data_->category, element_, "frame %" GST_TIME_FORMAT ", %ld bytes",
+                       GST_TIME_ARGS(GST_BUFFER_PTS(buf)), length);
     sample->Reset(data, size, length);
     SampleFromBuffer(buf, sample);
     if (newType_) {
@@ -401,6 +441,7 @@ class Host final : public IFilterHost {
   }
 
   GstFlowReturn MapFailed() {
+    GST_CAT_ERROR_OBJECT(data_->category, element_, "could not map a frame");
     GST_ELEMENT_ERROR(element_, STREAM, FAILED, ("%s could not map a frame", FilterName()), (nullptr));
     return GST_FLOW_ERROR;
   }
@@ -408,6 +449,8 @@ class Host final : public IFilterHost {
   GstFlowReturn Result(HRESULT hr) {
     if (hr == S_OK) return GST_FLOW_OK;
     if (hr == S_FALSE) return GST_BASE_TRANSFORM_FLOW_DROPPED;
+    GST_CAT_ERROR_OBJECT(data_->category, element_, "Transform failed (hr=0x%08X %s)", static_cast<unsigned>(hr),
+                         HResultName(hr).c_str());
     GST_ELEMENT_ERROR(element_, STREAM, FAILED,
                       ("%s: Transform failed (hr=0x%08X %s)", FilterName(), static_cast<unsigned>(hr),
                        HResultName(hr).c_str()),
@@ -638,13 +681,11 @@ void ComputeTemplates(BridgeClassData* data) {
   data->sinkCaps = gst_caps_new_empty();
   data->srcCaps = gst_caps_new_empty();
   HRESULT hr = S_OK;
-  CUnknown* object = CreateFromTemplate(data->tmpl, &hr);
-  if (!object) return;
-  void* f = nullptr;
-  CTransformFilter* filter = nullptr;
-  if (SUCCEEDED(object->NonDelegatingQueryInterface(IID_IBaseFilter, &f))) {
-    filter = dynamic_cast<CTransformFilter*>(static_cast<IBaseFilter*>(f));
-    static_cast<IBaseFilter*>(f)->Release();
+  const auto [object, filter] = CreateTransformFilter(data->tmpl, &hr);
+  if (!object) {
+    GST_CAT_ERROR(BridgeDebug(), "could not create %s (hr=0x%08X %s)", data->info.elementName,
+                  static_cast<unsigned>(hr), HResultName(hr).c_str());
+    return;
   }
   if (filter) {
     data->inPlace = filter->IsInPlace();
@@ -678,6 +719,8 @@ void ComputeTemplates(BridgeClassData* data) {
   object->NonDelegatingRelease();
   data->sinkCaps = gst_caps_simplify(data->sinkCaps);
   data->srcCaps = gst_caps_simplify(data->srcCaps);
+  GST_CAT_DEBUG(BridgeDebug(), "%s takes %" GST_PTR_FORMAT ", gives %" GST_PTR_FORMAT, data->info.elementName,
+                static_cast<void*>(data->sinkCaps), static_cast<void*>(data->srcCaps));
   GST_MINI_OBJECT_FLAG_SET(data->sinkCaps, GST_MINI_OBJECT_FLAG_MAY_BE_LEAKED);
   GST_MINI_OBJECT_FLAG_SET(data->srcCaps, GST_MINI_OBJECT_FLAG_MAY_BE_LEAKED);
 }
@@ -738,11 +781,14 @@ gboolean RegisterFilter(GstPlugin* plugin, const CFactoryTemplate& t, const Elem
   data->info = info;
   data->properties.assign(info.properties, info.properties + info.propertyCount);
   data->clsidText = GuidToString(*t.m_ClsID);
+  data->category = DebugCategory(info.elementName, info.description);
   ComputeTemplates(data);
   if (gst_caps_is_empty(data->sinkCaps)) {
-    GST_ERROR("filter %s accepts no format the bridge can carry", info.elementName);
+    GST_CAT_ERROR(BridgeDebug(), "filter %s accepts no format the bridge can carry", info.elementName);
     return FALSE;
   }
+  GST_CAT_INFO(BridgeDebug(), "registering %s for %s (%s)", info.elementName, t.m_pAMovieSetup_Filter->strName,
+               data->clsidText.c_str());
 
   std::string typeName = std::string("FhBridge_") + info.elementName;
   for (char& c : typeName)

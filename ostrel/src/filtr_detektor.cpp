@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "filterhost/debug.h"
 #include "ostrel/detections.h"
 
 using namespace fh;
@@ -14,15 +15,12 @@ namespace ostrel {
 
 namespace {
 
+FH_DEBUG_CATEGORY(OstrelDebug, "ostrel", "pathology detector")
+#define GST_CAT_DEFAULT OstrelDebug()
+
 constexpr char kHeader[] = "Interpretation auto ostrelection: 0\r\n";
 
 }  // namespace
-
-CUnknown* CFiltrDetektor::CreateInstance(IUnknown* outer, HRESULT* hr) {
-  auto* filter = new (std::nothrow) CFiltrDetektor(outer);
-  if (!filter && hr) *hr = E_OUTOFMEMORY;
-  return filter;
-}
 
 CFiltrDetektor::CFiltrDetektor(IUnknown* outer)
     : CTransInPlaceFilter("Vireo Ostrelector", outer, CLSID_FiltrDetektor, true) {}
@@ -52,6 +50,7 @@ std::string CFiltrDetektor::OpenFindings(bool append) {
     return std::string("Cannot create findings file \"") + name_ + "\": " + findings_.Error();
   }
   if (!append) WriteFindings(kHeader, sizeof kHeader - 1);
+  GST_INFO("findings file \"%s\" opened (%s)", name_, append ? "appending" : "new");
   return TakeFailure();
 }
 
@@ -70,6 +69,7 @@ std::string CFiltrDetektor::CloseFindings() {
       findings_.Discard();
     else
       findings_.Commit();
+    GST_INFO("findings file \"%s\" closed after frame %lld", name_, static_cast<long long>(frameCounter_));
   }
   return TakeFailure();
 }
@@ -83,7 +83,9 @@ std::string CFiltrDetektor::TakeFailure() {
 }
 
 void CFiltrDetektor::Warn(const std::string& text) {
-  if (!text.empty()) PostWarning(text);
+  if (text.empty()) return;
+  GST_WARNING("%s", text.c_str());
+  PostWarning(text);
 }
 
 HRESULT CFiltrDetektor::SetFindingsFile(const char* path) {
@@ -157,7 +159,7 @@ HRESULT CFiltrDetektor::Transform(IMediaSample* sample) {
   if (FAILED(sample->GetPointer(&data)) || !data || !vih) return E_UNEXPECTED;
   const std::int64_t width = vih->bmiHeader.biWidth;
   const std::int64_t height = std::abs(static_cast<std::int64_t>(vih->bmiHeader.biHeight));
-  const std::int64_t stride = (3 * width + 3) & ~std::int64_t{3};
+  const std::int64_t stride = DibStride(width, 24);
   const std::int64_t pixels = width * height;
   // A frame larger than the sample, or too large to count, is a broken
   // connection, never something to read past.
@@ -187,6 +189,7 @@ HRESULT CFiltrDetektor::Transform(IMediaSample* sample) {
     char line[kFindingsLineSize];
     const int length = FormatFindingsLine(*engine_, frameCounter_, line);
     if (length == 0) return S_OK;
+    GST_LOG("frame %lld: %.*s", static_cast<long long>(frameCounter_), length - 2, line);
     if (!WriteFindings(line, static_cast<std::size_t>(length))) warning = TakeFailure();
   }
   Warn(warning);

@@ -16,7 +16,7 @@ const AMOVIESETUP_PIN kPins[] = {
     {"Output", FALSE, TRUE, FALSE, FALSE, &GUID_NULL, "Input", 1, &kAnyType},
 };
 const AMOVIESETUP_FILTER kSetup = {&CLSID_FiltrDetektor, "Vireo Ostrelector", MERIT_DO_NOT_USE, 2, kPins};
-const CFactoryTemplate kTemplate = {"Vireo Ostrelector", &CLSID_FiltrDetektor, CFiltrDetektor::CreateInstance,
+const CFactoryTemplate kTemplate = {"Vireo Ostrelector", &CLSID_FiltrDetektor, CreateInstance<CFiltrDetektor>,
                                     nullptr, &kSetup};
 
 const ElementProperty kProperties[] = {

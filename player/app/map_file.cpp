@@ -4,6 +4,8 @@
 #include <limits>
 #include <memory>
 
+#include "filterhost/mediatype.h"
+
 namespace vireo {
 
 namespace {
@@ -67,7 +69,7 @@ MapFile ReadMapFile(const std::string& path) {
     if (colours > (std::int64_t{1} << bitCount) || biSize + colours * 4 > static_cast<std::int64_t>(header.size())) return map;
   }
 
-  const std::int64_t stride = (std::int64_t{biWidth} * bitCount + 31) / 32 * 4;
+  const std::int64_t stride = fh::DibStride(std::int64_t{biWidth}, bitCount);
   const std::int64_t available = length - offBits;
   std::int64_t rows = biHeight;
   if (bfSize == 0 && sizeImage == 0 && biHeight == 0) {

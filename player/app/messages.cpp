@@ -3,6 +3,10 @@
 namespace vireo {
 
 namespace {
+
+// The longest diagnostic text shown; longer ones are cut.
+constexpr int kDiagnosticTextMax = 1023;
+
 MessageHook& Hook() {
   static MessageHook hook;
   return hook;
@@ -39,7 +43,7 @@ QMessageBox::StandardButton ShowMessage(const MessageRequest& request) {
 }
 
 void ShowDiagnostic(const QString& text, const QString& detail) {
-  ShowMessage(MessageRequest::Box(nullptr, QMessageBox::NoIcon, QStringLiteral("PlayVireo"), text.left(1023))
+  ShowMessage(MessageRequest::Box(nullptr, QMessageBox::NoIcon, QStringLiteral("PlayVireo"), text.left(kDiagnosticTextMax))
                   .WithDetail(detail));
 }
 

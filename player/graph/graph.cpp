@@ -32,8 +32,7 @@ namespace {
 constexpr double kUnitsPerSecond = 1e7;  // media time: 100 ns
 constexpr GstClockTime kPrerollTimeout = 5 * GST_SECOND;
 constexpr GstClockTime kSeekTimeout = 5 * GST_SECOND;
-// A variant that cannot use its custom interface fails with -1, a file sink
-// that takes no file name with -2.
+// A variant that cannot use its custom interface fails with -1.
 constexpr HRESULT kNoCustomInterface = -1;
 
 std::string Lower(std::string text) {
@@ -154,6 +153,7 @@ void PlaybackGraph::Report(Diagnostic::Kind kind, const std::string& text, const
 }
 
 void PlaybackGraph::ReportFailed(HRESULT hr, const char* call) {
+  GST_ERROR("%s failed (hr=0x%08X)", call, static_cast<unsigned>(hr));
   Report(Diagnostic::Kind::kDiagnostic, HrText(hr, call));
 }
 
@@ -167,7 +167,10 @@ GstElement* PlaybackGraph::AddElement(const char* factory, const char* name) {
 
 GstElement* PlaybackGraph::AddPlugin(fh::REFCLSID clsid, const char* name, HRESULT* hr) {
   GstElement* element = fh::CreateElementByClsid(clsid, name, hr);
-  if (!element) return nullptr;
+  if (!element) {
+    GST_WARNING("no element for %s (hr=0x%08X)", name, static_cast<unsigned>(hr ? *hr : E_FAIL));
+    return nullptr;
+  }
   gst_bin_add(GST_BIN(pipeline_), element);
   filters_.push_back(GST_ELEMENT(gst_object_ref(element)));
   return element;
@@ -425,8 +428,10 @@ GstElement* PlaybackGraph::AddExportWriter(const std::string& path, std::string*
   exportEnded_ = false;
   if (!export_->Open()) {
     *detail = "Cannot create the file \"" + path + "\": " + export_->Error();
+    GST_WARNING("%s", detail->c_str());
     return nullptr;
   }
+  GST_INFO("marked clip written beside \"%s\"", path.c_str());
   GstElement* writer = AddElement("fdsink", nullptr);
   if (!writer) return nullptr;
   g_object_set(writer, "fd", export_->Descriptor(), "sync", FALSE, nullptr);
@@ -461,8 +466,13 @@ HRESULT PlaybackGraph::BuildVariant(const GraphRequest& request, SplitterKind ki
   demuxLinked_ = videoLinked_ = audioLinked_ = false;
   analysed_ = 0;
 
+  GST_INFO("building mode %d for \"%s\" with %s", mode_, request.clipPath.c_str(),
+           kind == SplitterKind::kAvi ? "avidemux" : kind == SplitterKind::kOther ? "parsebin" : "decodebin");
   HRESULT hr = BuildTail(request, &entry_, detail);
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr)) {
+    GST_WARNING("the plug-ins of mode %d could not be set up (hr=0x%08X)", mode_, static_cast<unsigned>(hr));
+    return hr;
+  }
 
   auto onDemuxPad = +[](GstElement*, GstPad* pad, gpointer self) { static_cast<PlaybackGraph*>(self)->OnDemuxPad(pad); };
   auto onDecodedPad = +[](GstElement*, GstPad* pad, gpointer self) {
@@ -612,10 +622,12 @@ HRESULT PlaybackGraph::Assemble(const GraphRequest& request) {
     if (kind == SplitterKind::kOther && brokenAvi_) continue;
     hr = BuildVariant(request, kind, &why);
     if (SUCCEEDED(hr)) break;
+    GST_INFO("variant failed (hr=0x%08X): %s", static_cast<unsigned>(hr), why.c_str());
     if (detail.empty()) detail = why;
     if (!why.empty() && kind == SplitterKind::kNone) detail = why;
   }
   if (FAILED(hr)) {
+    GST_WARNING("no variant of mode %d plays \"%s\"", mode_, request.clipPath.c_str());
     DropPipeline();
     Report(Diagnostic::Kind::kFailed, CannotAssembleText(mode_), detail);
     return hr;
@@ -633,6 +645,7 @@ HRESULT PlaybackGraph::Assemble(const GraphRequest& request) {
     gst_object_unref(bus);
   }
   state_ = PlayState::kPaused;
+  GST_INFO("graph ready: %s video, %.3f frames per second", hasVideo_ ? "with" : "without", frameRate_);
   return S_OK;
 }
 
@@ -654,7 +667,10 @@ void PlaybackGraph::DropPipeline() {
 void PlaybackGraph::ReleaseGraph() { DropPipeline(); }
 
 void PlaybackGraph::Close() {
-  if (pipeline_) gst_element_set_state(pipeline_, GST_STATE_READY);
+  if (pipeline_) {
+    GST_INFO("closing the graph");
+    gst_element_set_state(pipeline_, GST_STATE_READY);
+  }
   state_ = PlayState::kStopped;
   ReleaseGraph();
   state_ = PlayState::kNoClip;

@@ -146,9 +146,9 @@ class CQuorlinProperties final : public CBasePropertyPage {
     GRID_GEOMETRY geometry;
     if (control_ && SUCCEEDED(control_->GetParams(phases, &geometry)))
       params_->setPlainText(ToEdit(FormatParams(geometry, std::span<const GRID_PHASE, 4>(phases, 4))));
-    GRID_LOOK current{3, 0x00FF0000u, 0x007F0000u};
+    GRID_LOOK current{kLookLines, 0x00FF0000u, 0x007F0000u};
     if (control_) control_->GetLook(&current);
-    const int checked = current.Mode == 1 ? IDC_POINTS : current.Mode == 2 ? IDC_CROSSES : IDC_LINES;
+    const int checked = current.Mode == kLookPoints ? IDC_POINTS : current.Mode == kLookCrosses ? IDC_CROSSES : IDC_LINES;
     group->button(checked)->setChecked(true);
     colour1_->SetColour(FromColorRef(current.Color1));
     colour2_->SetColour(FromColorRef(current.Color2));
@@ -172,7 +172,7 @@ class CQuorlinProperties final : public CBasePropertyPage {
       case IDC_POINTS:
       case IDC_CROSSES:
       case IDC_LINES:
-        SetLookMode(controlId - IDC_POINTS + 1);
+        SetLookMode(controlId - IDC_POINTS + kLookPoints);
         return true;
       case IDC_COLOR1:
       case IDC_COLOR2:

@@ -15,7 +15,7 @@ const AMOVIESETUP_FILTER kSetup = {&CLSID_Quorlin, "Vireo Deformable Rings", MER
 
 // The property page is registered by its own library (RegisterQuorlinPages).
 const CFactoryTemplate kFilterTemplate = {"Model of Deformable Rings", &CLSID_Quorlin,
-                                          quorlin::CQuorlin::CreateInstance, nullptr, &kSetup};
+                                          CreateInstance<quorlin::CQuorlin>, nullptr, &kSetup};
 
 quorlin::CQuorlin* Filter(CUnknown* object) { return static_cast<quorlin::CQuorlin*>(object); }
 
@@ -27,7 +27,8 @@ const ElementProperty kProperties[] = {
        Filter(f)->SetFileName(path ? path : "");
      },
      [](CUnknown* f, GValue* v) { g_value_set_string(v, Filter(f)->FileName().c_str()); }},
-    {"look", "How the grid is drawn: 1 points, 2 crosses, 3 lines", ElementProperty::Kind::Int, 1, 3, 3,
+    {"look", "How the grid is drawn: 1 points, 2 crosses, 3 lines", ElementProperty::Kind::Int, kLookPoints,
+     kLookLines, kLookLines,
      [](CUnknown* f, const GValue* v) {
        GRID_LOOK look{};
        Filter(f)->GetLook(&look);

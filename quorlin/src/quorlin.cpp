@@ -7,12 +7,18 @@
 #include <ctime>
 #include <new>
 
+#include "filterhost/debug.h"
 #include "quorlin/model/emf.h"
 #include "quorlin/model/params.h"
 
 using namespace fh;
 
 namespace quorlin {
+
+namespace {
+FH_DEBUG_CATEGORY(QuorlinDebug, "quorlin", "MDR tracking filter")
+}  // namespace
+#define GST_CAT_DEFAULT QuorlinDebug()
 
 bool AcceptedLayout(const CMediaType* type, FrameLayout* layout) {
   if (!type || !(*type->Type() == MEDIATYPE_Video)) return false;
@@ -26,7 +32,7 @@ bool AcceptedLayout(const CMediaType* type, FrameLayout* layout) {
   const std::int64_t width = bmi.biWidth;
   const std::int64_t height = std::llabs(std::int64_t{bmi.biHeight});
   if (width <= 0 || height == 0 || width > 0x10000 || height > 0x10000) return false;
-  const std::int64_t stride = rgb24 ? (3 * width + 3) & ~std::int64_t{3} : 4 * width;
+  const std::int64_t stride = DibStride(width, bmi.biBitCount);
   if (stride * height > 0x7FFFFFFF) return false;
   if (layout) *layout = {static_cast<std::int32_t>(width), static_cast<std::int32_t>(height),
                          static_cast<std::int32_t>(stride), bmi.biBitCount};
@@ -41,12 +47,6 @@ CQuorlin::CQuorlin(IUnknown* outer)
 CQuorlin::~CQuorlin() {
   std::lock_guard<std::mutex> guard(lock_);
   CloseMap();
-}
-
-CUnknown* CQuorlin::CreateInstance(IUnknown* outer, HRESULT* hr) {
-  auto* filter = new (std::nothrow) CQuorlin(outer);
-  if (!filter && hr) *hr = E_OUTOFMEMORY;
-  return filter;
 }
 
 HRESULT CQuorlin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
@@ -74,13 +74,13 @@ HRESULT CQuorlin::Transform(IMediaSample* sample) {
 
   FramePainter painter(data, layout, look_);
   switch (look_.Mode) {
-    case 1:
+    case kLookPoints:
       model_->Draw(DrawLineFn{}, [&](std::int32_t x, std::int32_t y, std::int32_t c) { painter.Point(x, y, c); });
       break;
-    case 2:
+    case kLookCrosses:
       model_->Draw(DrawLineFn{}, [&](std::int32_t x, std::int32_t y, std::int32_t c) { painter.Cross(x, y, c); });
       break;
-    case 3:
+    case kLookLines:
       model_->Draw(
           [&](std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2, std::int32_t c) {
             painter.Line(x1, y1, x2, y2, c);
@@ -105,6 +105,8 @@ bool CQuorlin::Initialise(const FrameView& frame) {
     model_.reset();
     return false;
   }
+  GST_INFO("model of %d rings x %d nodes at (%.1f, %.1f), frames %d x %d", geometry_.Rings, geometry_.Perimeter,
+           geometry_.Xo, geometry_.Yo, frame.width, frame.height);
   OpenMap();
   for (std::uint32_t i = 0; i < 4; ++i) model_->SetPhase(i, phases_[i]);
   model_->CaptureTemplates(frame);
@@ -117,8 +119,12 @@ void CQuorlin::OpenMap() {
   mapPath_ = fileName_.empty() ? DefaultMapName(std::time(nullptr)) : fileName_;
   std::string reason;
   mapFailureTold_ = !map_.OpenMap(mapPath_, model_->Perimeter(), &reason);
-  if (mapFailureTold_)
-    PostWarning("Error creating file \"" + mapPath_ + "\": " + reason + "; frames are processed without a map");
+  if (!mapFailureTold_) {
+    GST_INFO("map \"%s\" opened", mapPath_.c_str());
+    return;
+  }
+  GST_WARNING("cannot create map \"%s\": %s", mapPath_.c_str(), reason.c_str());
+  PostWarning("Error creating file \"" + mapPath_ + "\": " + reason + "; frames are processed without a map");
 }
 
 // A failed write loses the map being written (an earlier file of that name
@@ -126,17 +132,24 @@ void CQuorlin::OpenMap() {
 void CQuorlin::ReportMapFailure() {
   if (mapFailureTold_ || map_.Error().empty()) return;
   mapFailureTold_ = true;
+  GST_WARNING("writing map \"%s\" failed: %s", mapPath_.c_str(), map_.Error().c_str());
   PostWarning("Error writing file \"" + mapPath_ + "\": " + map_.Error() + "; the map is not written");
 }
 
 void CQuorlin::CloseMap() {
-  if (!map_.CloseMap()) ReportMapFailure();
+  const bool wasOpen = map_.IsOpen();
+  const std::uint32_t rows = map_.Rows();
+  if (!map_.CloseMap())
+    ReportMapFailure();
+  else if (wasOpen)
+    GST_INFO("map \"%s\" closed with %u rows", mapPath_.c_str(), rows);
 }
 
 // The header's sizes go to disk at every end of stream and stop, so that a
 // reader finds a valid bitmap whenever the stream rests; rows that follow
 // after a restart are appended and counted at the next such point.
 void CQuorlin::CompleteMap() {
+  GST_DEBUG("map sizes written: %u rows", map_.Rows());
   map_.WriteSizes();
   ReportMapFailure();
 }

@@ -32,8 +32,6 @@ class CQuorlin final : public fh::CTransInPlaceFilter,
   ~CQuorlin() override;
   DECLARE_IUNKNOWN
 
-  static fh::CUnknown* CreateInstance(fh::IUnknown* outer, fh::HRESULT* hr);
-
   fh::HRESULT NonDelegatingQueryInterface(fh::REFIID riid, void** ppv) override;
 
   fh::HRESULT CheckInputType(const fh::CMediaType* in) override;
@@ -76,7 +74,7 @@ class CQuorlin final : public fh::CTransInPlaceFilter,
   GRID_GEOMETRY geometry_;
   std::array<GRID_PHASE, 4> phases_;
   std::string fileName_;
-  GRID_LOOK look_{3, 0x00FF0000u, 0x007F0000u};
+  GRID_LOOK look_{kLookLines, 0x00FF0000u, 0x007F0000u};
 
   std::unique_ptr<GRID_RINGS> model_;
   bool initialise_ = true;

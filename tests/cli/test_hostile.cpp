@@ -105,8 +105,6 @@ const Case kCases[] = {
     {"honest totals", "a map without rows", "{pre} still.avi", 1, "the map still.bmp has no rows", ""},
 };
 
-std::string Bin(const std::string& program) { return std::string(std::getenv("VIREO_BIN_DIR")) + "/" + program; }
-
 void Replace(std::string& text, const std::string& key, const std::string& value) {
   for (std::size_t at; (at = text.find(key)) != std::string::npos;) text.replace(at, key.size(), value);
 }
@@ -131,7 +129,7 @@ class Hostile : public ::testing::TestWithParam<Case> {
                                                      {"small.avi", "--frames 8 --size 224"},
                                                      {"still.avi", "--frames 2"}};
     for (const auto& [name, options] : make)
-      ASSERT_EQ(vtest::RunCommand(Bin("vireo-synthclip") + " " + clips_ + "/" + name + " " + options).status, 0);
+      ASSERT_EQ(vtest::RunCommand(vtest::ProgramPath("vireo-synthclip") + " " + clips_ + "/" + name + " " + options).status, 0);
     // Cut 200 bytes into the first frame.
     std::ifstream in(clips_ + "/a.avi", std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), {});
@@ -152,8 +150,8 @@ TEST_P(Hostile, Case) {
     fs::copy_file(clips_ + "/" + name, dir + "/" + name, fs::copy_options::overwrite_existing);
   std::string command = c.command, check = c.check;
   for (std::string* text : {&command, &check}) {
-    Replace(*text, "{pre}", Bin("vireo-preprocess"));
-    Replace(*text, "{det}", Bin("vireo-detect"));
+    Replace(*text, "{pre}", vtest::ProgramPath("vireo-preprocess"));
+    Replace(*text, "{det}", vtest::ProgramPath("vireo-detect"));
     if (text->find("{clip1022}") != std::string::npos)
       Replace(*text, "{clip1022}", CopyAtLength(dir + "/a.avi", dir + "/l", 1022));
     if (text->find("{clip2047}") != std::string::npos)

@@ -50,8 +50,6 @@ class CTestMarker final : public CTransInPlaceFilter, public TestControl {
   explicit CTestMarker(IUnknown* outer) : CTransInPlaceFilter("test marker", outer, vt::CLSID_TestMarker) {}
   DECLARE_IUNKNOWN
 
-  static CUnknown* CreateInstance(IUnknown* outer, HRESULT*) { return new CTestMarker(outer); }
-
   HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
     if (riid == vt::IID_ITestControl) return GetInterface(static_cast<vt::ITestControl*>(this), ppv);
     return CTransInPlaceFilter::NonDelegatingQueryInterface(riid, ppv);
@@ -84,8 +82,6 @@ class CTestWiden final : public CTransformFilter, public TestControl, public ISp
  public:
   explicit CTestWiden(IUnknown* outer) : CTransformFilter("test widen", outer, vt::CLSID_TestWiden) {}
   DECLARE_IUNKNOWN
-
-  static CUnknown* CreateInstance(IUnknown* outer, HRESULT*) { return new CTestWiden(outer); }
 
   HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
     if (riid == vt::IID_ITestControl) return GetInterface(static_cast<vt::ITestControl*>(this), ppv);
@@ -176,8 +172,8 @@ const AMOVIESETUP_FILTER kMarkerSetup = {&vt::CLSID_TestMarker, "Vireo Test Mark
 const AMOVIESETUP_FILTER kWidenSetup = {&vt::CLSID_TestWiden, "Vireo Test Widen", MERIT_DO_NOT_USE, 2, kPins};
 
 const CFactoryTemplate kTemplates[] = {
-    {"Test Marker", &vt::CLSID_TestMarker, CTestMarker::CreateInstance, nullptr, &kMarkerSetup},
-    {"Test Widen", &vt::CLSID_TestWiden, CTestWiden::CreateInstance, nullptr, &kWidenSetup},
+    {"Test Marker", &vt::CLSID_TestMarker, CreateInstance<CTestMarker>, nullptr, &kMarkerSetup},
+    {"Test Widen", &vt::CLSID_TestWiden, CreateInstance<CTestWiden>, nullptr, &kWidenSetup},
 };
 
 const ElementProperty kWidenProperties[] = {

@@ -21,8 +21,6 @@ namespace {
 constexpr int kFrames = 40;
 constexpr int kSize = 256;
 
-std::string Bin(const char* program) { return std::string(std::getenv("VIREO_BIN_DIR")) + "/" + program; }
-
 std::vector<std::string> Lines(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::vector<std::string> lines;
@@ -55,13 +53,13 @@ class DetectBlocks : public ::testing::Test {
     dir_ = vtest::TempPath("detect-blocks");
     std::filesystem::create_directories(dir_);
     clip_ = dir_ + "/lesions.avi";
-    ASSERT_EQ(vtest::RunCommand(Bin("vireo-synthclip") + " " + clip_ + " --frames " + std::to_string(kFrames) +
+    ASSERT_EQ(vtest::RunCommand(vtest::ProgramPath("vireo-synthclip") + " " + clip_ + " --frames " + std::to_string(kFrames) +
                                 " --lesions bleeding --seed 12")
                   .status,
               0);
   }
   static vtest::CommandResult Detect(const std::string& options) {
-    return vtest::RunCommand(Bin("vireo-detect") + " " + clip_ + " -o " + dir_ + "/marked.avi -f " + dir_ +
+    return vtest::RunCommand(vtest::ProgramPath("vireo-detect") + " " + clip_ + " -o " + dir_ + "/marked.avi -f " + dir_ +
                              "/findings.txt " + options + " 2>&1");
   }
   static inline std::string dir_, clip_;

@@ -30,15 +30,6 @@ Output Shell(const std::string& command) {
   return Output{r.status, std::move(r.output)};
 }
 
-std::string Bin(const char* program) { return std::string(std::getenv("VIREO_BIN_DIR")) + "/" + program; }
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 std::vector<vtest::Frame> Decode(const std::string& avi) {
   auto r = vtest::RunPipeline("filesrc location=" + avi +
                               " ! avidemux ! jpegdec ! videoconvert ! video/x-raw,format=BGR ! appsink name=out");
@@ -48,7 +39,7 @@ std::vector<vtest::Frame> Decode(const std::string& avi) {
 
 // The findings lines after the header: frame number and label text.
 std::vector<std::pair<int, std::string>> Findings(const std::string& path) {
-  const std::string text = ReadFile(path);
+  const std::string text = vtest::ReadFile(path);
   std::vector<std::pair<int, std::string>> lines;
   const std::string header = "Interpretation auto ostrelection: 0\r\n";
   EXPECT_EQ(text.substr(0, header.size()), header);
@@ -73,7 +64,7 @@ class DetectCli : public ::testing::Test {
     dir_ = vtest::TempPath("detect");
     std::filesystem::create_directories(dir_);
     clip_ = dir_ + "/Bleeding.Clip.avi";
-    ASSERT_EQ(Shell(Bin("vireo-synthclip") + " " + clip_ + " --frames " + std::to_string(kFrames) +
+    ASSERT_EQ(Shell(vtest::ProgramPath("vireo-synthclip") + " " + clip_ + " --frames " + std::to_string(kFrames) +
                   " --lesions bleeding --seed 12").status,
               0);
   }
@@ -83,7 +74,7 @@ class DetectCli : public ::testing::Test {
 }  // namespace
 
 TEST_F(DetectCli, MarksTheClipAndWritesTheFindings) {
-  const Output run = Shell(Bin("vireo-detect") + " " + clip_);
+  const Output run = Shell(vtest::ProgramPath("vireo-detect") + " " + clip_);
   ASSERT_EQ(run.status, 0) << run.text;
   const std::string marked = dir_ + "/Bleeding.Clip_.avi", findings = dir_ + "/Bleeding.Clip_.txt";
   EXPECT_NE(run.text.find(std::to_string(kFrames) + " frames analysed"), std::string::npos) << run.text;
@@ -140,12 +131,12 @@ TEST_F(DetectCli, MarksTheClipAndWritesTheFindings) {
 TEST_F(DetectCli, FailingClipsOfABatchAreNamedAndTheOthersComplete) {
   const std::string garbage = dir_ + "/garbage.avi", truncated = dir_ + "/truncated.avi";
   std::ofstream(garbage) << "not a clip at all";
-  const std::string whole = ReadFile(clip_);
+  const std::string whole = vtest::ReadFile(clip_);
   std::ofstream(truncated, std::ios::binary) << whole.substr(0, whole.size() / 2);
   const std::string copy = dir_ + "/second.avi";
   std::filesystem::copy_file(clip_, copy, std::filesystem::copy_options::overwrite_existing);
 
-  const Output run = Shell(Bin("vireo-detect") + " -j 2 " + garbage + " " + truncated + " " + copy + " " + dir_ +
+  const Output run = Shell(vtest::ProgramPath("vireo-detect") + " -j 2 " + garbage + " " + truncated + " " + copy + " " + dir_ +
                          "/missing.avi");
   EXPECT_EQ(run.status, 1) << run.text;
   EXPECT_NE(run.text.find("garbage.avi: Cannot assemble the graph for pathology detection"), std::string::npos)
@@ -164,28 +155,28 @@ TEST_F(DetectCli, FailingClipsOfABatchAreNamedAndTheOthersComplete) {
 }
 
 TEST_F(DetectCli, UnwritableOutputsAndBadArguments) {
-  Output run = Shell(Bin("vireo-detect") + " " + clip_ + " -o /nonexistent-folder/x.avi -f " + dir_ + "/x.txt");
+  Output run = Shell(vtest::ProgramPath("vireo-detect") + " " + clip_ + " -o /nonexistent-folder/x.avi -f " + dir_ + "/x.txt");
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.text.find("/nonexistent-folder/x.avi"), std::string::npos) << run.text;
-  run = Shell(Bin("vireo-detect") + " " + clip_ + " -f /nonexistent-folder/x.txt -o " + dir_ + "/x.avi");
+  run = Shell(vtest::ProgramPath("vireo-detect") + " " + clip_ + " -f /nonexistent-folder/x.txt -o " + dir_ + "/x.avi");
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.text.find("cannot create the findings file /nonexistent-folder/x.txt: No such file or directory"),
             std::string::npos)
       << run.text;
-  run = Shell(Bin("vireo-detect") + " " + clip_ + " -o " + clip_);
+  run = Shell(vtest::ProgramPath("vireo-detect") + " " + clip_ + " -o " + clip_);
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.text.find("would overwrite the clip"), std::string::npos) << run.text;
-  EXPECT_EQ(Shell(Bin("vireo-detect") + " a.avi b.avi -o x.avi").status, 2);
-  EXPECT_EQ(Shell(Bin("vireo-detect") + " a.avi -j 0").status, 2);
-  EXPECT_EQ(Shell(Bin("vireo-detect")).status, 2);
+  EXPECT_EQ(Shell(vtest::ProgramPath("vireo-detect") + " a.avi b.avi -o x.avi").status, 2);
+  EXPECT_EQ(Shell(vtest::ProgramPath("vireo-detect") + " a.avi -j 0").status, 2);
+  EXPECT_EQ(Shell(vtest::ProgramPath("vireo-detect")).status, 2);
 }
 
 // A vendor clip ("MIL ") is analysed like any Motion JPEG clip: the marked copy
 // plays at the clip's own frame rate, and its pictures are the clip's.
 TEST_F(DetectCli, VendorClipGivesAMarkedClipAtItsOwnRate) {
   const std::string vendor = dir_ + "/vendor.avi", marked = dir_ + "/vendor_.avi";
-  ASSERT_EQ(Shell(Bin("vireo-synthclip") + " " + vendor + " --frames 30 --size 256 --fps 12.5 --fourcc MIL").status, 0);
-  const Output run = Shell(Bin("vireo-detect") + " " + vendor);
+  ASSERT_EQ(Shell(vtest::ProgramPath("vireo-synthclip") + " " + vendor + " --frames 30 --size 256 --fps 12.5 --fourcc MIL").status, 0);
+  const Output run = Shell(vtest::ProgramPath("vireo-detect") + " " + vendor);
   ASSERT_EQ(run.status, 0) << run.text;
   EXPECT_NE(run.text.find("30 frames analysed"), std::string::npos) << run.text;
 

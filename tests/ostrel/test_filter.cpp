@@ -42,13 +42,6 @@ std::string Caps(int width = 256, int height = 256) {
          ",framerate=25/1";
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 const std::string kHeader = "Interpretation auto ostrelection: 0\r\n";
 
 // What the filter should make of a top-down GStreamer frame: it sees the frame
@@ -201,7 +194,7 @@ TEST_F(Ostrel, LinesNumberFramesFromNamingAndMarkTheFlaggedFrames) {
   auto r = vtest::RunPipeline("appsrc name=in ! ostrel name=f ! appsink name=out", Caps(), in, 60, Name(path));
   ASSERT_EQ(r.error, "");
   ASSERT_EQ(r.frames.size(), in.size());
-  EXPECT_EQ(ReadFile(path), kHeader + "1\t0\t Blood2\r\n2\t0\t Blood2\r\n4\t0\t Blood2\r\n");
+  EXPECT_EQ(vtest::ReadFile(path), kHeader + "1\t0\t Blood2\r\n2\t0\t Blood2\r\n4\t0\t Blood2\r\n");
 
   for (size_t n = 0; n < in.size(); ++n) {
     bool flagged = false;
@@ -244,7 +237,7 @@ TEST_F(Ostrel, NamingAgainMidStreamRestartsTheCountAndEmptiesTheFile) {
   g_object_set(p.Filter(), "findings-file", second.c_str(), nullptr);
   p.Pass(Uniform(kRed));
   // The previous file is complete as soon as another is named.
-  EXPECT_EQ(ReadFile(first), kHeader + "1\t0\t Blood2\r\n");
+  EXPECT_EQ(vtest::ReadFile(first), kHeader + "1\t0\t Blood2\r\n");
   gchar* name = nullptr;
   g_object_get(p.Filter(), "findings-file", &name, nullptr);
   EXPECT_EQ(std::string(name), second);
@@ -252,11 +245,11 @@ TEST_F(Ostrel, NamingAgainMidStreamRestartsTheCountAndEmptiesTheFile) {
 
   // Stopping completes the file; running again goes on with it.
   p.SetState(GST_STATE_READY);
-  EXPECT_EQ(ReadFile(second), kHeader + "0\t0\t Blood2\r\n");
+  EXPECT_EQ(vtest::ReadFile(second), kHeader + "0\t0\t Blood2\r\n");
   p.SetState(GST_STATE_PLAYING);
   p.Pass(Uniform(kRed));
   p.SetState(GST_STATE_NULL);
-  EXPECT_EQ(ReadFile(second), kHeader + "0\t0\t Blood2\r\n1\t0\t Blood2\r\n");
+  EXPECT_EQ(vtest::ReadFile(second), kHeader + "0\t0\t Blood2\r\n1\t0\t Blood2\r\n");
 }
 
 TEST_F(Ostrel, SizeChangesReplaceTheEngineAndSmallFramesAreOnlyCounted) {
@@ -276,7 +269,7 @@ TEST_F(Ostrel, SizeChangesReplaceTheEngineAndSmallFramesAreOnlyCounted) {
   p.SetCaps(Caps());
   p.Pass(Uniform(kRed));
   p.SetState(GST_STATE_NULL);
-  EXPECT_EQ(ReadFile(path), kHeader + "1\t0\t Blood2\r\n2\t0\t Blood2\r\n");
+  EXPECT_EQ(vtest::ReadFile(path), kHeader + "1\t0\t Blood2\r\n2\t0\t Blood2\r\n");
 }
 
 TEST_F(Ostrel, UncreatableFileWarnsOnTheBusAndFramesStillPass) {
@@ -331,7 +324,7 @@ TEST_F(Ostrel, DestroyingTheElementBeforeAnyFrameLeavesFilesAsTheyWere) {
     g_object_set(e, "findings-file", path.c_str(), nullptr);
     gst_object_unref(e);
   }
-  EXPECT_EQ(ReadFile(earlier), "earlier findings\n");
+  EXPECT_EQ(vtest::ReadFile(earlier), "earlier findings\n");
   EXPECT_FALSE(std::filesystem::exists(fresh));
   for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(fresh).parent_path()))
     EXPECT_EQ(entry.path().string().find(".part"), std::string::npos) << entry.path();

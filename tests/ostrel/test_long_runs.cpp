@@ -17,15 +17,6 @@ namespace {
 
 constexpr int kFrames = 2000;
 
-std::string Bin(const char* program) { return std::string(std::getenv("VIREO_BIN_DIR")) + "/" + program; }
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 std::string Sha256(const std::string& bytes) {
   gchar* text = g_compute_checksum_for_data(G_CHECKSUM_SHA256, reinterpret_cast<const guchar*>(bytes.data()),
                                             bytes.size());
@@ -40,7 +31,7 @@ class LongLesionClip : public ::testing::Test {
     dir_ = vtest::TempPath("long-runs");
     std::filesystem::create_directories(dir_);
     clip_ = dir_ + "/lesions.avi";
-    const vtest::CommandResult made = vtest::RunCommand(Bin("vireo-synthclip") + " " + clip_ + " --frames " +
+    const vtest::CommandResult made = vtest::RunCommand(vtest::ProgramPath("vireo-synthclip") + " " + clip_ + " --frames " +
                                                         std::to_string(kFrames) +
                                                         " --lesions bleeding,ulcer --seed 7 2>&1");
     ASSERT_EQ(made.status, 0) << made.output;
@@ -50,9 +41,9 @@ class LongLesionClip : public ::testing::Test {
 
 TEST_F(LongLesionClip, MapKeepsItsDigest) {
   const std::string map = dir_ + "/map.bmp";
-  const vtest::CommandResult run = vtest::RunCommand(Bin("vireo-preprocess") + " " + clip_ + " -o " + map + " 2>&1");
+  const vtest::CommandResult run = vtest::RunCommand(vtest::ProgramPath("vireo-preprocess") + " " + clip_ + " -o " + map + " 2>&1");
   ASSERT_EQ(run.status, 0) << run.output;
-  EXPECT_EQ(Sha256(ReadFile(map)), "c37c1be3a323c4d12c108eec6d7cbf9bacdfc5f8e10cdd73958b47002eabce98");
+  EXPECT_EQ(Sha256(vtest::ReadFile(map)), "c37c1be3a323c4d12c108eec6d7cbf9bacdfc5f8e10cdd73958b47002eabce98");
 }
 
 TEST_F(LongLesionClip, DetectorResultsDoNotDependOnThreadsOrTheMarkedClip) {
@@ -65,21 +56,21 @@ TEST_F(LongLesionClip, DetectorResultsDoNotDependOnThreadsOrTheMarkedClip) {
     const std::string name = dir_ + "/t" + r.threads + (r.marked ? "-marked" : "-findings");
     const std::string outputs = r.marked ? " -o " + name + ".avi" : " --findings-only";
     const vtest::CommandResult run = vtest::RunCommand(std::string("VIREO_THREADS=") + r.threads + " " +
-                                                       Bin("vireo-detect") + " " + clip_ + outputs + " -f " + name +
+                                                       vtest::ProgramPath("vireo-detect") + " " + clip_ + outputs + " -f " + name +
                                                        ".txt 2>&1");
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find(std::to_string(kFrames) + " frames analysed"), std::string::npos) << run.output;
-    const std::string findings = ReadFile(name + ".txt");
+    const std::string findings = vtest::ReadFile(name + ".txt");
     if (firstFindings.empty()) {
       firstFindings = findings;
-      firstMarked = ReadFile(name + ".avi");
+      firstMarked = vtest::ReadFile(name + ".avi");
       EXPECT_NE(findings.find(" Blood"), std::string::npos) << "no bleeding found in the lesion clip";
       EXPECT_GT(firstMarked.size(), 1000000u);
       continue;
     }
     EXPECT_TRUE(findings == firstFindings) << r.threads << " threads: the findings differ";
     if (r.marked)
-      EXPECT_TRUE(ReadFile(name + ".avi") == firstMarked) << r.threads << " threads: the marked clip differs";
+      EXPECT_TRUE(vtest::ReadFile(name + ".avi") == firstMarked) << r.threads << " threads: the marked clip differs";
     else
       EXPECT_FALSE(std::filesystem::exists(dir_ + "/lesions_.avi")) << "--findings-only wrote a marked clip";
   }

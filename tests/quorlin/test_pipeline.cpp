@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 #include <thread>
 
 #include "filterhost/lookup.h"
@@ -54,6 +55,39 @@ void ExpectComplete(const qtest::MapFile& m) {
   EXPECT_EQ(m.bfSize, m.bytes.size());
   EXPECT_EQ(54 + m.sizeImage, m.bytes.size());
 }
+
+// The lines GStreamer's debug log receives under one category while it lives.
+class CategoryLog {
+ public:
+  explicit CategoryLog(const char* category) : category_(category) {
+    gst_debug_set_threshold_for_name(category, GST_LEVEL_LOG);
+    gst_debug_remove_log_function(gst_debug_log_default);
+    gst_debug_add_log_function(&CategoryLog::Receive, this, nullptr);
+  }
+  ~CategoryLog() {
+    gst_debug_remove_log_function_by_data(this);
+    gst_debug_add_log_function(gst_debug_log_default, nullptr, nullptr);
+    gst_debug_unset_threshold_for_name(category_.c_str());
+  }
+  std::string Text() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return text_;
+  }
+
+ private:
+  static void Receive(GstDebugCategory* category, GstDebugLevel, const gchar*, const gchar*, gint, GObject*,
+                      GstDebugMessage* message, gpointer self) {
+    auto* log = static_cast<CategoryLog*>(self);
+    if (log->category_ != gst_debug_category_get_name(category)) return;
+    std::lock_guard<std::mutex> guard(log->lock_);
+    log->text_ += gst_debug_message_get(message);
+    log->text_ += '\n';
+  }
+
+  std::string category_;
+  std::mutex lock_;
+  std::string text_;
+};
 
 class QuorlinElement : public ::testing::Test {
  protected:
@@ -206,4 +240,42 @@ TEST_F(QuorlinElement, TwoElementsInParallelWriteIdenticalMaps) {
   ExpectComplete(ma);
   EXPECT_GT(ma.height, 0u);
   EXPECT_EQ(ma.bytes, mb.bytes);
+}
+
+// GST_DEBUG=quorlin:N shows the element's own lines: what it connected or
+// refused with the code, and the map it opened and closed.
+TEST_F(QuorlinElement, DebugCategoryTellsFormatsAndMapFiles) {
+  const std::string map = vtest::TempPath("logged.bmp");
+  const std::string missing = vtest::TempPath("no-such-folder/logged.bmp");
+  const auto capsule = qtest::CapsuleFrames(40, kSize, 24);
+  const std::vector<std::vector<std::uint8_t>> rgb16(1, std::vector<std::uint8_t>(16 * 16 * 2));
+  struct Case {
+    std::string pipeline, caps;
+    const std::vector<std::vector<std::uint8_t>>& frames;
+    std::vector<std::string> lines;
+  };
+  const Case cases[] = {
+      {"appsrc name=in ! quorlin map-file=" + map + " ! appsink name=out", Caps("BGR"), capsule,
+       {"connected: input video/x-raw, format=(string)BGR", "map \"" + map + "\" opened",
+        "map \"" + map + "\" closed with "}},
+      {"appsrc name=in ! quorlin map-file=" + missing + " ! appsink name=out", Caps("BGR"), capsule,
+       {"cannot create map \"" + missing + "\": No such file or directory"}},
+      {"appsrc name=in ! quorlin ! appsink name=out", "video/x-raw,format=RGB16,width=16,height=16,framerate=25/1",
+       rgb16, {"refuses video/x-raw, format=(string)RGB16", "(hr=0x8004022A VFW_E_TYPE_NOT_ACCEPTED)"}},
+  };
+  std::string first;
+  for (const Case& c : cases) {
+    std::string text;
+    {
+      CategoryLog log("quorlin");
+      RunPipeline(c.pipeline, c.caps, c.frames);
+      text = log.Text();
+    }
+    if (first.empty()) first = text;
+    for (const std::string& line : c.lines) EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
+  }
+  // The count logged is the map's own.
+  const qtest::MapFile written = qtest::ReadMap(map);
+  ASSERT_GT(written.height, 0u);
+  EXPECT_NE(first.find("closed with " + std::to_string(written.height) + " rows"), std::string::npos) << first;
 }

@@ -40,11 +40,6 @@ Outcome Shell(const std::string& command) {
   return r;
 }
 
-std::string Bin(const std::string& program) {
-  const char* dir = std::getenv("VIREO_BIN_DIR");
-  return std::string(dir ? dir : ".") + "/" + program;
-}
-
 std::vector<std::uint8_t> Bytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -59,7 +54,7 @@ const std::string& Clip(const std::string& name, int frames) {
   static std::map<std::string, std::string> made;
   auto [it, fresh] = made.emplace(name, vtest::TempPath(name));
   if (fresh) {
-    const Outcome r = Shell(Bin("vireo-synthclip") + " " + it->second + " --frames " + std::to_string(frames) +
+    const Outcome r = Shell(vtest::ProgramPath("vireo-synthclip") + " " + it->second + " --frames " + std::to_string(frames) +
                         " --truth " + it->second + ".csv");
     if (r.status != 0) it->second.clear();
   }
@@ -85,7 +80,7 @@ TEST(QuorlinPreprocess, MapOfASynthetic2000FrameClipAgreesWithTheTruth) {
   ASSERT_FALSE(clip.empty());
   const std::string map = vtest::TempPath("long.bmp");
   std::filesystem::remove(map);
-  const Outcome r = Shell(Bin("vireo-preprocess") + " " + clip);
+  const Outcome r = Shell(vtest::ProgramPath("vireo-preprocess") + " " + clip);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find(clip + ": 2000 frames"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("map " + map), std::string::npos) << r.out;
@@ -144,7 +139,7 @@ TEST(QuorlinPreprocess, BadClipsFailByNameWhileTheOthersComplete) {
   std::filesystem::remove(missing);
   for (const char* jobs : {"1", "3"}) {
     std::filesystem::remove(vtest::TempPath("good.bmp"));
-    const Outcome r = Shell(Bin("vireo-preprocess") + " -j " + jobs + " " + truncated + " " + text + " " + missing +
+    const Outcome r = Shell(vtest::ProgramPath("vireo-preprocess") + " -j " + jobs + " " + truncated + " " + text + " " + missing +
                         " " + good);
     EXPECT_EQ(r.status, 1) << jobs;
     EXPECT_NE(r.err.find(truncated + ": failed: the stream ended after"), std::string::npos) << r.err;
@@ -156,7 +151,7 @@ TEST(QuorlinPreprocess, BadClipsFailByNameWhileTheOthersComplete) {
     EXPECT_TRUE(InspectMap(vtest::TempPath("good.bmp")).complete);
   }
 
-  const Outcome unwritable = Shell(Bin("vireo-preprocess") + " " + good + " -o " + vtest::TempPath("nowhere/map.bmp"));
+  const Outcome unwritable = Shell(vtest::ProgramPath("vireo-preprocess") + " " + good + " -o " + vtest::TempPath("nowhere/map.bmp"));
   EXPECT_EQ(unwritable.status, 1);
   EXPECT_NE(unwritable.err.find(good + ": failed: cannot create the map " + vtest::TempPath("nowhere/map.bmp") +
                                 ": No such file or directory"),
@@ -170,8 +165,8 @@ TEST(QuorlinPreprocess, ParallelClipsGiveTheMapsOfSingleRuns) {
   const std::string b = vtest::TempPath("para-b.avi");
   std::filesystem::copy_file(a, b, std::filesystem::copy_options::overwrite_existing);
   const std::string single = vtest::TempPath("single.bmp");
-  ASSERT_EQ(Shell(Bin("vireo-preprocess") + " " + a + " -o " + single).status, 0);
-  ASSERT_EQ(Shell(Bin("vireo-preprocess") + " -j 2 " + a + " " + b).status, 0);
+  ASSERT_EQ(Shell(vtest::ProgramPath("vireo-preprocess") + " " + a + " -o " + single).status, 0);
+  ASSERT_EQ(Shell(vtest::ProgramPath("vireo-preprocess") + " -j 2 " + a + " " + b).status, 0);
   const auto expected = Bytes(single);
   ASSERT_GT(expected.size(), 54u);
   EXPECT_EQ(Bytes(vtest::TempPath("para-a.bmp")), expected);
@@ -179,13 +174,13 @@ TEST(QuorlinPreprocess, ParallelClipsGiveTheMapsOfSingleRuns) {
 }
 
 TEST(QuorlinPreprocess, UsageErrors) {
-  EXPECT_EQ(Shell(Bin("vireo-preprocess")).status, 2);
-  EXPECT_EQ(Shell(Bin("vireo-preprocess") + " a.avi b.avi -o m.bmp").status, 2);
-  EXPECT_EQ(Shell(Bin("vireo-preprocess") + " a.avi -j 0").status, 2);
-  EXPECT_EQ(Shell(Bin("vireo-preprocess") + " a.avi --frobnicate").status, 2);
+  EXPECT_EQ(Shell(vtest::ProgramPath("vireo-preprocess")).status, 2);
+  EXPECT_EQ(Shell(vtest::ProgramPath("vireo-preprocess") + " a.avi b.avi -o m.bmp").status, 2);
+  EXPECT_EQ(Shell(vtest::ProgramPath("vireo-preprocess") + " a.avi -j 0").status, 2);
+  EXPECT_EQ(Shell(vtest::ProgramPath("vireo-preprocess") + " a.avi --frobnicate").status, 2);
   std::ofstream(vtest::TempPath("x.avi")) << "x";
   std::ofstream(vtest::TempPath("x.mov")) << "x";
-  const Outcome same = Shell(Bin("vireo-preprocess") + " " + vtest::TempPath("x.avi") + " " + vtest::TempPath("x.mov"));
+  const Outcome same = Shell(vtest::ProgramPath("vireo-preprocess") + " " + vtest::TempPath("x.avi") + " " + vtest::TempPath("x.mov"));
   EXPECT_NE(same.err.find("its map " + vtest::TempPath("x.bmp") + " is also the map of"), std::string::npos)
       << same.err;
 }
@@ -234,7 +229,7 @@ TEST(QuorlinPreprocess, ParametersFileSetsTheModelOrStopsBeforeAnyRun) {
     const std::string file = vtest::TempPath(name);
     if (!content.empty()) std::ofstream(file, std::ios::binary) << content;
     std::filesystem::remove(map);
-    return Shell(Bin("vireo-preprocess") + " --params " + file + " -o " + map + " " + clip);
+    return Shell(vtest::ProgramPath("vireo-preprocess") + " --params " + file + " -o " + map + " " + clip);
   };
   const Outcome good = run("good.params", text);
   ASSERT_EQ(good.status, 0) << good.err;

@@ -21,11 +21,6 @@ namespace fs = std::filesystem;
 
 constexpr int kFrames = 250;  // 10 s at 25 frames per second
 
-std::string Bin(const std::string& program) {
-  const char* bin = std::getenv("VIREO_BIN_DIR");
-  return std::string(bin ? bin : ".") + "/" + program;
-}
-
 std::string Quote(const std::string& path) { return "'" + path + "'"; }
 
 std::string ReadAll(const std::string& path) {
@@ -77,7 +72,7 @@ Inputs MakeInputs(const std::string& clip, const std::string& tag, std::vector<R
 }
 
 vtest::CommandResult Report(const Inputs& in, const std::string& output, const std::string& prefix = "") {
-  return vtest::RunCommand(prefix + Quote(Bin("vireo-report")) + " " + Quote(in.clip) + " -f " + Quote(in.findings) +
+  return vtest::RunCommand(prefix + Quote(vtest::ProgramPath("vireo-report")) + " " + Quote(in.clip) + " -f " + Quote(in.findings) +
                            " -d " + Quote(in.detector) + " -m " + Quote(in.map) + " -o " + Quote(output) + " 2>&1");
 }
 

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -179,6 +180,16 @@ CommandResult RunCommand(const std::string& command) {
   const int status = pclose(p);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
+}
+
+std::string ProgramPath(const std::string& program) {
+  const char* dir = std::getenv("VIREO_BIN_DIR");
+  return std::string(dir ? dir : ".") + "/" + program;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 std::string TempPath(const std::string& name) {

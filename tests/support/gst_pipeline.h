@@ -68,6 +68,12 @@ struct CommandResult {
 };
 CommandResult RunCommand(const std::string& command);
 
+// The path of one of the project's programs in the build tree.
+std::string ProgramPath(const std::string& program);
+
+// A file's whole content; empty when it cannot be read.
+std::string ReadFile(const std::string& path);
+
 // A full path below the folder of the test program's scratch files.
 std::string TempPath(const std::string& name);
 

@@ -34,8 +34,12 @@ struct GRID_GEOMETRY {
   double Rmin;
 };
 
-// Look of the grid drawn into frames: mode 1 points, 2 crosses, 3 lines.
-// Colours are 0x00BBGGRR.
+// Look of the grid drawn into frames: one of the modes below. Colours are
+// 0x00BBGGRR.
+constexpr std::int32_t kLookPoints = 1;
+constexpr std::int32_t kLookCrosses = 2;
+constexpr std::int32_t kLookLines = 3;
+
 struct GRID_LOOK {
   std::int32_t Mode;
   std::uint32_t Color1;

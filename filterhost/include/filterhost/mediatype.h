@@ -2,6 +2,7 @@
 // format block, and the well-known identifiers with their standard values.
 #pragma once
 
+#include <concepts>
 #include <cstddef>
 
 #include "filterhost/com.h"
@@ -66,8 +67,11 @@ struct VIDEOINFOHEADER {
 static_assert(offsetof(VIDEOINFOHEADER, bmiHeader) == 48);
 static_assert(sizeof(VIDEOINFOHEADER) == 88);
 
-// Bytes of one row of a DIB: padded to a multiple of 4.
-constexpr LONG DibStride(LONG width, int bitCount) {
+// Bytes of one row of a DIB: padded to a multiple of 4, in the width's own
+// integer type (64 bits where a size read from a file or a media type is
+// checked before use).
+template <std::integral Int>
+constexpr Int DibStride(Int width, int bitCount) {
   return ((width * bitCount + 31) / 32) * 4;
 }
 

@@ -4,6 +4,8 @@
 
 #include <gst/gst.h>
 
+#include <new>
+
 #include "filterhost/com.h"
 
 namespace fh {
@@ -39,6 +41,15 @@ struct AMOVIESETUP_FILTER {
 };
 
 using LPFNNewCOMObject = CUnknown* (*)(IUnknown* outer, HRESULT* hr);
+
+// The creation function of a template for the filter class `Filter`:
+// E_OUTOFMEMORY in *hr and null when there is no memory for it.
+template <class Filter>
+CUnknown* CreateInstance(IUnknown* outer, HRESULT* hr) {
+  auto* filter = new (std::nothrow) Filter(outer);
+  if (!filter && hr) *hr = E_OUTOFMEMORY;
+  return filter;
+}
 
 struct CFactoryTemplate {
   const char* m_Name;

@@ -50,7 +50,9 @@ struct Slot {
   int dx;
   int dy;
 };
-constexpr Slot kSchedule[13] = {
+// The slots the classifiers read, in the order they are measured.
+constexpr int kScheduledSlots = 13;
+constexpr Slot kSchedule[kScheduledSlots] = {
     {0, 'q', Measure::kEntropy, 1, 0},       {1, 'v', Measure::kSumAverage, 3, 3},
     {2, 'u', Measure::kMean, 0, 0},          {3, 'x', Measure::kEntropy, 1, -1},
     {4, 'G', Measure::kPercentile90, 0, 0},  {5, '*', Measure::kPercentile90, 0, 0},
@@ -141,6 +143,9 @@ double DiscStatistic(CAnalizaDetektor::Statistic kind, const LevelCounts& histog
   return v + 1;
 }
 
+// ln 10 as the classifiers were trained with (entropies in decimal digits).
+constexpr double kLn10 = 2.302585092994;
+
 // Haralick features from the pair counts by level difference |a - b| or by
 // level sum a + b; n is the number of pairs.
 double DifferenceFeature(CAnalizaDetektor::Haralick kind, const std::uint32_t (&differences)[32], double n) {
@@ -152,7 +157,7 @@ double DifferenceFeature(CAnalizaDetektor::Haralick kind, const std::uint32_t (&
   for (int d = 0; d < 32; ++d) {
     if (differences[d] == 0) continue;
     const double p = differences[d] / n;
-    sum -= p * (std::log(p) / 2.302585092994);
+    sum -= p * (std::log(p) / kLn10);
   }
   return sum;
 }
@@ -382,7 +387,7 @@ void CAnalizaDetektor::AnalyzeFrame(int stride, const std::uint8_t* frame, std::
     const char code = kChannelOrder[task];
     for (int row = kAreaFirstRow; row <= kAreaLastRow; ++row)
       ConvertRow(code, stride, frame, image, row, kDiscArea[row].first, kDiscArea[row].last);
-    for (int s = 0; s < 13; ++s)
+    for (int s = 0; s < kScheduledSlots; ++s)
       if (kSchedule[s].code == code) MeasureSlot(s, image, scratch);
   });
   ClassifyBlocks();

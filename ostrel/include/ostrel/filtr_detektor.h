@@ -21,7 +21,6 @@ class CFiltrDetektor final : public fh::ISpecifyPropertyPages,
  public:
   static constexpr int kNameSize = 2048;
 
-  static fh::CUnknown* CreateInstance(fh::IUnknown* outer, fh::HRESULT* hr);
   explicit CFiltrDetektor(fh::IUnknown* outer);
   ~CFiltrDetektor() override;
   DECLARE_IUNKNOWN

@@ -36,6 +36,14 @@ void CheckBatch(std::vector<BatchItem>& items);
 void RunPool(std::size_t count, int workers, const std::function<void(std::size_t index, int slot)>& work,
              const std::function<void()>& tick);
 
+class ProgressDisplay;
+
+// The tools' batch: installs the stop signals, then runs run(index, slot) for
+// each of `count` clips, `jobs` at a time, refreshing `display` meanwhile.
+// `run` says whether its clip succeeded; returns how many did not.
+int RunBatch(std::size_t count, int jobs, ProgressDisplay& display,
+             const std::function<bool(std::size_t index, int slot)>& run);
+
 // SIGINT and SIGTERM: the first asks the work to end (StopRequested turns
 // true and runs finish with what they have), a second ends the process at once.
 void InstallStopSignals();
