@@ -32,9 +32,7 @@ bool FlagOf(HRESULT hr, BOOL* on) {
 }
 
 // One bit per pair of counts in 1..kMaxColumns x 1..kMaxRows.
-std::uint32_t OfferBit(std::int32_t columns, std::int32_t rows) {
-  return 1u << ((columns - 1) * kMaxRows + rows - 1);
-}
+std::uint32_t OfferBit(std::int32_t columns, std::int32_t rows) { return 1u << ((columns - 1) * kMaxRows + rows - 1); }
 
 constexpr long long kMaxBytes = std::numeric_limits<LONG>::max();
 
@@ -167,8 +165,8 @@ HRESULT CDurmix::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES
     std::lock_guard<std::mutex> guard(modeLock_);
     offered_ = 0;
   }
-  const long long frameBytes = std::max<long long>(m_pInput->CurrentMediaType().lSampleSize,
-                                                   static_cast<long long>(g.inStride) * g.frameHeight);
+  const long long frameBytes =
+      std::max<long long>(m_pInput->CurrentMediaType().lSampleSize, static_cast<long long>(g.inStride) * g.frameHeight);
   const long long bytes = frameBytes * g.columns * g.rows;
   if (bytes > kMaxBytes) return E_FAIL;
   request->cBuffers = 1;
@@ -220,8 +218,10 @@ HRESULT CDurmix::Transform(IMediaSample* in, IMediaSample* out) {
 
   REFERENCE_TIME start = 0, stop = 0;
   HRESULT hr = in->GetTime(&start, &stop);
-  if (hr == S_OK) out->SetTime(&start, &stop);
-  else if (SUCCEEDED(hr)) out->SetTime(&start, nullptr);  // a start without a stop
+  if (hr == S_OK)
+    out->SetTime(&start, &stop);
+  else if (SUCCEEDED(hr))
+    out->SetTime(&start, nullptr);  // a start without a stop
   LONGLONG mediaStart = 0, mediaStop = 0;
   if (in->GetMediaTime(&mediaStart, &mediaStop) == S_OK) out->SetMediaTime(&mediaStart, &mediaStop);
   BOOL flag = FALSE;

@@ -36,13 +36,14 @@ class CDurmix final : public fh::CTransformFilter, public fh::DurmixInterface, p
   // Tile counts and row sizes of one output connection.
   struct Geometry {
     std::int32_t columns = 1, rows = 1;
-    bool flip = false;          // output rows run opposite to the input's
-    long inStride = 0;          // one input row, padded to 4 bytes
-    long outStride = 0;         // one mosaic row, padded to 4 bytes
-    long tileRowBytes = 0;      // one input row without padding
-    long frameHeight = 0;       // |biHeight| of the input
+    bool flip = false;      // output rows run opposite to the input's
+    long inStride = 0;      // one input row, padded to 4 bytes
+    long outStride = 0;     // one mosaic row, padded to 4 bytes
+    long tileRowBytes = 0;  // one input row without padding
+    long frameHeight = 0;   // |biHeight| of the input
     std::size_t MosaicBytes() const {
-      return static_cast<std::size_t>(frameHeight) * static_cast<std::size_t>(rows) * static_cast<std::size_t>(outStride);
+      return static_cast<std::size_t>(frameHeight) * static_cast<std::size_t>(rows) *
+             static_cast<std::size_t>(outStride);
     }
   };
 

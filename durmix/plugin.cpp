@@ -41,12 +41,12 @@ const CFactoryTemplate kTemplate = {"Vireo Frame Multiplicator", &CLSID_Durmix, 
                                     nullptr, &kSetup};
 
 gboolean PluginInit(GstPlugin* plugin) {
-  return RegisterFilter(plugin, kTemplate,
-                        {"durmix", "Filter/Effect/Video", "Shows consecutive frames side by side as a mosaic",
-                         kProperties, 2});
+  return RegisterFilter(
+      plugin, kTemplate,
+      {"durmix", "Filter/Effect/Video", "Shows consecutive frames side by side as a mosaic", kProperties, 2});
 }
 
 }  // namespace
 
-GST_PLUGIN_DEFINE(GST_VERSION_MAJOR, GST_VERSION_MINOR, durmix, "Vireo frame multiplicator", PluginInit, "0.1",
-                  "LGPL", "Vireo", "https://vireo.invalid")
+GST_PLUGIN_DEFINE(GST_VERSION_MAJOR, GST_VERSION_MINOR, durmix, "Vireo frame multiplicator", PluginInit, "0.1", "LGPL",
+                  "Vireo", "https://vireo.invalid")

@@ -53,7 +53,8 @@ void FillHeaders(const BITMAPINFOHEADER& bih, BYTE* h) {
 
 }  // namespace
 
-CKelbitFilter::CKelbitFilter(IUnknown* outer) : CTransInPlaceFilter("Vireo Capture Bitmap", outer, CLSID_KelbitFilter) {}
+CKelbitFilter::CKelbitFilter(IUnknown* outer)
+    : CTransInPlaceFilter("Vireo Capture Bitmap", outer, CLSID_KelbitFilter) {}
 
 HRESULT CKelbitFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   if (riid == IID_IKelbitFiltInterface) return GetInterface(static_cast<IKelbitFiltInterface*>(this), ppv);

@@ -9,8 +9,7 @@ namespace {
 kelbit::CKelbitFilter* Kelbit(CUnknown* object) { return static_cast<kelbit::CKelbitFilter*>(object); }
 
 const ElementProperty kProperties[] = {
-    {"capture-file", "Bitmap file the next frame is written to (empty: none)", ElementProperty::Kind::String, 0, 0,
-     0,
+    {"capture-file", "Bitmap file the next frame is written to (empty: none)", ElementProperty::Kind::String, 0, 0, 0,
      [](CUnknown* f, const GValue* v) {
        const char* path = g_value_get_string(v);
        Kelbit(f)->SetCaptureFile(path ? path : "");
@@ -28,8 +27,8 @@ const AMOVIESETUP_PIN kPins[] = {
     {"Output", FALSE, TRUE, FALSE, FALSE, &GUID_NULL, nullptr, 1, &kAnyType},
 };
 const AMOVIESETUP_FILTER kSetup = {&CLSID_KelbitFilter, "Vireo Capture Bitmap", MERIT_DO_NOT_USE, 2, kPins};
-const CFactoryTemplate kTemplate = {"Vireo Capture Bitmap", &CLSID_KelbitFilter,
-                                    CreateInstance<kelbit::CKelbitFilter>, nullptr, &kSetup};
+const CFactoryTemplate kTemplate = {"Vireo Capture Bitmap", &CLSID_KelbitFilter, CreateInstance<kelbit::CKelbitFilter>,
+                                    nullptr, &kSetup};
 
 gboolean PluginInit(GstPlugin* plugin) {
   return RegisterFilter(plugin, kTemplate,

@@ -21,11 +21,11 @@ const CFactoryTemplate kTemplate = {"PELLUM", &CLSID_NullInPlace, CreateInstance
                                     &kSetup};
 
 const ElementInfo kElement = {"pellum", "Codec/Parser/Video",
-                               "Offers capsule vendor \"MIL \" video as Motion JPEG, samples unchanged"};
+                              "Offers capsule vendor \"MIL \" video as Motion JPEG, samples unchanged"};
 
 gboolean PluginInit(GstPlugin* plugin) { return RegisterFilter(plugin, kTemplate, kElement); }
 
 }  // namespace
 
-GST_PLUGIN_DEFINE(GST_VERSION_MAJOR, GST_VERSION_MINOR, pellum, "Vireo vendor subtype relabelling", PluginInit,
-                  "0.1", "LGPL", "Vireo", "https://vireo.invalid")
+GST_PLUGIN_DEFINE(GST_VERSION_MAJOR, GST_VERSION_MINOR, pellum, "Vireo vendor subtype relabelling", PluginInit, "0.1",
+                  "LGPL", "Vireo", "https://vireo.invalid")

@@ -13,9 +13,7 @@ namespace {
 
 constexpr int kSide = 256;
 
-CMediaType Rgb24(int width, int height) {
-  return VideoInfoType(MEDIASUBTYPE_RGB24, width, height, 24);
-}
+CMediaType Rgb24(int width, int height) { return VideoInfoType(MEDIASUBTYPE_RGB24, width, height, 24); }
 
 const std::size_t kOutputBytes = static_cast<std::size_t>(DibStride(6 * kSide, 24)) * 4 * kSide;
 
@@ -25,8 +23,8 @@ void BM_DurmixTransform6x4(benchmark::State& state) {
   CExternalPin up("up", PINDIR_OUTPUT), down("down", PINDIR_INPUT);
   filter->SetMode(0, 6, 4);
   CMediaType outType;
-  if (filter->GetPin(0)->Connect(&up, Rgb24(kSide, kSide)) != S_OK || filter->GetPin(1)->GetMediaType(0, &outType) != S_OK ||
-      filter->GetPin(1)->Connect(&down, outType) != S_OK) {
+  if (filter->GetPin(0)->Connect(&up, Rgb24(kSide, kSide)) != S_OK ||
+      filter->GetPin(1)->GetMediaType(0, &outType) != S_OK || filter->GetPin(1)->Connect(&down, outType) != S_OK) {
     state.SkipWithError("connection failed");
     return;
   }

@@ -100,8 +100,8 @@ void Play(const QString& clip, const Case& c, double seconds) {
   const double advanced = static_cast<double>(window.Graph().CurrentFrame() - first) / elapsed;
   const double shown = shownSum / static_cast<double>(last);
   const double painted = (window.Video()->PaintedCount() - paintedBefore) / elapsed;
-  std::printf("%-10s shown %7.2f frames/s (x%5.2f)  advanced %7.2f frames/s  ratio %5.2f  painted %6.1f/s\n",
-              c.name, shown, shown / fps, advanced, advanced / shown, painted);
+  std::printf("%-10s shown %7.2f frames/s (x%5.2f)  advanced %7.2f frames/s  ratio %5.2f  painted %6.1f/s\n", c.name,
+              shown, shown / fps, advanced, advanced / shown, painted);
   std::fflush(stdout);
 }
 

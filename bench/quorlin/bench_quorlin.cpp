@@ -28,9 +28,7 @@ std::vector<std::vector<std::uint8_t>> Frames() {
   return frames;
 }
 
-CMediaType Rgb24() {
-  return VideoInfoType(MEDIASUBTYPE_RGB24, kSize, kSize, 24);
-}
+CMediaType Rgb24() { return VideoInfoType(MEDIASUBTYPE_RGB24, kSize, kSize, 24); }
 
 void Transform(benchmark::State& state) {
   static const auto frames = Frames();

@@ -40,8 +40,7 @@ void CheckBatch(std::vector<BatchItem>& items) {
     const OutputFile* output;  // null for a clip
   };
   std::vector<Known> known;
-  for (std::size_t i = 0; i < items.size(); ++i)
-    known.push_back({fh::IdentifyFile(items[i].clip), i, nullptr});
+  for (std::size_t i = 0; i < items.size(); ++i) known.push_back({fh::IdentifyFile(items[i].clip), i, nullptr});
 
   for (std::size_t i = 0; i < items.size(); ++i) {
     BatchItem& item = items[i];
@@ -55,8 +54,8 @@ void CheckBatch(std::vector<BatchItem>& items) {
         if (!(k.id == id)) continue;
         const std::string mine = "its " + out.what + " " + out.path;
         if (!k.output)
-          item.refused = k.item == i ? "would overwrite the clip with " + out.path
-                                     : mine + " is the clip " + items[k.item].clip;
+          item.refused =
+              k.item == i ? "would overwrite the clip with " + out.path : mine + " is the clip " + items[k.item].clip;
         else if (k.item == i)
           item.refused = mine + " is also its " + k.output->what;
         else
@@ -86,8 +85,7 @@ void RunPool(std::size_t count, int workers, const std::function<void(std::size_
   for (std::thread& t : pool) t.join();
 }
 
-int RunBatch(std::size_t count, int jobs, ProgressDisplay& display,
-             const std::function<bool(std::size_t, int)>& run) {
+int RunBatch(std::size_t count, int jobs, ProgressDisplay& display, const std::function<bool(std::size_t, int)>& run) {
   InstallStopSignals();
   std::atomic<int> failed{0};
   RunPool(

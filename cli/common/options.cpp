@@ -73,8 +73,8 @@ std::optional<int> CommandLine::Parse(int argc, const char* const* argv, std::FI
     // --name, --name=value, -n, -nVALUE
     const bool isLong = arg[1] == '-';
     const std::size_t equals = isLong ? arg.find('=') : std::string::npos;
-    const std::string name = isLong ? arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2)
-                                    : arg.substr(1, 1);
+    const std::string name =
+        isLong ? arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2) : arg.substr(1, 1);
     const OptionSpec* spec = Find(name);
     if (!spec) return UsageError("unknown option " + (isLong ? "--" + name : arg.substr(0, 2)), err);
     std::optional<std::string> value;

@@ -29,8 +29,8 @@ std::string ProgressLine(const std::string& name, std::int64_t done, std::int64_
   const double fraction = std::min(1.0, static_cast<double>(done) / static_cast<double>(total));
   const int filled = static_cast<int>(fraction * kWidth);
   const std::string bar = std::string(filled, '#') + std::string(kWidth - filled, '-');
-  const std::string left = fps > 0 ? FormatDuration(static_cast<double>(std::max<std::int64_t>(0, total - done)) / fps)
-                                   : std::string("?");
+  const std::string left =
+      fps > 0 ? FormatDuration(static_cast<double>(std::max<std::int64_t>(0, total - done)) / fps) : std::string("?");
   std::snprintf(text, sizeof text, "[%s] %3d%%  %lld/%lld frames  %.0f fps  %s left  %s", bar.c_str(),
                 static_cast<int>(fraction * 100), static_cast<long long>(done), static_cast<long long>(total), fps,
                 left.c_str(), name.c_str());
@@ -83,8 +83,9 @@ void ProgressDisplay::Draw() {
   if (!bars_) return;
   for (const Slot& s : slots_) {
     if (!s.progress) continue;
-    std::fprintf(out_, "%s\x1b[K\n",
-                 ProgressLine(s.name, s.progress->frames.load(), s.progress->total.load(), Now() - s.startSeconds).c_str());
+    std::fprintf(
+        out_, "%s\x1b[K\n",
+        ProgressLine(s.name, s.progress->frames.load(), s.progress->total.load(), Now() - s.startSeconds).c_str());
     ++drawn_;
   }
   std::fflush(out_);

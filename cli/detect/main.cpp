@@ -95,9 +95,8 @@ bool RunJob(Job& job, int slot, ProgressDisplay& display) {
 
   std::string failure;
   vireo::PlaybackGraph graph;
-  graph.SetDiagnosticHandler([&](const vireo::Diagnostic& d) {
-    failure = d.text + (d.detail.empty() ? "" : ": " + d.detail);
-  });
+  graph.SetDiagnosticHandler(
+      [&](const vireo::Diagnostic& d) { failure = d.text + (d.detail.empty() ? "" : ": " + d.detail); });
   vireo::GraphRequest request;
   request.clipPath = clip;
   request.mode = vireo::kModePathology;
@@ -175,8 +174,8 @@ int main(int argc, char** argv) {
   CommandLine command(kProgram, "[-o MARKED.avi | --findings-only] [-f FINDINGS.txt] [-j N] [--] CLIP...",
                       "Runs each clip through the pathology detector as fast as it goes and writes\n"
                       "the clip with markers drawn on it (Motion JPEG in AVI) and the findings file.");
-  command.Add({'o', "output", "MARKED.avi",
-               "marked clip (one clip only; default: CLIP without its extension + \"_.avi\")"});
+  command.Add(
+      {'o', "output", "MARKED.avi", "marked clip (one clip only; default: CLIP without its extension + \"_.avi\")"});
   command.Add({0, "findings-only", "", "write the findings file only, no marked clip (faster)"});
   command.Add({'f', "findings", "FINDINGS.txt",
                "findings file (one clip only; default: CLIP without its extension + \"_.txt\")"});
@@ -205,11 +204,11 @@ int main(int argc, char** argv) {
   std::vector<std::unique_ptr<Job>> work;
   std::vector<BatchItem> items;
   for (const std::string& clip : clips) {
-    BatchItem item{clip,
-                   {{"marked clip", marked.empty() ? WithoutExtension(clip) + "_.avi" : marked, 0},
-                    {"findings file", findings.empty() ? WithoutExtension(clip) + "_.txt" : findings,
-                     kFindingsPathMax}},
-                   {}};
+    BatchItem item{
+        clip,
+        {{"marked clip", marked.empty() ? WithoutExtension(clip) + "_.avi" : marked, 0},
+         {"findings file", findings.empty() ? WithoutExtension(clip) + "_.txt" : findings, kFindingsPathMax}},
+        {}};
     if (findingsOnly) item.outputs.erase(item.outputs.begin());
     if (auto refused = vireo::RefusedClipMessage(clip)) item.refused = *refused;
     items.push_back(std::move(item));

@@ -232,8 +232,7 @@ std::string Evaluate(const LabelTable& labels, const std::vector<RecordedClip>& 
         frameFlags |= f;
         if (label.box) {
           const PictureCentre c = PictureCentreOf(block, record.Height());
-          if (c.x >= label.box->x0 && c.x < label.box->x1 && c.y >= label.box->y0 && c.y < label.box->y1)
-            boxFlags |= f;
+          if (c.x >= label.box->x0 && c.x < label.box->x1 && c.y >= label.box->y0 && c.y < label.box->y1) boxFlags |= f;
         }
       }
       const bool flagged = frameFlags != 0;
@@ -252,18 +251,16 @@ std::string Evaluate(const LabelTable& labels, const std::vector<RecordedClip>& 
     negatives += label.kind == Label::Kind::kNoFinding;
   }
 
-  std::string table = "evaluation against " + labels.Path() + ": " +
-                      std::to_string(count[0] + count[1] + count[2]) + " labelled frames (" +
-                      std::to_string(count[0]) + " bleeding, " + std::to_string(count[1]) + " ulcer, " +
-                      std::to_string(count[2]) + " without finding)\n";
+  std::string table = "evaluation against " + labels.Path() + ": " + std::to_string(count[0] + count[1] + count[2]) +
+                      " labelled frames (" + std::to_string(count[0]) + " bleeding, " + std::to_string(count[1]) +
+                      " ulcer, " + std::to_string(count[2]) + " without finding)\n";
   char line[256];
   std::snprintf(line, sizeof line, "%-14s %-26s %-26s %s\n", "label", "labelled frames flagged",
                 "frames without finding", "flagged with a block in the box");
   table += line;
   for (int r = 0; r < kRowCount; ++r) {
-    std::snprintf(line, sizeof line, "%-14s %-26s %-26s %s\n", kRows[r].name,
-                  Share(found[r], positives[r]).c_str(), Share(falseAlarms[r], negatives).c_str(),
-                  Share(inBox[r], boxed[r]).c_str());
+    std::snprintf(line, sizeof line, "%-14s %-26s %-26s %s\n", kRows[r].name, Share(found[r], positives[r]).c_str(),
+                  Share(falseAlarms[r], negatives).c_str(), Share(inBox[r], boxed[r]).c_str());
     table += line;
   }
   return table;

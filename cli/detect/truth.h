@@ -49,7 +49,7 @@ class LabelTable {
 
 // What one clip's run recorded, by the names a label may use for it.
 struct RecordedClip {
-  std::string path;  // as given on the command line; labels may also use its file name
+  std::string path;                       // as given on the command line; labels may also use its file name
   const BlockRecorder* record = nullptr;  // null when the run failed
 };
 

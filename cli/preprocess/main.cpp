@@ -86,8 +86,8 @@ int main(int argc, char** argv) {
   });
 
   if (failed > 0)
-    display.Print(stderr, ErrorLine(kProgram, {}, std::to_string(failed) + " of " +
-                                                      std::to_string(work.size()) + " clips failed"));
+    display.Print(stderr, ErrorLine(kProgram, {},
+                                    std::to_string(failed) + " of " + std::to_string(work.size()) + " clips failed"));
   if (StopRequested()) return StopExitStatus();
   return failed > 0 ? 1 : 0;
 }

@@ -39,7 +39,8 @@ bool PrerolledFrame(GstElement* quorlin) {
   gst_object_unref(peer);
   if (!sink) return false;
   GstSample* sample = nullptr;
-  if (g_object_class_find_property(G_OBJECT_GET_CLASS(sink), "last-sample")) g_object_get(sink, "last-sample", &sample, nullptr);
+  if (g_object_class_find_property(G_OBJECT_GET_CLASS(sink), "last-sample"))
+    g_object_get(sink, "last-sample", &sample, nullptr);
   gst_object_unref(sink);
   if (!sample) return false;
   gst_sample_unref(sample);
@@ -74,7 +75,8 @@ MapState InspectMap(const std::string& path) {
   state.rows = Get32(header + 22);
   const std::uint64_t image = Get32(header + 34);
   state.complete = Get32(header + 18) > 0 && image == rowBytes * state.rows &&
-                   Get32(header + 2) == kHeaderBytes + image && static_cast<std::uint64_t>(size) == kHeaderBytes + image;
+                   Get32(header + 2) == kHeaderBytes + image &&
+                   static_cast<std::uint64_t>(size) == kHeaderBytes + image;
   return state;
 }
 

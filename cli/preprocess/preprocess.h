@@ -29,7 +29,7 @@ MapState InspectMap(const std::string& path);
 
 struct ClipResult {
   bool ok = false;
-  std::string error;      // why the clip failed
+  std::string error;  // why the clip failed
   std::int64_t frames = 0;
   double seconds = 0;
   bool written = false;  // the map on disk is this run's

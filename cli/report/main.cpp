@@ -40,7 +40,8 @@ int main(int argc, char** argv) {
   command.Add({'f', "findings", "FINDINGS.txt", "the reviewer's findings (default: CLIP with \".txt\", when present)"});
   command.Add({'d', "detected", "DETECTED.txt",
                "the pathology run's findings (default: CLIP without its extension + \"_.txt\", when present)"});
-  command.Add({'m', "map", "MAP.bmp", "MDR map whose velocity the timeline shows (default: CLIP with \".bmp\", when present)"});
+  command.Add(
+      {'m', "map", "MAP.bmp", "MDR map whose velocity the timeline shows (default: CLIP with \".bmp\", when present)"});
   if (auto exit = command.Parse(argc, argv)) return *exit;
   if (command.Operands().size() != 1)
     return command.UsageError(command.Operands().empty() ? "no clip given" : "one clip at a time");

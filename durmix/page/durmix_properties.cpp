@@ -21,8 +21,9 @@ constexpr std::size_t kModeCount = std::size(durmix::kModes);
 
 class CDurmixProperties final : public CBasePropertyPage {
  public:
-  CDurmixProperties() : CBasePropertyPage("Frame Multiplicator Properties", nullptr, kDialogId, kTitleId,
-                                          "Vireo Frame multiplicator") {}
+  CDurmixProperties()
+      : CBasePropertyPage("Frame Multiplicator Properties", nullptr, kDialogId, kTitleId, "Vireo Frame multiplicator") {
+  }
   static CBasePropertyPage* Create() { return new CDurmixProperties; }
 
   HRESULT OnConnect(IUnknown* object) override {

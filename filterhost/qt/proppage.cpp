@@ -10,8 +10,7 @@
 
 namespace fh {
 
-CBasePropertyPage::CBasePropertyPage(const char* name, IUnknown* outer, int dialogId, int titleId,
-                                     const QString& title)
+CBasePropertyPage::CBasePropertyPage(const char* name, IUnknown* outer, int dialogId, int titleId, const QString& title)
     : CUnknown(name, outer), dialogId_(dialogId), titleId_(titleId), title_(title) {}
 
 CBasePropertyPage::~CBasePropertyPage() { delete m_Dlg; }

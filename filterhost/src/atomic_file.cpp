@@ -208,8 +208,7 @@ void AtomicFile::Discard() {
   buffer_.clear();
 }
 
-bool WriteFileAtomically(const std::string& path, const void* data, std::size_t bytes,
-                         std::string* error) {
+bool WriteFileAtomically(const std::string& path, const void* data, std::size_t bytes, std::string* error) {
   AtomicFile file(path);
   const bool ok = file.Open() && file.Write(data, bytes) && file.Commit();
   if (!ok && error) *error = file.Error();
@@ -227,8 +226,7 @@ PathKind KindOfPath(const std::string& path) {
 }
 
 bool FileIdentity::operator==(const FileIdentity& other) const {
-  return valid && other.valid && exists == other.exists && dev == other.dev &&
-         ino == other.ino && name == other.name;
+  return valid && other.valid && exists == other.exists && dev == other.dev && ino == other.ino && name == other.name;
 }
 
 FileIdentity IdentifyFile(const std::string& path) {
@@ -253,9 +251,7 @@ FileIdentity IdentifyFile(const std::string& path) {
   return id;
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
-  return IdentifyFile(a) == IdentifyFile(b);
-}
+bool SameFile(const std::string& a, const std::string& b) { return IdentifyFile(a) == IdentifyFile(b); }
 
 bool CheckOutputPath(const std::string& path, std::string* error) {
   std::string reason;

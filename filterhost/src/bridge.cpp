@@ -68,7 +68,8 @@ bool SetLayout(const GstCaps* caps, FrameLayout* layout) {
   layout->raw = IsRawVideo(s);
   if (!layout->raw) return true;
   if (!gst_video_info_from_caps(&layout->info, caps)) return false;
-  const int bits = GST_VIDEO_INFO_COMP_DEPTH(&layout->info, 0) == 0 ? 0 : GST_VIDEO_INFO_COMP_PSTRIDE(&layout->info, 0) * 8;
+  const int bits =
+      GST_VIDEO_INFO_COMP_DEPTH(&layout->info, 0) == 0 ? 0 : GST_VIDEO_INFO_COMP_PSTRIDE(&layout->info, 0) * 8;
   layout->dibStride = DibStride(GST_VIDEO_INFO_WIDTH(&layout->info), bits);
   layout->dibSize = layout->dibStride * GST_VIDEO_INFO_HEIGHT(&layout->info);
   return true;
@@ -84,8 +85,10 @@ void CopyFlipped(const GstVideoFrame& frame, const FrameLayout& layout, BYTE* di
   for (int y = 0; y < height; ++y) {
     BYTE* dibRow = dib + static_cast<size_t>(height - 1 - y) * layout.dibStride;
     BYTE* gstRow = pixels + static_cast<size_t>(y) * stride;
-    if (toDib) std::memcpy(dibRow, gstRow, rowBytes);
-    else std::memcpy(gstRow, dibRow, rowBytes);
+    if (toDib)
+      std::memcpy(dibRow, gstRow, rowBytes);
+    else
+      std::memcpy(gstRow, dibRow, rowBytes);
   }
 }
 
@@ -115,8 +118,9 @@ void BufferFromSample(CMediaSample* sample, GstBuffer* buf) {
   REFERENCE_TIME start = 0, stop = 0;
   if (sample->HasTime() && SUCCEEDED(sample->GetTime(&start, &stop))) {
     GST_BUFFER_PTS(buf) = static_cast<GstClockTime>(start) * kNsPerUnit;
-    GST_BUFFER_DURATION(buf) =
-        sample->HasStopTime() && stop >= start ? static_cast<GstClockTime>(stop - start) * kNsPerUnit : GST_CLOCK_TIME_NONE;
+    GST_BUFFER_DURATION(buf) = sample->HasStopTime() && stop >= start
+                                   ? static_cast<GstClockTime>(stop - start) * kNsPerUnit
+                                   : GST_CLOCK_TIME_NONE;
   }
   LONGLONG a = 0, b = 0;
   if (sample->HasMediaTime() && SUCCEEDED(sample->GetMediaTime(&a, &b))) {
@@ -124,8 +128,10 @@ void BufferFromSample(CMediaSample* sample, GstBuffer* buf) {
     GST_BUFFER_OFFSET_END(buf) = static_cast<guint64>(b);
   }
   auto flag = [buf](GstBufferFlags f, bool on) {
-    if (on) GST_BUFFER_FLAG_SET(buf, f);
-    else GST_BUFFER_FLAG_UNSET(buf, f);
+    if (on)
+      GST_BUFFER_FLAG_SET(buf, f);
+    else
+      GST_BUFFER_FLAG_UNSET(buf, f);
   };
   flag(GST_BUFFER_FLAG_DELTA_UNIT, sample->IsSyncPoint() != S_OK);
   flag(GST_BUFFER_FLAG_DISCONT, sample->IsDiscontinuity() == S_OK);
@@ -266,8 +272,7 @@ class Host final : public IFilterHost {
     const bool accepted = hr == S_OK;
     if (!accepted)
       GST_CAT_DEBUG_OBJECT(data_->category, element_, "does not take the input subtype %s (hr=0x%08X %s)",
-                           GuidToString(*inType.Subtype()).c_str(), static_cast<unsigned>(hr),
-                           HResultName(hr).c_str());
+                           GuidToString(*inType.Subtype()).c_str(), static_cast<unsigned>(hr), HResultName(hr).c_str());
     if (accepted && outs) {
       upstream_.SetOfferedTypes({inType});
       input_->SetConnectionForQuery(&upstream_, &inType);
@@ -377,9 +382,7 @@ class Host final : public IFilterHost {
 
   // Size of an output buffer: the frame for raw video, else what the
   // filter's buffer negotiation asked for.
-  gsize OutputSize() const {
-    return outLayout_.raw ? GST_VIDEO_INFO_SIZE(&outLayout_.info) : outScratch_.size();
-  }
+  gsize OutputSize() const { return outLayout_.raw ? GST_VIDEO_INFO_SIZE(&outLayout_.info) : outScratch_.size(); }
 
   void Stream(bool start) {
     GST_CAT_INFO_OBJECT(data_->category, element_, "%s streaming", start ? "starts" : "stops");
@@ -421,8 +424,8 @@ class Host final : public IFilterHost {
                            static_cast<void*>(caps), static_cast<unsigned>(hr), HResultName(hr).c_str());
     gchar* text = gst_caps_to_string(caps);
     GST_ELEMENT_ERROR(element_, CORE, NEGOTIATION,
-                      ("%s refuses the video format %s (hr=0x%08X %s)", FilterName(), text,
-                       static_cast<unsigned>(hr), HResultName(hr).c_str()),
+                      ("%s refuses the video format %s (hr=0x%08X %s)", FilterName(), text, static_cast<unsigned>(hr),
+                       HResultName(hr).c_str()),
                       (nullptr));
     g_free(text);
     return FALSE;
@@ -451,10 +454,10 @@ class Host final : public IFilterHost {
     if (hr == S_FALSE) return GST_BASE_TRANSFORM_FLOW_DROPPED;
     GST_CAT_ERROR_OBJECT(data_->category, element_, "Transform failed (hr=0x%08X %s)", static_cast<unsigned>(hr),
                          HResultName(hr).c_str());
-    GST_ELEMENT_ERROR(element_, STREAM, FAILED,
-                      ("%s: Transform failed (hr=0x%08X %s)", FilterName(), static_cast<unsigned>(hr),
-                       HResultName(hr).c_str()),
-                      (nullptr));
+    GST_ELEMENT_ERROR(
+        element_, STREAM, FAILED,
+        ("%s: Transform failed (hr=0x%08X %s)", FilterName(), static_cast<unsigned>(hr), HResultName(hr).c_str()),
+        (nullptr));
     return GST_FLOW_ERROR;
   }
 
@@ -643,14 +646,15 @@ void ConcreteClassInit(gpointer klass, gpointer classData) {
   gst_element_class_add_metadata(element, kClsidMetadataKey, data->clsidText.c_str());
   gst_element_class_add_pad_template(element,
                                      gst_pad_template_new("sink", GST_PAD_SINK, GST_PAD_ALWAYS, data->sinkCaps));
-  gst_element_class_add_pad_template(element,
-                                     gst_pad_template_new("src", GST_PAD_SRC, GST_PAD_ALWAYS, data->srcCaps));
+  gst_element_class_add_pad_template(element, gst_pad_template_new("src", GST_PAD_SRC, GST_PAD_ALWAYS, data->srcCaps));
   // GObject does not inherit the property accessors.
   G_OBJECT_CLASS(klass)->set_property = SetProperty;
   G_OBJECT_CLASS(klass)->get_property = GetProperty;
   auto* bt = GST_BASE_TRANSFORM_CLASS(klass);
-  if (data->inPlace) bt->transform_ip = TransformIp;
-  else bt->transform = Transform;
+  if (data->inPlace)
+    bt->transform_ip = TransformIp;
+  else
+    bt->transform = Transform;
   bt->passthrough_on_same_caps = FALSE;
   bt->transform_ip_on_passthrough = TRUE;
   for (size_t i = 0; i < data->properties.size(); ++i) {

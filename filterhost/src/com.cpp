@@ -36,9 +36,8 @@ std::string HResultName(HRESULT hr) {
 
 std::string GuidToString(const GUID& g) {
   char buf[40];
-  std::snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.Data1, g.Data2,
-                g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6],
-                g.Data4[7]);
+  std::snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.Data1, g.Data2, g.Data3,
+                g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
   return buf;
 }
 
@@ -51,7 +50,7 @@ bool GuidFromString(const std::string& text, GUID* out) {
     *v = 0;
     for (int i = 0; i < digits; ++i) {
       char c = text[pos + i];
-      int x = (c >= '0' && c <= '9') ? c - '0'
+      int x = (c >= '0' && c <= '9')   ? c - '0'
               : (c >= 'a' && c <= 'f') ? c - 'a' + 10
               : (c >= 'A' && c <= 'F') ? c - 'A' + 10
                                        : -1;

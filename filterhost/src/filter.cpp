@@ -60,8 +60,10 @@ void CBasePin::Disconnect() {
 
 void CBasePin::SetConnectionForQuery(CBasePin* peer, const CMediaType* type) {
   connected_ = peer;
-  if (type) mt_ = *type;
-  else mt_.InitMediaType();
+  if (type)
+    mt_ = *type;
+  else
+    mt_.InitMediaType();
 }
 
 HRESULT CBasePin::ConnectionMediaType(AM_MEDIA_TYPE* type) const {
@@ -212,8 +214,7 @@ HRESULT CTransformFilter::EndOfStream() { return S_OK; }
 
 // ---- CTransInPlaceFilter
 
-CTransInPlaceInputPin::CTransInPlaceInputPin(const char* name, CTransInPlaceFilter* filter,
-                                             std::recursive_mutex* lock)
+CTransInPlaceInputPin::CTransInPlaceInputPin(const char* name, CTransInPlaceFilter* filter, std::recursive_mutex* lock)
     : CTransformInputPin(name, filter, lock) {}
 
 CTransInPlaceOutputPin::CTransInPlaceOutputPin(const char* name, CTransInPlaceFilter* filter,

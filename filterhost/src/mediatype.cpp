@@ -76,15 +76,13 @@ CMediaType& CMediaType::operator=(const AM_MEDIA_TYPE& other) {
   return *this;
 }
 
-CMediaType& CMediaType::operator=(const CMediaType& other) {
-  return *this = static_cast<const AM_MEDIA_TYPE&>(other);
-}
+CMediaType& CMediaType::operator=(const CMediaType& other) { return *this = static_cast<const AM_MEDIA_TYPE&>(other); }
 
 CMediaType::~CMediaType() { FreeMediaType(*this); }
 
 bool CMediaType::operator==(const CMediaType& o) const {
-  return majortype == o.majortype && subtype == o.subtype && formattype == o.formattype &&
-         cbFormat == o.cbFormat && (cbFormat == 0 || std::memcmp(pbFormat, o.pbFormat, cbFormat) == 0);
+  return majortype == o.majortype && subtype == o.subtype && formattype == o.formattype && cbFormat == o.cbFormat &&
+         (cbFormat == 0 || std::memcmp(pbFormat, o.pbFormat, cbFormat) == 0);
 }
 
 void CMediaType::SetSampleSize(ULONG size) {
@@ -169,11 +167,16 @@ CMediaType VideoInfoType(const GUID& subtype, LONG width, LONG height, WORD bits
 std::string DescribeMediaType(const AM_MEDIA_TYPE& mt) {
   std::string sub;
   DWORD fourcc = 0;
-  if (mt.subtype == MEDIASUBTYPE_RGB24) sub = "RGB24";
-  else if (mt.subtype == MEDIASUBTYPE_RGB32) sub = "RGB32";
-  else if (mt.subtype == MEDIASUBTYPE_RGB565) sub = "RGB565";
-  else if (mt.subtype == MEDIASUBTYPE_RGB555) sub = "RGB555";
-  else if (mt.subtype == MEDIASUBTYPE_RGB8) sub = "RGB8";
+  if (mt.subtype == MEDIASUBTYPE_RGB24)
+    sub = "RGB24";
+  else if (mt.subtype == MEDIASUBTYPE_RGB32)
+    sub = "RGB32";
+  else if (mt.subtype == MEDIASUBTYPE_RGB565)
+    sub = "RGB565";
+  else if (mt.subtype == MEDIASUBTYPE_RGB555)
+    sub = "RGB555";
+  else if (mt.subtype == MEDIASUBTYPE_RGB8)
+    sub = "RGB8";
   else if (IsFourCCSubtype(mt.subtype, &fourcc)) {
     sub = "'";
     for (int i = 0; i < 4; ++i) sub += static_cast<char>((fourcc >> (8 * i)) & 0xff);

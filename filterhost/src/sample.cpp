@@ -10,8 +10,7 @@ CMediaSample::~CMediaSample() { DeleteMediaType(type_); }
 
 HRESULT CMediaSample::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
-  if (riid == IID_IMediaSample || riid == IID_IUnknown)
-    return GetInterface(static_cast<IMediaSample*>(this), ppv);
+  if (riid == IID_IMediaSample || riid == IID_IUnknown) return GetInterface(static_cast<IMediaSample*>(this), ppv);
   return CUnknown::NonDelegatingQueryInterface(riid, ppv);
 }
 
@@ -118,8 +117,7 @@ CMemAllocator::CMemAllocator(long maxBufferBytes) : CUnknown("allocator"), maxBu
 
 HRESULT CMemAllocator::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
-  if (riid == IID_IMemAllocator || riid == IID_IUnknown)
-    return GetInterface(static_cast<IMemAllocator*>(this), ppv);
+  if (riid == IID_IMemAllocator || riid == IID_IUnknown) return GetInterface(static_cast<IMemAllocator*>(this), ppv);
   return CUnknown::NonDelegatingQueryInterface(riid, ppv);
 }
 

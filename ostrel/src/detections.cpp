@@ -9,7 +9,7 @@ namespace {
 
 struct Marker {
   CAnalizaDetektor::Flag flag;
-  int dx, dy;        // plus centre relative to the block centre
+  int dx, dy;  // plus centre relative to the block centre
   std::uint8_t bgr[3];
 };
 

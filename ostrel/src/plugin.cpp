@@ -16,12 +16,12 @@ const AMOVIESETUP_PIN kPins[] = {
     {"Output", FALSE, TRUE, FALSE, FALSE, &GUID_NULL, "Input", 1, &kAnyType},
 };
 const AMOVIESETUP_FILTER kSetup = {&CLSID_FiltrDetektor, "Vireo Ostrelector", MERIT_DO_NOT_USE, 2, kPins};
-const CFactoryTemplate kTemplate = {"Vireo Ostrelector", &CLSID_FiltrDetektor, CreateInstance<CFiltrDetektor>,
-                                    nullptr, &kSetup};
+const CFactoryTemplate kTemplate = {"Vireo Ostrelector", &CLSID_FiltrDetektor, CreateInstance<CFiltrDetektor>, nullptr,
+                                    &kSetup};
 
 const ElementProperty kProperties[] = {
-    {"findings-file", "Findings text file written while frames pass (empty: none)", ElementProperty::Kind::String,
-     0, 0, 0,
+    {"findings-file", "Findings text file written while frames pass (empty: none)", ElementProperty::Kind::String, 0, 0,
+     0,
      [](CUnknown* f, const GValue* v) {
        const char* path = g_value_get_string(v);
        static_cast<CFiltrDetektor*>(f)->SetFindingsFile(path ? path : "");
@@ -41,5 +41,5 @@ gboolean PluginInit(GstPlugin* plugin) {
 
 }  // namespace
 
-GST_PLUGIN_DEFINE(GST_VERSION_MAJOR, GST_VERSION_MINOR, ostrel, "Vireo pathology detector", PluginInit, "0.1",
-                  "LGPL", "Vireo", "https://vireo.invalid")
+GST_PLUGIN_DEFINE(GST_VERSION_MAJOR, GST_VERSION_MINOR, ostrel, "Vireo pathology detector", PluginInit, "0.1", "LGPL",
+                  "Vireo", "https://vireo.invalid")

@@ -41,9 +41,12 @@ ControlsDialog::ControlsDialog(const PlaybackGraph& graph, QWidget* owner) : QDi
     const char* text;
   };
   const ButtonSpec buttons[] = {
-      {kRun, QStyle::SP_MediaPlay, nullptr},          {kStop, QStyle::SP_MediaStop, nullptr},
-      {kPause, QStyle::SP_MediaPause, nullptr},       {kStepBack, QStyle::SP_MediaSkipBackward, nullptr},
-      {kStepForward, QStyle::SP_MediaSkipForward, nullptr}, {kSlower, QStyle::SP_CustomBase, "<<"},
+      {kRun, QStyle::SP_MediaPlay, nullptr},
+      {kStop, QStyle::SP_MediaStop, nullptr},
+      {kPause, QStyle::SP_MediaPause, nullptr},
+      {kStepBack, QStyle::SP_MediaSkipBackward, nullptr},
+      {kStepForward, QStyle::SP_MediaSkipForward, nullptr},
+      {kSlower, QStyle::SP_CustomBase, "<<"},
       {kFaster, QStyle::SP_CustomBase, ">>"},
   };
   for (const ButtonSpec& spec : buttons) {
@@ -105,7 +108,9 @@ void ControlsDialog::Tick() {
   }
   const std::int64_t duration = graph_.TotalFrames(true);
   const std::int64_t position = graph_.CurrentFrame(true);
-  if (duration > 0) progress_->setValue(static_cast<int>(std::clamp<std::int64_t>(position * kProgressSteps / duration, 0, kProgressSteps)));
+  if (duration > 0)
+    progress_->setValue(
+        static_cast<int>(std::clamp<std::int64_t>(position * kProgressSteps / duration, 0, kProgressSteps)));
   QString text = QString::asprintf("Frame: %i/%i", static_cast<int>(position), static_cast<int>(duration));
   if (graph_.State() == PlayState::kRunning) {
     const double fps = graph_.FrameRate();

@@ -22,8 +22,15 @@ class ControlsDialog : public QDialog {
  public:
   // Control identifiers of the dialog's template.
   enum : int {
-    kProgress = 1009, kRun = 1008, kStop = 1020, kPause = 1012, kStepBack = 1010,
-    kStepForward = 1011, kSlower = 1013, kFaster = 1014, kText = 1029,
+    kProgress = 1009,
+    kRun = 1008,
+    kStop = 1020,
+    kPause = 1012,
+    kStepBack = 1010,
+    kStepForward = 1011,
+    kSlower = 1013,
+    kFaster = 1014,
+    kText = 1029,
   };
 
   ControlsDialog(const PlaybackGraph& graph, QWidget* owner);

@@ -33,7 +33,9 @@ constexpr int kTicksPerMinute = 60 * 1000 / kTickMs;
 QString FromBytes(const std::string& bytes) { return QString::fromUtf8(bytes.data(), static_cast<int>(bytes.size())); }
 std::string PathBytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
-bool IsArrow(int key) { return key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Up || key == Qt::Key_Down; }
+bool IsArrow(int key) {
+  return key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Up || key == Qt::Key_Down;
+}
 
 const QString kFilter = QStringLiteral("Findings file (*.txt)");
 
@@ -182,9 +184,8 @@ int FindingsDialog::Insert(const Finding& finding, const QString& entry) {
   // Frame order, then text (the same as the list's text order for frames of
   // up to eight digits).
   int row = 0;
-  while (row < list_->count() &&
-         (findings_[row].frame < finding.frame ||
-          (findings_[row].frame == finding.frame && list_->item(row)->text() <= entry)))
+  while (row < list_->count() && (findings_[row].frame < finding.frame ||
+                                  (findings_[row].frame == finding.frame && list_->item(row)->text() <= entry)))
     ++row;
   findings_.insert(findings_.begin() + row, finding);
   {
@@ -227,7 +228,8 @@ bool FindingsDialog::LoadFile(const QString& path) {
 bool FindingsDialog::SaveFile(const QString& path) {
   const auto failure = WriteFindingsFile(PathBytes(path), header_, ticks_ / kTicksPerMinute, findings_);
   if (!failure) return true;
-  ShowMessage(MessageRequest::Box(this, QMessageBox::Warning, QStringLiteral("Error"), SaveFailureText(path, *failure)));
+  ShowMessage(
+      MessageRequest::Box(this, QMessageBox::Warning, QStringLiteral("Error"), SaveFailureText(path, *failure)));
   return false;
 }
 
@@ -241,8 +243,8 @@ void FindingsDialog::Flush(const QString& firstPath) {
       failure = WriteFindingsFile(PathBytes(path), header_, ticks_ / kTicksPerMinute, findings_);
       if (!failure) return;
     }
-    const QString text = failure ? SaveFailureText(path, *failure)
-                                 : QStringLiteral("The findings of this clip have no findings file.");
+    const QString text =
+        failure ? SaveFailureText(path, *failure) : QStringLiteral("The findings of this clip have no findings file.");
     const auto request =
         MessageRequest::Box(this, QMessageBox::Warning, QStringLiteral("Error"), text)
             .WithDetail(QStringLiteral("Save them under another name? No discards the changed findings."))
@@ -345,9 +347,8 @@ void FindingsDialog::Remove() {
 
 void FindingsDialog::Tick() {
   ++ticks_;
-  viewed_->setText(graph_.HasGraph()
-                       ? QStringLiteral("Viewed frame: %1").arg(graph_.CurrentFrame())
-                       : QStringLiteral("Viewed frame unknown"));
+  viewed_->setText(graph_.HasGraph() ? QStringLiteral("Viewed frame: %1").arg(graph_.CurrentFrame())
+                                     : QStringLiteral("Viewed frame unknown"));
 }
 
 void FindingsDialog::LoadDialog() {

@@ -34,8 +34,8 @@ void SkipSpace(const std::string& text, std::size_t* pos) {
 }
 
 void TrimRight(std::string* text) {
-  while (!text->empty() && (text->back() == ' ' || text->back() == '\t' || text->back() == '\r' ||
-                            text->back() == '\n'))
+  while (!text->empty() &&
+         (text->back() == ' ' || text->back() == '\t' || text->back() == '\r' || text->back() == '\n'))
     text->pop_back();
 }
 
@@ -89,8 +89,8 @@ std::optional<FindingsFile> ReadFindingsFile(const std::string& path) {
   return file;
 }
 
-std::optional<std::string> WriteFindingsFile(const std::string& path, const std::string& header,
-                                             std::int64_t minutes, const std::vector<Finding>& findings) {
+std::optional<std::string> WriteFindingsFile(const std::string& path, const std::string& header, std::int64_t minutes,
+                                             const std::vector<Finding>& findings) {
   std::string text = header + " " + std::to_string(minutes) + "\r\n";
   for (const Finding& finding : findings) {
     text += std::to_string(finding.frame) + "\t" + std::to_string(finding.minute);

@@ -45,7 +45,7 @@ std::optional<FindingsFile> ReadFindingsFile(const std::string& path);
 // Writes header " " minutes, then the findings, with CR LF line ends, into a
 // temporary file beside `path` that then replaces `path`, so a failed save
 // leaves the previous file whole. Returns the reason on failure.
-std::optional<std::string> WriteFindingsFile(const std::string& path, const std::string& header,
-                                             std::int64_t minutes, const std::vector<Finding>& findings);
+std::optional<std::string> WriteFindingsFile(const std::string& path, const std::string& header, std::int64_t minutes,
+                                             const std::vector<Finding>& findings);
 
 }  // namespace vireo

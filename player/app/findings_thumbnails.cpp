@@ -13,7 +13,11 @@ constexpr QSize kIconSize(40, 40);
 }  // namespace
 
 FindingsThumbnails::FindingsThumbnails(QListWidget* list, std::function<std::int64_t(int)> frameOf)
-    : QObject(list), list_(list), frameOf_(std::move(frameOf)), loader_(kIconSize), blank_(kIconSize),
+    : QObject(list),
+      list_(list),
+      frameOf_(std::move(frameOf)),
+      loader_(kIconSize),
+      blank_(kIconSize),
       settle_(new QTimer(this)) {
   blank_.fill(Qt::transparent);
   list_->setIconSize(kIconSize);

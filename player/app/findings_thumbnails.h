@@ -35,8 +35,8 @@ class FindingsThumbnails : public QObject {
   std::function<std::int64_t(int)> frameOf_;
   ThumbnailLoader loader_;
   QString clipPath_;
-  QPixmap blank_;     // keeps the text of entries without a picture in line
-  QTimer* settle_;    // one request per burst of scrolling
+  QPixmap blank_;   // keeps the text of entries without a picture in line
+  QTimer* settle_;  // one request per burst of scrolling
 };
 
 }  // namespace vireo

@@ -90,7 +90,12 @@ std::span<const MainWindow::CommandSpec> MainWindow::Commands() {
   static const CommandSpec table[] = {
       {kCmdOpenClip, "&Open clip...", &MainWindow::OpenClipCommand},
       {kCmdOpenMap, "Open map...", &MainWindow::OpenMapDialog},
-      {kCmdCloseClip, "&Close clip", &MainWindow::CloseClipCommand, N::kNothing, false, G::kNone,
+      {kCmdCloseClip,
+       "&Close clip",
+       &MainWindow::CloseClipCommand,
+       N::kNothing,
+       false,
+       G::kNone,
        {Qt::Key_Q, Qt::Key_X, Qt::Key_F12}},
       {kCmdSaveFrame, "&Save frame...", &MainWindow::SaveFrame},
       {kCmdExportReport, "Export report...", &MainWindow::ExportReport, N::kClip},
@@ -110,14 +115,22 @@ std::span<const MainWindow::CommandSpec> MainWindow::Commands() {
       {kCmdFilterProperties, "Filter properties...", &MainWindow::ShowFilterProperties},
       {kCmdPausePlay, "&Pause/Play\tP", &MainWindow::PausePlay, N::kClip, false, G::kNone, {Qt::Key_P}},
       {kCmdStop, "&Stop\tS", &MainWindow::Stop, N::kClip, false, G::kNone, {Qt::Key_S}},
-      {kCmdFrameStep, "Single F&rame Step\t<Space>", &MainWindow::FrameStep, N::kPicture, false, G::kNone,
+      {kCmdFrameStep,
+       "Single F&rame Step\t<Space>",
+       &MainWindow::FrameStep,
+       N::kPicture,
+       false,
+       G::kNone,
        {Qt::Key_Space, Qt::Key_1}},
       {kCmdHalfSize, "&Half size (50%)\tH", &MainWindow::ResizeVideo, N::kPicture, true, G::kSize, {Qt::Key_H}},
-      {kCmdNormalSize, "&Normal size (100%)\tN", &MainWindow::ResizeVideo, N::kPicture, true, G::kSize,
-       {Qt::Key_N}},
-      {kCmdDoubleSize, "&Double size (200%)\tD", &MainWindow::ResizeVideo, N::kPicture, true, G::kSize,
-       {Qt::Key_D}},
-      {kCmdFullScreen, "&Full Screen\t<Enter> or F", &MainWindow::ToggleFullScreen, N::kPicture, false, G::kNone,
+      {kCmdNormalSize, "&Normal size (100%)\tN", &MainWindow::ResizeVideo, N::kPicture, true, G::kSize, {Qt::Key_N}},
+      {kCmdDoubleSize, "&Double size (200%)\tD", &MainWindow::ResizeVideo, N::kPicture, true, G::kSize, {Qt::Key_D}},
+      {kCmdFullScreen,
+       "&Full Screen\t<Enter> or F",
+       &MainWindow::ToggleFullScreen,
+       N::kPicture,
+       false,
+       G::kNone,
        {Qt::Key_Return, Qt::Key_Enter, Qt::Key_F}},
       {kCmdFaster, "&Increase Playback Rate\t<Right arrow>", &MainWindow::Faster, N::kClip},
       {kCmdSlower, "&Decrease Playback Rate\t<Left arrow>", &MainWindow::Slower, N::kClip},
@@ -166,9 +179,9 @@ MainWindow::MainWindow() {
       ShowDiagnostic(QString::fromStdString(d.text), QString::fromStdString(d.detail));
       return;
     }
-    ShowMessage(MessageRequest::Box(this, QMessageBox::Critical, QStringLiteral("Failed"),
-                                    QString::fromStdString(d.text))
-                    .WithDetail(QString::fromStdString(d.detail)));
+    ShowMessage(
+        MessageRequest::Box(this, QMessageBox::Critical, QStringLiteral("Failed"), QString::fromStdString(d.text))
+            .WithDetail(QString::fromStdString(d.detail)));
   });
   RegisterPluginPages();
   reportExport_ = new ReportExport(this);
@@ -220,8 +233,8 @@ void MainWindow::AddItems(QMenu* menu, std::initializer_list<int> ids) {
 }
 
 void MainWindow::BuildMenu() {
-  AddItems(menuBar()->addMenu(QStringLiteral("&File")),
-           {kCmdOpenClip, kCmdOpenMap, kCmdCloseClip, kSeparator, kCmdSaveFrame, kCmdExportReport, kSeparator, kCmdExit});
+  AddItems(menuBar()->addMenu(QStringLiteral("&File")), {kCmdOpenClip, kCmdOpenMap, kCmdCloseClip, kSeparator,
+                                                         kCmdSaveFrame, kCmdExportReport, kSeparator, kCmdExit});
   QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
   AddItems(view, {kCmdControls, kCmdFindings});
   QMenu* multi = view->addMenu(QStringLiteral("&Multiframe"));
@@ -397,7 +410,8 @@ void MainWindow::UpdateTitle(double appliedRate) {
     return;
   }
   const QString name = QFileInfo(state_.clipPath).fileName();
-  const QString rate = QString::asprintf("(Rate:%2.2f)", (appliedRate > 0.0 ? appliedRate : graph_.Rate()) * graph_.FrameRate());
+  const QString rate =
+      QString::asprintf("(Rate:%2.2f)", (appliedRate > 0.0 ? appliedRate : graph_.Rate()) * graph_.FrameRate());
   setWindowTitle(QStringLiteral("%1 %2%3%4")
                      .arg(name.isEmpty() ? state_.clipPath : name,
                           graph_.Volume() == kVolumeMuted ? QStringLiteral("(Muted)") : QString(),
@@ -561,8 +575,8 @@ void MainWindow::dropEvent(QDropEvent* event) {
 // window's thread, tagged with the graph it belongs to.
 void MainWindow::QueueGraphEvent(const GraphEvent& event) {
   const int generation = generation_;
-  QMetaObject::invokeMethod(this, [this, event, generation] { OnGraphEvent(event, generation); },
-                            Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this, event, generation] { OnGraphEvent(event, generation); }, Qt::QueuedConnection);
 }
 
 void MainWindow::OnGraphEvent(const GraphEvent& event, int generation) {
@@ -596,8 +610,8 @@ void MainWindow::ShowPluginWarning(const std::string& text) {
   if (mode == kModeCapture) return;
   const QString warning = QString::fromStdString(text);
   const QString output = mode == kModeMdr || mode == kModeMdrPreview ? state_.mapPath
-                         : mode == kModePathology                   ? state_.findingsPath
-                                                                    : QString();
+                         : mode == kModePathology                    ? state_.findingsPath
+                                                                     : QString();
   const bool aboutOutput = !output.isEmpty() && warning.contains(QLatin1Char('"') + output + QLatin1Char('"'));
   if (aboutOutput) runOutputLost_ = true;
   MessageRequest request;
@@ -759,8 +773,8 @@ void MainWindow::ShowAbout() {
 
 void MainWindow::OpenManual() {
   const QDir dir(QCoreApplication::applicationDirPath());
-  for (const QString& candidate : {dir.filePath(QStringLiteral("Manual.pdf")),
-                                   dir.filePath(QStringLiteral("../share/doc/vireo/Manual.pdf"))}) {
+  for (const QString& candidate :
+       {dir.filePath(QStringLiteral("Manual.pdf")), dir.filePath(QStringLiteral("../share/doc/vireo/Manual.pdf"))}) {
     if (QFileInfo::exists(candidate) && QDesktopServices::openUrl(QUrl::fromLocalFile(candidate))) return;
   }
   ShowMessage(MessageRequest::Box(

@@ -83,8 +83,8 @@ class MainWindow : public QMainWindow {
   void RateDouble();
   void RateHalf();
   void FrameStep();
-  void SwitchLayout();        // the checked "&Multiframe" item
-  void SelectRateControl();   // the checked "Automatic Rate Control" item
+  void SwitchLayout();       // the checked "&Multiframe" item
+  void SelectRateControl();  // the checked "Automatic Rate Control" item
   void ToggleControls();
   void ToggleFindings();
   void OpenMapDialog();
@@ -167,10 +167,11 @@ class MainWindow : public QMainWindow {
   std::unique_ptr<MapViewer> maps_;
   std::vector<Finding> detectorFindings_;  // of state_.detectorFindingsPath
   QTimer* timelineUpdate_;
-  ReportExport* reportExport_;                 // one redraw per burst of list changes
+  ReportExport* reportExport_;      // one redraw per burst of list changes
   std::atomic<int> generation_{0};  // events of released graphs are ignored
   bool runOutputLost_ = false;
-  GstElement* mdrSettings_ = nullptr;  // the session's MDR parameters, once asked for       // the analysis run's plug-in lost its output file
+  GstElement* mdrSettings_ =
+      nullptr;  // the session's MDR parameters, once asked for       // the analysis run's plug-in lost its output file
 };
 
 }  // namespace vireo

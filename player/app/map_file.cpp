@@ -66,7 +66,8 @@ MapFile ReadMapFile(const std::string& path) {
   if (bitCount == 24 && biWidth < 9) return map;
   if (bitCount <= 8) {
     const std::int64_t colours = clrUsed ? clrUsed : (std::int64_t{1} << bitCount);
-    if (colours > (std::int64_t{1} << bitCount) || biSize + colours * 4 > static_cast<std::int64_t>(header.size())) return map;
+    if (colours > (std::int64_t{1} << bitCount) || biSize + colours * 4 > static_cast<std::int64_t>(header.size()))
+      return map;
   }
 
   const std::int64_t stride = fh::DibStride(std::int64_t{biWidth}, bitCount);

@@ -16,14 +16,14 @@ struct MapRecord {
 class MapState {
  public:
   bool Loaded() const { return !pixels_.empty() && rows_ > 0; }  // map blocks exist
-  bool Egomotion() const { return egomotion_; }  // measures records valid
-  int Width() const { return width_; }            // picture pixels per row
+  bool Egomotion() const { return egomotion_; }                  // measures records valid
+  int Width() const { return width_; }                           // picture pixels per row
   int Rows() const { return rows_; }
-  int Stride() const { return stride_; }          // bytes per stored row
+  int Stride() const { return stride_; }  // bytes per stored row
   int BitCount() const { return bitCount_; }
   const std::vector<std::uint8_t>& Header() const { return header_; }  // BITMAPINFO block
-  const std::uint8_t* Row(int row) const;         // stored row `row` (bottom-up order as stored), BGR bytes
-  MapRecord Record(int row) const;                // the 24-byte measures record of that row
+  const std::uint8_t* Row(int row) const;  // stored row `row` (bottom-up order as stored), BGR bytes
+  MapRecord Record(int row) const;         // the 24-byte measures record of that row
   // The first stored row whose frame index is at least `frame`, the last row when none;
   // -1 without a map carrying valid measures.
   int RowForFrame(std::int64_t frame) const;
@@ -33,8 +33,8 @@ class MapState {
 
   void Clear();
   // Takes the blocks read from a checked map file.
-  void Assign(std::vector<std::uint8_t> header, std::vector<std::uint8_t> pixels, int biWidth,
-              int rows, int stride, int bitCount, bool egomotion);
+  void Assign(std::vector<std::uint8_t> header, std::vector<std::uint8_t> pixels, int biWidth, int rows, int stride,
+              int bitCount, bool egomotion);
   void SetEgomotion(bool egomotion);
 
  private:

@@ -70,8 +70,7 @@ QSize DialogUnits(const QWidget* widget, int x, int y) {
 
 // ---- the map control -------------------------------------------------------
 
-MapControl::MapControl(MapViewer& viewer, MapWindow& window)
-    : QWidget(&window), viewer_(viewer), window_(window) {
+MapControl::MapControl(MapViewer& viewer, MapWindow& window) : QWidget(&window), viewer_(viewer), window_(window) {
   setAttribute(Qt::WA_OpaquePaintEvent);
   mapColours_ = MapPalette(viewer_.State());
   stripColours_ = StripPalette(palette());
@@ -130,7 +129,8 @@ void MapControl::paintEvent(QPaintEvent*) {
   if (count > 0) painter.drawImage(0, 0, MapRows(first, count));
   if (viewer_.Tables().strip.empty()) return;
   const int x = map.Width();
-  if (count > 0) painter.drawImage(QRect(x + 2, 0, kStripWidth, count), StripRows(first, count), QRect(0, 0, kStripWidth, count));
+  if (count > 0)
+    painter.drawImage(QRect(x + 2, 0, kStripWidth, count), StripRows(first, count), QRect(0, 0, kStripWidth, count));
   painter.setPen(QPen(palette().color(QPalette::Dark), 0));
   painter.drawLine(x + 1, 0, x + 1, height());
   painter.drawLine(x + 131, 0, x + 131, height());

@@ -43,8 +43,9 @@ QMessageBox::StandardButton ShowMessage(const MessageRequest& request) {
 }
 
 void ShowDiagnostic(const QString& text, const QString& detail) {
-  ShowMessage(MessageRequest::Box(nullptr, QMessageBox::NoIcon, QStringLiteral("PlayVireo"), text.left(kDiagnosticTextMax))
-                  .WithDetail(detail));
+  ShowMessage(
+      MessageRequest::Box(nullptr, QMessageBox::NoIcon, QStringLiteral("PlayVireo"), text.left(kDiagnosticTextMax))
+          .WithDetail(detail));
 }
 
 }  // namespace vireo

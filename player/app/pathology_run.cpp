@@ -65,8 +65,8 @@ void MainWindow::DetectPathologies() {
   FileDialogRequest video;
   video.owner = this;
   video.title = QStringLiteral("Save video as...");
-  video.initialPath = state_.captureBase.size() >= PATH_MAX - 5 ? QStringLiteral(".avi")
-                                                                 : state_.captureBase + QStringLiteral(".avi");
+  video.initialPath =
+      state_.captureBase.size() >= PATH_MAX - 5 ? QStringLiteral(".avi") : state_.captureBase + QStringLiteral(".avi");
   video.filter = QStringLiteral("Video (*.avi)");
   video.defaultSuffix = QStringLiteral("avi");
   video.save = true;
@@ -115,10 +115,9 @@ void MainWindow::DetectPathologies() {
       return;
     }
 
-    const auto question =
-        MessageRequest::Box(nullptr, QMessageBox::Question, QStringLiteral("Question"),
-                            QStringLiteral("Load video with pathology markers?"))
-            .WithButtons(QMessageBox::Yes | QMessageBox::No);
+    const auto question = MessageRequest::Box(nullptr, QMessageBox::Question, QStringLiteral("Question"),
+                                              QStringLiteral("Load video with pathology markers?"))
+                              .WithButtons(QMessageBox::Yes | QMessageBox::No);
     if (ShowMessage(question) == QMessageBox::Yes) state_.clipPath = state_.exportVideoPath;
     OpenClip(kModePlain);
     if (!runOutputLost_) {

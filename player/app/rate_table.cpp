@@ -18,8 +18,7 @@ float Finite(float v) { return std::isfinite(v) ? v : 0.0f; }
 
 constexpr int kRed = 4, kGreen = 2, kBlue = 1;
 
-void FillStripRow(std::uint8_t* out, float velocity, float drift, float d, float imageDifference,
-                  float deformation) {
+void FillStripRow(std::uint8_t* out, float velocity, float drift, float d, float imageDifference, float deformation) {
   const int R = Trunc(static_cast<float>(d * 5.68));
   const int V = Trunc(static_cast<float>(velocity * 64.0));
   const int I = Trunc(static_cast<float>(imageDifference / 2.0));
@@ -89,8 +88,8 @@ RateTables BuildRateTable(const MapState& map, int rateControl) {
       d -= 360.0f;
     else if (d < -180.0f)
       d += 360.0f;
-    FillStripRow(out.strip.data() + static_cast<std::size_t>(row) * kStripRowBytes, Finite(r.velocity),
-                 Finite(r.drift), d, Finite(r.imageDifference), Finite(r.deformation));
+    FillStripRow(out.strip.data() + static_cast<std::size_t>(row) * kStripRowBytes, Finite(r.velocity), Finite(r.drift),
+                 d, Finite(r.imageDifference), Finite(r.deformation));
   }
 
   const std::int32_t last = std::clamp(map.Record(rows - 1).frame, 0, kMaxRateFrame);
@@ -118,8 +117,8 @@ RateTables BuildRateTable(const MapState& map, int rateControl) {
       carry = table[k];
   }
   for (std::int32_t k = 2; k <= last - 2; ++k)
-    table[k] = static_cast<float>(
-        (table[k - 2] / 2.0 + table[k - 1] + table[k] + table[k + 1] + table[k + 2] / 2.0) / 4.0);
+    table[k] =
+        static_cast<float>((table[k - 2] / 2.0 + table[k - 1] + table[k] + table[k + 1] + table[k + 2] / 2.0) / 4.0);
   for (float& v : table) v = v == 0.0f ? 1.0f : static_cast<float>(1.0 / std::clamp(v, 0.05f, 5.0f));
 
   // No frame plays faster than the frame after it allows.

@@ -9,7 +9,7 @@
 
 namespace vireo {
 
-constexpr int kStripWidth = 256;             // pixels per strip row
+constexpr int kStripWidth = 256;                 // pixels per strip row
 constexpr int kStripRowBytes = kStripWidth / 2;  // two 4-bit pixels per byte
 constexpr std::int32_t kMaxRateFrame = 100000;
 

@@ -74,8 +74,9 @@ void MainWindow::ExportReport() {
   const QString path = AskOne(ask);
   if (path.isEmpty()) return;
   if (ReportFormatOf(QFile::encodeName(path).toStdString()) == ReportFormat::kUnknown) {
-    ShowMessage(MessageRequest::Box(this, QMessageBox::Critical, QStringLiteral("Error"),
-                                    QStringLiteral("A report is written as a .pdf or an .html file: \"%1\"").arg(path)));
+    ShowMessage(
+        MessageRequest::Box(this, QMessageBox::Critical, QStringLiteral("Error"),
+                            QStringLiteral("A report is written as a .pdf or an .html file: \"%1\"").arg(path)));
     return;
   }
 
@@ -99,10 +100,10 @@ void MainWindow::ReportWritten(const QString& path, const QString& failure, cons
     ShowMessage(MessageRequest::Box(this, QMessageBox::Critical, QStringLiteral("Error"),
                                     QStringLiteral("Cannot write the report \"%1\": %2").arg(path, failure)));
   } else if (!notes.isEmpty()) {
-    ShowMessage(MessageRequest::Box(this, QMessageBox::Warning, QStringLiteral("Export report"),
-                                    QStringLiteral("The report \"%1\" was written; it says what it could not show.")
-                                        .arg(path))
-                    .WithDetail(notes.join(QLatin1Char('\n'))));
+    ShowMessage(
+        MessageRequest::Box(this, QMessageBox::Warning, QStringLiteral("Export report"),
+                            QStringLiteral("The report \"%1\" was written; it says what it could not show.").arg(path))
+            .WithDetail(notes.join(QLatin1Char('\n'))));
   }
 }
 

@@ -369,25 +369,23 @@ HRESULT PlaybackGraph::BuildTail(const GraphRequest& request, GstElement** entry
                                                           std::clamp(request.mosaicRows, 1, 4));
       static_cast<fh::DurmixInterface*>(control)->Release();
       break;
-    case kModeCapture:
-      capture_ = plugin;
-      break;
+    case kModeCapture: capture_ = plugin; break;
     case kModeMdrPreview:
     case kModeMdr:
       if (FAILED(fh::QueryElementInterface(plugin, fh::IID_IQuorlinInterface, &control)) || !control)
         return kNoCustomInterface;
-    {
-      auto* quorlin = static_cast<fh::IQuorlinInterface*>(control);
-      quorlin->SetFileName(request.mapPath.c_str());
-      // Parameters the filter refuses must not give a map made with others.
-      const HRESULT set = request.mdrParameters ? quorlin->SetParams(request.mdrParameters->phases,
-                                                                     &request.mdrParameters->geometry,
-                                                                     request.mdrParameters->text.c_str())
-                                                : S_OK;
-      quorlin->Release();
-      if (FAILED(set)) return set;
-      break;
-    }
+      {
+        auto* quorlin = static_cast<fh::IQuorlinInterface*>(control);
+        quorlin->SetFileName(request.mapPath.c_str());
+        // Parameters the filter refuses must not give a map made with others.
+        const HRESULT set = request.mdrParameters
+                                ? quorlin->SetParams(request.mdrParameters->phases, &request.mdrParameters->geometry,
+                                                     request.mdrParameters->text.c_str())
+                                : S_OK;
+        quorlin->Release();
+        if (FAILED(set)) return set;
+        break;
+      }
     case kModePathology:
       if (FAILED(fh::QueryElementInterface(plugin, fh::IID_IOstrelInterfejs, &control)) || !control)
         return kNoCustomInterface;
@@ -439,7 +437,8 @@ GstElement* PlaybackGraph::AddExportWriter(const std::string& path, std::string*
   gst_pad_add_probe(
       pad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM,
       [](GstPad*, GstPadProbeInfo* info, gpointer ended) {
-        if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS) *static_cast<std::atomic<bool>*>(ended) = true;
+        if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS)
+          *static_cast<std::atomic<bool>*>(ended) = true;
         return GST_PAD_PROBE_OK;
       },
       &exportEnded_, nullptr);
@@ -467,17 +466,19 @@ HRESULT PlaybackGraph::BuildVariant(const GraphRequest& request, SplitterKind ki
   analysed_ = 0;
 
   GST_INFO("building mode %d for \"%s\" with %s", mode_, request.clipPath.c_str(),
-           kind == SplitterKind::kAvi ? "avidemux" : kind == SplitterKind::kOther ? "parsebin" : "decodebin");
+           kind == SplitterKind::kAvi     ? "avidemux"
+           : kind == SplitterKind::kOther ? "parsebin"
+                                          : "decodebin");
   HRESULT hr = BuildTail(request, &entry_, detail);
   if (FAILED(hr)) {
     GST_WARNING("the plug-ins of mode %d could not be set up (hr=0x%08X)", mode_, static_cast<unsigned>(hr));
     return hr;
   }
 
-  auto onDemuxPad = +[](GstElement*, GstPad* pad, gpointer self) { static_cast<PlaybackGraph*>(self)->OnDemuxPad(pad); };
-  auto onDecodedPad = +[](GstElement*, GstPad* pad, gpointer self) {
-    static_cast<PlaybackGraph*>(self)->OnDecodedPad(pad);
-  };
+  auto onDemuxPad =
+      +[](GstElement*, GstPad* pad, gpointer self) { static_cast<PlaybackGraph*>(self)->OnDemuxPad(pad); };
+  auto onDecodedPad =
+      +[](GstElement*, GstPad* pad, gpointer self) { static_cast<PlaybackGraph*>(self)->OnDecodedPad(pad); };
   if (kind == SplitterKind::kNone && mode_ == kModePlain) {
     GstElement* source = AddElement("uridecodebin", "source");
     if (!source) return E_FAIL;
@@ -498,11 +499,14 @@ HRESULT PlaybackGraph::BuildVariant(const GraphRequest& request, SplitterKind ki
     GstElement* source = AddElement("filesrc", "source");
     if (!source) return E_FAIL;
     g_object_set(source, "location", request.clipPath.c_str(), nullptr);
-    const char* next = kind == SplitterKind::kAvi ? "avidemux" : kind == SplitterKind::kOther ? "parsebin" : "decodebin";
+    const char* next = kind == SplitterKind::kAvi     ? "avidemux"
+                       : kind == SplitterKind::kOther ? "parsebin"
+                                                      : "decodebin";
     GstElement* element = AddElement(next, "splitter");
     if (!element || !gst_element_link(source, element)) return E_FAIL;
     g_signal_connect(element, "pad-added", G_CALLBACK(kind == SplitterKind::kNone ? onDecodedPad : onDemuxPad), this);
-    if (kind == SplitterKind::kNone) g_signal_connect(element, "no-more-pads", G_CALLBACK(&PlaybackGraph::OnNoMorePads), this);
+    if (kind == SplitterKind::kNone)
+      g_signal_connect(element, "no-more-pads", G_CALLBACK(&PlaybackGraph::OnNoMorePads), this);
   }
   if (IsAnalysisMode(mode_)) gst_pipeline_use_clock(GST_PIPELINE(pipeline_), nullptr);
   return Preroll(detail);
@@ -518,11 +522,11 @@ HRESULT PlaybackGraph::Preroll(std::string* detail) {
   const gint64 deadline = g_get_monotonic_time() + GST_TIME_AS_USECONDS(kPrerollTimeout);
   for (;;) {
     const gint64 left = deadline - g_get_monotonic_time();
-    GstMessage* message = left > 0 ? gst_bus_timed_pop_filtered(
-                                         bus, left * GST_USECOND,
-                                         static_cast<GstMessageType>(GST_MESSAGE_ASYNC_DONE | GST_MESSAGE_ERROR |
-                                                                     GST_MESSAGE_WARNING))
-                                   : nullptr;
+    GstMessage* message =
+        left > 0 ? gst_bus_timed_pop_filtered(
+                       bus, left * GST_USECOND,
+                       static_cast<GstMessageType>(GST_MESSAGE_ASYNC_DONE | GST_MESSAGE_ERROR | GST_MESSAGE_WARNING))
+                 : nullptr;
     if (!message) {
       if (SUCCEEDED(hr)) {
         hr = E_FAIL;
@@ -535,7 +539,8 @@ HRESULT PlaybackGraph::Preroll(std::string* detail) {
       gst_message_parse_error(message, &error, nullptr);
       if (error) {
         *detail = error->message;
-        brokenAvi_ = splitter_ == SplitterKind::kAvi && g_error_matches(error, GST_STREAM_ERROR, GST_STREAM_ERROR_DEMUX);
+        brokenAvi_ =
+            splitter_ == SplitterKind::kAvi && g_error_matches(error, GST_STREAM_ERROR, GST_STREAM_ERROR_DEMUX);
         g_error_free(error);
       }
       gst_message_unref(message);
@@ -729,9 +734,9 @@ std::optional<GraphEvent> PlaybackGraph::ToEvent(GstMessage* message) {
     case GST_MESSAGE_WARNING: gst_message_parse_warning(message, &error, &debug); break;
     default: return std::nullopt;
   }
-  GraphEvent event{GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR ? GraphEvent::Kind::kError
-                                                                   : GraphEvent::Kind::kWarning,
-                   error ? error->message : ""};
+  GraphEvent event{
+      GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR ? GraphEvent::Kind::kError : GraphEvent::Kind::kWarning,
+      error ? error->message : ""};
   // A writer's failure names the system's reason (e.g. "No space left on
   // device") only in the last line of its debug text.
   if (error && error->domain == GST_RESOURCE_ERROR &&
@@ -850,8 +855,7 @@ std::int64_t PlaybackGraph::ToFrames(std::int64_t position, bool round) const {
   if (position < 0) return position;
   if (FrameTimeFormat()) return position;
   gint64 frames = -1;
-  if (pipeline_ &&
-      gst_element_query_convert(pipeline_, GST_FORMAT_TIME, position * 100, GST_FORMAT_DEFAULT, &frames) &&
+  if (pipeline_ && gst_element_query_convert(pipeline_, GST_FORMAT_TIME, position * 100, GST_FORMAT_DEFAULT, &frames) &&
       frames >= 0)
     return frames;
   return static_cast<std::int64_t>(position * (frameRate_ / kUnitsPerSecond) + (round ? 0.5 : 0.0));
@@ -872,8 +876,8 @@ HRESULT PlaybackGraph::Seek(double rate, std::int64_t positionNs, bool keepPictu
   if (!pipeline_) return E_FAIL;
   changingTo_ = keepPicture ? rate : 0.0;
   const auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
-  if (!gst_element_seek(pipeline_, rate, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, std::max<std::int64_t>(positionNs, 0),
-                        GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE)) {
+  if (!gst_element_seek(pipeline_, rate, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET,
+                        std::max<std::int64_t>(positionNs, 0), GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE)) {
     changingTo_ = 0.0;
     return E_FAIL;
   }

@@ -85,7 +85,8 @@ QImage FrameGrabber::Grab(std::int64_t frame, QSize bound, std::string* error) {
   // tells them apart.
   const double frameNs = 1e9 / FrameRate();
   const double expectedNs = graph_.FrameTimeFormat() ? frame * frameNs : graph_.FromFrames(frame) * 100.0;
-  const bool matches = pts < 0 || firstPts_ < 0 || std::fabs(static_cast<double>(pts - firstPts_) - expectedNs) < frameNs / 2;
+  const bool matches =
+      pts < 0 || firstPts_ < 0 || std::fabs(static_cast<double>(pts - firstPts_) - expectedNs) < frameNs / 2;
   if (!shown || !matches) {
     graph_.Close();
     *error = "the frame could not be decoded";

@@ -110,9 +110,8 @@ QString RenderHtml(const Report& report, const std::function<QString(const QStri
     html += QStringLiteral("<tr><th align=\"left\">%1</th><td>%2</td></tr>\n").arg(name, value);
   };
   fact(QStringLiteral("Clip"), Html(report.clipName));
-  fact(QStringLiteral("Length"), QStringLiteral("%1 frames (%2)")
-                                     .arg(report.frames)
-                                     .arg(Text(ClockText(report.frames, report.frameRate))));
+  fact(QStringLiteral("Length"),
+       QStringLiteral("%1 frames (%2)").arg(report.frames).arg(Text(ClockText(report.frames, report.frameRate))));
   fact(QStringLiteral("Frame rate"), QStringLiteral("%1 frames per second").arg(report.frameRate, 0, 'f', 2));
   fact(QStringLiteral("Interpretation time"),
        report.minutes ? QStringLiteral("%1 min (findings file %2)").arg(*report.minutes).arg(Html(report.findingsName))
@@ -120,8 +119,9 @@ QString RenderHtml(const Report& report, const std::function<QString(const QStri
   fact(QStringLiteral("Report made"), report.made.toString(QStringLiteral("yyyy-MM-dd HH:mm")));
   html += QStringLiteral("</table>\n");
 
-  html += QStringLiteral("<h2>Timeline</h2>\n<p>Findings (orange), frames the detector flagged for blood (red) and "
-                         "ulcers (green)%1.</p>\n")
+  html += QStringLiteral(
+              "<h2>Timeline</h2>\n<p>Findings (orange), frames the detector flagged for blood (red) and "
+              "ulcers (green)%1.</p>\n")
               .arg(report.velocity ? QStringLiteral(", and the capsule's velocity from the MDR map") : QString());
   html += QStringLiteral("<p><img class=\"timeline\" src=\"%1\" width=\"%2\" alt=\"Timeline\"></p>\n")
               .arg(source(QStringLiteral("timeline"), report.timeline))
@@ -136,17 +136,18 @@ QString RenderHtml(const Report& report, const std::function<QString(const QStri
     for (std::size_t i = 0; i < report.rows.size(); ++i) {
       // On paper the table goes on on a new page before a row would be cut.
       if (paged && i >= kRowsOnFirstPage && (i - kRowsOnFirstPage) % kRowsPerPage == 0)
-        html += QStringLiteral("</table>\n<table border=\"1\" cellspacing=\"0\" cellpadding=\"4\" "
-                               "style=\"page-break-before: always\">\n") + head;
+        html += QStringLiteral(
+                    "</table>\n<table border=\"1\" cellspacing=\"0\" cellpadding=\"4\" "
+                    "style=\"page-break-before: always\">\n") +
+                head;
       const ReportRow& row = report.rows[i];
-      const QString picture =
-          row.picture.isNull()
-              ? QStringLiteral("<i>No picture: %1</i>").arg(Html(row.problem))
-              : QStringLiteral("<img src=\"%1\" width=\"%2\" height=\"%3\" alt=\"Frame %4\">")
-                    .arg(source(QStringLiteral("frame%1").arg(row.finding.frame), row.picture))
-                    .arg(row.picture.width() * kPictureShownPixels / kReportPicturePixels)
-                    .arg(row.picture.height() * kPictureShownPixels / kReportPicturePixels)
-                    .arg(row.finding.frame);
+      const QString picture = row.picture.isNull()
+                                  ? QStringLiteral("<i>No picture: %1</i>").arg(Html(row.problem))
+                                  : QStringLiteral("<img src=\"%1\" width=\"%2\" height=\"%3\" alt=\"Frame %4\">")
+                                        .arg(source(QStringLiteral("frame%1").arg(row.finding.frame), row.picture))
+                                        .arg(row.picture.width() * kPictureShownPixels / kReportPicturePixels)
+                                        .arg(row.picture.height() * kPictureShownPixels / kReportPicturePixels)
+                                        .arg(row.finding.frame);
       html += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td></tr>\n")
                   .arg(row.finding.frame)
                   .arg(Text(ClockText(row.finding.frame, report.frameRate)), Html(row.finding.text), picture);
@@ -160,8 +161,9 @@ QString RenderHtml(const Report& report, const std::function<QString(const QStri
   } else if (report.labels.empty()) {
     html += QStringLiteral("<p>The detector flagged no frame.</p>\n");
   } else {
-    html += QStringLiteral("<table border=\"1\" cellspacing=\"0\" cellpadding=\"4\">\n"
-                           "<tr><th>Label</th><th>Frames flagged</th><th>First</th><th>Last</th></tr>\n");
+    html += QStringLiteral(
+        "<table border=\"1\" cellspacing=\"0\" cellpadding=\"4\">\n"
+        "<tr><th>Label</th><th>Frames flagged</th><th>First</th><th>Last</th></tr>\n");
     for (const LabelSummary& label : report.labels)
       html += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3 (%4)</td><td>%5 (%6)</td></tr>\n")
                   .arg(Html(label.label))

@@ -45,14 +45,14 @@ struct Report {
   std::string clipName;
   std::int64_t frames = 0;
   double frameRate = 0;
-  std::string findingsName;              // the findings file's name, empty without one
+  std::string findingsName;             // the findings file's name, empty without one
   std::optional<std::int64_t> minutes;  // its interpretation time
   std::vector<ReportRow> rows;
   bool detectorRun = false;  // detector lines were found or a run's file given
   std::vector<LabelSummary> labels;
   QImage timeline;
-  bool velocity = false;            // the timeline carries the map's velocity
-  std::vector<std::string> notes;   // what could not be shown, and why
+  bool velocity = false;           // the timeline carries the map's velocity
+  std::vector<std::string> notes;  // what could not be shown, and why
   QDateTime made;
 };
 

@@ -82,8 +82,8 @@ void ThumbnailLoader::Work() {
     }
     std::string error;
     const QImage image = open ? grabber.Grab(frame, bound_, &error) : QImage();
-    QMetaObject::invokeMethod(this, [this, generation, frame, image] { Deliver(generation, frame, image); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, generation, frame, image] { Deliver(generation, frame, image); }, Qt::QueuedConnection);
   }
 }
 

@@ -128,8 +128,8 @@ QImage TimelinePicture(const TimelineMarks& marks, double frameRate, const std::
     }
     const bool signedValues = std::any_of(low.begin(), low.end(), [](float v) { return v < 0; });
     const double zero = signedValues ? curveArea.center().y() : curveArea.bottom() - 1;
-    const double scale = largest > 0 ? (signedValues ? curveArea.height() / 2.0 - 2 : curveArea.height() - 3) / largest
-                                     : 0.0;
+    const double scale =
+        largest > 0 ? (signedValues ? curveArea.height() / 2.0 - 2 : curveArea.height() - 3) / largest : 0.0;
     painter.setPen(QColor(0, 0, 160));
     painter.setRenderHint(QPainter::Antialiasing, true);
     QPointF previous(-1, 0);  // middle of the last column with a value
@@ -153,8 +153,9 @@ QImage TimelinePicture(const TimelineMarks& marks, double frameRate, const std::
     painter.drawLine(x, scaleTop, x, scaleTop + 4);
     const QString text = QString::fromStdString(ClockText(frame, frameRate));
     const int align = tick == 0 ? Qt::AlignLeft : tick == 8 ? Qt::AlignRight : Qt::AlignHCenter;
-    const QRect box = tick == 0 ? QRect(x, scaleTop + 4, 80, 14)
-                                : tick == 8 ? QRect(x - 80, scaleTop + 4, 80, 14) : QRect(x - 40, scaleTop + 4, 80, 14);
+    const QRect box = tick == 0   ? QRect(x, scaleTop + 4, 80, 14)
+                      : tick == 8 ? QRect(x - 80, scaleTop + 4, 80, 14)
+                                  : QRect(x - 40, scaleTop + 4, 80, 14);
     painter.drawText(box, align | Qt::AlignTop, text);
   }
   return image;

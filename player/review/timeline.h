@@ -15,8 +15,8 @@ class QPainter;
 namespace vireo {
 
 struct TimelineMarks {
-  std::int64_t frames = 0;               // length of the clip
-  std::vector<std::int64_t> findings;    // frames of the findings list
+  std::int64_t frames = 0;                 // length of the clip
+  std::vector<std::int64_t> findings;      // frames of the findings list
   std::vector<std::int64_t> blood, ulcer;  // frames the detector flagged, by family
 };
 

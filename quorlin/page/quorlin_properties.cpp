@@ -45,9 +45,7 @@ enum ControlId {
 };
 
 // Dialog units of the page's layout to pixels.
-QRect Units(int x, int y, int w, int h) {
-  return QRect(x * 3 / 2, y * 13 / 8, w * 3 / 2, h * 13 / 8);
-}
+QRect Units(int x, int y, int w, int h) { return QRect(x * 3 / 2, y * 13 / 8, w * 3 / 2, h * 13 / 8); }
 
 QColor FromColorRef(std::uint32_t c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
 std::uint32_t ToColorRef(const QColor& c) {
@@ -93,7 +91,8 @@ bool CanCreate(const QString& path) {
 
 class CQuorlinProperties final : public CBasePropertyPage {
  public:
-  CQuorlinProperties() : CBasePropertyPage("Deformable Rings Properties", nullptr, kDialogId, kTitleId, "Deformable rings") {}
+  CQuorlinProperties()
+      : CBasePropertyPage("Deformable Rings Properties", nullptr, kDialogId, kTitleId, "Deformable rings") {}
   static CBasePropertyPage* Create() { return new CQuorlinProperties; }
 
   HRESULT OnConnect(IUnknown* object) override {
@@ -133,7 +132,8 @@ class CQuorlinProperties final : public CBasePropertyPage {
       radio->setObjectName(Name(radios[i].first));
       radio->setGeometry(Units(6, 12 + 12 * static_cast<int>(i), 70, 10));
       group->addButton(radio, radios[i].first);
-      QObject::connect(radio, &QRadioButton::clicked, [this, id = radios[i].first] { OnReceiveMessage(WM_COMMAND, id); });
+      QObject::connect(radio, &QRadioButton::clicked,
+                       [this, id = radios[i].first] { OnReceiveMessage(WM_COMMAND, id); });
     }
     colour1_ = ColourControl(page, IDC_COLOR1, Units(170, 138, 40, 14));
     colour2_ = ColourControl(page, IDC_COLOR2, Units(214, 138, 40, 14));
@@ -148,7 +148,9 @@ class CQuorlinProperties final : public CBasePropertyPage {
       params_->setPlainText(ToEdit(FormatParams(geometry, std::span<const GRID_PHASE, 4>(phases, 4))));
     GRID_LOOK current{kLookLines, 0x00FF0000u, 0x007F0000u};
     if (control_) control_->GetLook(&current);
-    const int checked = current.Mode == kLookPoints ? IDC_POINTS : current.Mode == kLookCrosses ? IDC_CROSSES : IDC_LINES;
+    const int checked = current.Mode == kLookPoints    ? IDC_POINTS
+                        : current.Mode == kLookCrosses ? IDC_CROSSES
+                                                       : IDC_LINES;
     group->button(checked)->setChecked(true);
     colour1_->SetColour(FromColorRef(current.Color1));
     colour2_->SetColour(FromColorRef(current.Color2));
@@ -157,29 +159,16 @@ class CQuorlinProperties final : public CBasePropertyPage {
   bool OnReceiveMessage(unsigned message, int controlId) override {
     if (message != WM_COMMAND || !control_) return false;
     switch (controlId) {
-      case IDC_INITIALIZE:
-        Initialize();
-        return true;
-      case IDC_SET_PARAMS:
-        SetPhases();
-        return true;
-      case IDC_GET_DATA:
-        GetData();
-        return true;
-      case IDC_SET_FILENAME:
-        SetFileName();
-        return true;
+      case IDC_INITIALIZE: Initialize(); return true;
+      case IDC_SET_PARAMS: SetPhases(); return true;
+      case IDC_GET_DATA: GetData(); return true;
+      case IDC_SET_FILENAME: SetFileName(); return true;
       case IDC_POINTS:
       case IDC_CROSSES:
-      case IDC_LINES:
-        SetLookMode(controlId - IDC_POINTS + kLookPoints);
-        return true;
+      case IDC_LINES: SetLookMode(controlId - IDC_POINTS + kLookPoints); return true;
       case IDC_COLOR1:
-      case IDC_COLOR2:
-        ChooseColour(controlId);
-        return true;
-      default:
-        return false;
+      case IDC_COLOR2: ChooseColour(controlId); return true;
+      default: return false;
     }
   }
 
@@ -231,7 +220,8 @@ class CQuorlinProperties final : public CBasePropertyPage {
     const std::span<const GRID_PHASE, 4> four(phases, 4);
     const char* problem = CheckGeometry(geometry);
     if (!problem)
-      problem = CheckPhases(four, static_cast<std::uint32_t>(geometry.Rings), static_cast<std::uint32_t>(geometry.Perimeter));
+      problem =
+          CheckPhases(four, static_cast<std::uint32_t>(geometry.Rings), static_cast<std::uint32_t>(geometry.Perimeter));
     if (problem) return OutOfRange(problem);
     if (FAILED(control_->SetParams(phases, &geometry, text.c_str()))) return;
     params_->setPlainText(ToEdit(FormatParams(geometry, four)));
@@ -295,4 +285,6 @@ class CQuorlinProperties final : public CBasePropertyPage {
 
 }  // namespace quorlin
 
-void RegisterQuorlinPages() { fh::RegisterPropertyPage(fh::CLSID_QuorlinProperties, quorlin::CQuorlinProperties::Create); }
+void RegisterQuorlinPages() {
+  fh::RegisterPropertyPage(fh::CLSID_QuorlinProperties, quorlin::CQuorlinProperties::Create);
+}

@@ -12,7 +12,7 @@ namespace quorlin {
 struct FrameLayout {
   std::int32_t width = 0;
   std::int32_t height = 0;
-  std::int32_t stride = 0;  // bytes per row
+  std::int32_t stride = 0;    // bytes per row
   std::int32_t bitCount = 0;  // 24 or 32
 
   std::int32_t BytesPerPixel() const { return bitCount / 8; }

@@ -20,15 +20,15 @@ const CFactoryTemplate kFilterTemplate = {"Model of Deformable Rings", &CLSID_Qu
 quorlin::CQuorlin* Filter(CUnknown* object) { return static_cast<quorlin::CQuorlin*>(object); }
 
 const ElementProperty kProperties[] = {
-    {"map-file", "MDR map written from the next initialisation (empty: map_<time>.bmp)",
-     ElementProperty::Kind::String, 0, 0, 0,
+    {"map-file", "MDR map written from the next initialisation (empty: map_<time>.bmp)", ElementProperty::Kind::String,
+     0, 0, 0,
      [](CUnknown* f, const GValue* v) {
        const char* path = g_value_get_string(v);
        Filter(f)->SetFileName(path ? path : "");
      },
      [](CUnknown* f, GValue* v) { g_value_set_string(v, Filter(f)->FileName().c_str()); }},
-    {"look", "How the grid is drawn: 1 points, 2 crosses, 3 lines", ElementProperty::Kind::Int, kLookPoints,
-     kLookLines, kLookLines,
+    {"look", "How the grid is drawn: 1 points, 2 crosses, 3 lines", ElementProperty::Kind::Int, kLookPoints, kLookLines,
+     kLookLines,
      [](CUnknown* f, const GValue* v) {
        GRID_LOOK look{};
        Filter(f)->GetLook(&look);
@@ -43,13 +43,14 @@ const ElementProperty kProperties[] = {
 };
 
 gboolean PluginInit(GstPlugin* plugin) {
-  return RegisterFilter(plugin, kFilterTemplate,
-                        {"quorlin", "Filter/Analyzer/Video",
-                         "Tracks the gut wall with the model of deformable rings, writes the MDR map and draws the grid",
-                         kProperties, 2});
+  return RegisterFilter(
+      plugin, kFilterTemplate,
+      {"quorlin", "Filter/Analyzer/Video",
+       "Tracks the gut wall with the model of deformable rings, writes the MDR map and draws the grid", kProperties,
+       2});
 }
 
 }  // namespace
 
-GST_PLUGIN_DEFINE(GST_VERSION_MAJOR, GST_VERSION_MINOR, quorlin, "Vireo MDR tracking filter", PluginInit, "0.1",
-                  "LGPL", "Vireo", "https://vireo.invalid")
+GST_PLUGIN_DEFINE(GST_VERSION_MAJOR, GST_VERSION_MINOR, quorlin, "Vireo MDR tracking filter", PluginInit, "0.1", "LGPL",
+                  "Vireo", "https://vireo.invalid")

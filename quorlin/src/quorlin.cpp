@@ -34,8 +34,9 @@ bool AcceptedLayout(const CMediaType* type, FrameLayout* layout) {
   if (width <= 0 || height == 0 || width > 0x10000 || height > 0x10000) return false;
   const std::int64_t stride = DibStride(width, bmi.biBitCount);
   if (stride * height > 0x7FFFFFFF) return false;
-  if (layout) *layout = {static_cast<std::int32_t>(width), static_cast<std::int32_t>(height),
-                         static_cast<std::int32_t>(stride), bmi.biBitCount};
+  if (layout)
+    *layout = {static_cast<std::int32_t>(width), static_cast<std::int32_t>(height), static_cast<std::int32_t>(stride),
+               bmi.biBitCount};
   return true;
 }
 
@@ -81,14 +82,11 @@ HRESULT CQuorlin::Transform(IMediaSample* sample) {
       model_->Draw(DrawLineFn{}, [&](std::int32_t x, std::int32_t y, std::int32_t c) { painter.Cross(x, y, c); });
       break;
     case kLookLines:
-      model_->Draw(
-          [&](std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2, std::int32_t c) {
-            painter.Line(x1, y1, x2, y2, c);
-          },
-          DrawPointFn{});
+      model_->Draw([&](std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2,
+                       std::int32_t c) { painter.Line(x1, y1, x2, y2, c); },
+                   DrawPointFn{});
       break;
-    default:
-      break;
+    default: break;
   }
   return S_OK;
 }
@@ -229,7 +227,8 @@ HRESULT CQuorlin::GetData(char* buffer) {
   if (!model_) return S_OK;
   model_->FormatReport(buffer, kDataBufferBytes);
   std::string error;
-  if (!WriteGridMetafiles(*model_, std::time(nullptr), &error)) PostWarning("Cannot write the grid metafiles: " + error);
+  if (!WriteGridMetafiles(*model_, std::time(nullptr), &error))
+    PostWarning("Cannot write the grid metafiles: " + error);
   return S_OK;
 }
 

@@ -24,9 +24,7 @@ inline constexpr std::size_t kDataBufferBytes = 2048;
 // The layout of an accepted input type (24- or 32-bit RGB video), or false.
 bool AcceptedLayout(const fh::CMediaType* type, FrameLayout* layout);
 
-class CQuorlin final : public fh::CTransInPlaceFilter,
-                       public fh::IQuorlinInterface,
-                       public fh::ISpecifyPropertyPages {
+class CQuorlin final : public fh::CTransInPlaceFilter, public fh::IQuorlinInterface, public fh::ISpecifyPropertyPages {
  public:
   explicit CQuorlin(fh::IUnknown* outer);
   ~CQuorlin() override;
@@ -79,7 +77,7 @@ class CQuorlin final : public fh::CTransInPlaceFilter,
   std::unique_ptr<GRID_RINGS> model_;
   bool initialise_ = true;
   MapWriter map_;
-  std::string mapPath_;     // the file map_ writes (the set name or a generated one)
+  std::string mapPath_;  // the file map_ writes (the set name or a generated one)
   bool mapFailureTold_ = false;
   std::uint32_t rows_ = 0;  // rows produced since the last initialisation
 };

@@ -58,8 +58,8 @@ void ExpectPathsAgree(const Image& image, std::uint8_t fill, const std::string& 
     for (int b = 0; b < CAnalizaDetektor::kBlocks; ++b) {
       const double want = analysis_test::MeasureScheduled(reference, e, b);
       reference.Features(b)[e.slot] = want;
-      ASSERT_EQ(engine.Features(b)[e.slot], want) << name << " slot " << e.slot << " block " << b << ", "
-                                                  << threads << " threads";
+      ASSERT_EQ(engine.Features(b)[e.slot], want)
+          << name << " slot " << e.slot << " block " << b << ", " << threads << " threads";
     }
   }
   reference.ClassifyBlocks();

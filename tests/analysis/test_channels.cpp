@@ -58,7 +58,8 @@ int Reference(char code, int r, int g, int b) {
 struct Frame {
   int width, height, stride;
   std::vector<std::uint8_t> bytes;
-  Frame(int w, int h) : width(w), height(h), stride((3 * w + 3) & ~3), bytes(static_cast<std::size_t>(stride) * h, 0xEE) {}
+  Frame(int w, int h)
+      : width(w), height(h), stride((3 * w + 3) & ~3), bytes(static_cast<std::size_t>(stride) * h, 0xEE) {}
   void Set(int x, int y, int r, int g, int b) {
     std::uint8_t* p = &bytes[static_cast<std::size_t>(y) * stride + 3 * x];
     p[0] = static_cast<std::uint8_t>(b);
@@ -117,9 +118,9 @@ TEST(AnalysisChannels, EveryChannelMatchesTheFormulasOverRandomColours) {
           ASSERT_GE(want, 0);
           ASSERT_LE(want, 255);
           if (channel[static_cast<std::size_t>(y) * frame.width + x] != want && ++mismatches <= 3)
-            ADD_FAILURE() << "code " << code << " colour " << int(p[2]) << "," << int(p[1]) << ","
-                          << int(p[0]) << " gives " << int(channel[static_cast<std::size_t>(y) * frame.width + x])
-                          << ", formula " << want;
+            ADD_FAILURE() << "code " << code << " colour " << int(p[2]) << "," << int(p[1]) << "," << int(p[0])
+                          << " gives " << int(channel[static_cast<std::size_t>(y) * frame.width + x]) << ", formula "
+                          << want;
         }
       EXPECT_EQ(mismatches, 0) << code;
     }
@@ -169,8 +170,8 @@ TEST(AnalysisChannels, BaselineAndAvx2BuildsGiveTheSameBytesForEveryColour) {
       }
       for (int i = 0; i < 65536; ++i)
         if (baseline[i] != avx2[i] && ++mismatches <= 3)
-          ADD_FAILURE() << "code " << code << " colour " << r << "," << (i >> 8) << "," << (i & 255)
-                        << ": baseline " << int(baseline[i]) << ", AVX2 " << int(avx2[i]);
+          ADD_FAILURE() << "code " << code << " colour " << r << "," << (i >> 8) << "," << (i & 255) << ": baseline "
+                        << int(baseline[i]) << ", AVX2 " << int(avx2[i]);
     }
     EXPECT_EQ(mismatches, 0) << code;
   }

@@ -90,8 +90,8 @@ TEST(AnalysisClassifier, RegionsAreBoundedByTheirRanges) {
     EXPECT_FALSE(InsideRegion<3>(kBlood1Facets, p)) << r.input;
   }
   const std::array<double, 4> u2{0.95, 0.111, 0.0845, 0.494};
-  for (const Range& r : {Range{0, 0.8530, 1.0003}, Range{1, 0.05366, 0.1909}, Range{2, -0.000583, 0.2540},
-                         Range{3, 0.3366, 0.7768}}) {
+  for (const Range& r :
+       {Range{0, 0.8530, 1.0003}, Range{1, 0.05366, 0.1909}, Range{2, -0.000583, 0.2540}, Range{3, 0.3366, 0.7768}}) {
     std::array<double, 4> p = u2;
     p[r.input] = r.lo - 1e-3 * (r.hi - r.lo);
     EXPECT_FALSE(InsideRegion<4>(kUlcer2Facets, p)) << r.input;

@@ -17,10 +17,9 @@ using Haralick = CAnalizaDetektor::Haralick;
 using Statistic = CAnalizaDetektor::Statistic;
 
 // Columns covered by each of the 51 rows of the disc, row 25 through the centre.
-constexpr int kFrom[51] = {-5,  -8,  -10, -11, -13, -14, -16, -17, -18, -19, -19, -20, -21,
-                           -22, -22, -23, -23, -24, -24, -24, -25, -25, -25, -25, -25, -25,
-                           -25, -25, -25, -25, -25, -24, -24, -24, -23, -23, -22, -21, -21,
-                           -20, -19, -19, -18, -17, -16, -14, -13, -11, -10, -8,  -5};
+constexpr int kFrom[51] = {-5,  -8,  -10, -11, -13, -14, -16, -17, -18, -19, -19, -20, -21, -22, -22, -23, -23,
+                           -24, -24, -24, -25, -25, -25, -25, -25, -25, -25, -25, -25, -25, -25, -24, -24, -24,
+                           -23, -23, -22, -21, -21, -20, -19, -19, -18, -17, -16, -14, -13, -11, -10, -8,  -5};
 constexpr int kTo[51] = {5,  8,  10, 11, 13, 14, 16, 17, 18, 19, 19, 20, 21, 22, 22, 23, 23,
                          24, 24, 24, 24, 25, 25, 25, 25, 25, 25, 25, 25, 25, 24, 24, 24, 24,
                          23, 23, 22, 21, 21, 20, 19, 19, 18, 17, 16, 14, 13, 11, 10, 8,  5};
@@ -114,8 +113,8 @@ TEST(AnalysisFeatures, HaralickFeaturesOfOneBrightCentrePixel) {
   EXPECT_EQ(engine.Cooccurrence(31, 0), 2u);
   EXPECT_EQ(engine.Cooccurrence(0, 0), 3912u);
   const double p0 = 3912.0 / 3916, p31 = 4.0 / 3916;
-  EXPECT_NEAR(engine.CooccurrenceFeature(Haralick::kDifferenceEntropy),
-              -(p0 * std::log10(p0) + p31 * std::log10(p31)), 1e-12);
+  EXPECT_NEAR(engine.CooccurrenceFeature(Haralick::kDifferenceEntropy), -(p0 * std::log10(p0) + p31 * std::log10(p31)),
+              1e-12);
   EXPECT_NEAR(engine.CooccurrenceFeature(Haralick::kInverseDifferenceMoment), (3912 + 4.0 / 962) / 3916, 1e-12);
   EXPECT_NEAR(engine.CooccurrenceFeature(Haralick::kSumAverage), (2.0 * 3912 + 33.0 * 4) / 3916, 1e-12);
 }
@@ -200,8 +199,8 @@ TEST(AnalysisFeatures, DiscsReachingOutOfTheImageCountNothing) {
   Image image;
   CAnalizaDetektor engine(kSize, kSize);
   engine.UseChannelImage(image.pixels.data());
-  for (const auto& c : {std::pair{24, 100}, std::pair{100, 24}, std::pair{231, 100}, std::pair{100, 231},
-                        std::pair{-1000, 5}}) {
+  for (const auto& c :
+       {std::pair{24, 100}, std::pair{100, 24}, std::pair{231, 100}, std::pair{100, 231}, std::pair{-1000, 5}}) {
     engine.BuildDiscHistogram(c.first, c.second);
     EXPECT_EQ(engine.HistogramPixelCount(), 0);
     EXPECT_TRUE(std::isnan(engine.HistogramStatistic(Statistic::kMean)));

@@ -95,7 +95,7 @@ TEST(AnalysisFrame, SmallFramesAndBadArgumentsYieldNothing) {
 
 TEST(AnalysisFrame, OnlyTheFirst256ColumnsAndRowsCount) {
   Frame small(256, 256, 5);
-  Frame large(301, 280, 6);  // different pixels everywhere ...
+  Frame large(301, 280, 6);      // different pixels everywhere ...
   for (int y = 0; y < 256; ++y)  // ... except the first 256 columns of the first 256 rows
     std::copy_n(&small.bytes[static_cast<std::size_t>(y) * small.stride], 3 * 256,
                 &large.bytes[static_cast<std::size_t>(y) * large.stride]);

@@ -22,7 +22,7 @@ namespace fs = std::filesystem;
 namespace {
 
 struct Case {
-  const char* group;    // what the case protects
+  const char* group;  // what the case protects
   const char* what;
   std::string command;  // run by /bin/sh in the case folder; placeholders below
   int status;           // exit status expected
@@ -50,16 +50,19 @@ const Case kCases[] = {
      ""},
     {"inputs", "a clip whose name starts with -", "cp a.avi ./-x.avi && {pre} -o dash.bmp -- -x.avi", 0,
      "-x.avi: 30 frames", "test -s dash.bmp"},
-    {"inputs", "a folder named like Windows Media", "mkdir e.wmv-converted && cp a.avi e.wmv-converted/c.asxb.avi && "
-     "{pre} e.wmv-converted/c.asxb.avi", 0, "c.asxb.avi: 30 frames", "test -s e.wmv-converted/c.asxb.bmp"},
+    {"inputs", "a folder named like Windows Media",
+     "mkdir e.wmv-converted && cp a.avi e.wmv-converted/c.asxb.avi && "
+     "{pre} e.wmv-converted/c.asxb.avi",
+     0, "c.asxb.avi: 30 frames", "test -s e.wmv-converted/c.asxb.bmp"},
 
     // Earlier outputs
     {"earlier outputs", "a detect run on a clip that became unreadable",
      "cp a.avi g.avi && {det} g.avi >/dev/null && cp g_.avi g_.avi.good && cp g_.txt g_.txt.good && "
-     "echo garbage > g.avi && {det} g.avi", 1, "Cannot assemble the graph for pathology detection",
-     "cmp g_.avi g_.avi.good && cmp g_.txt g_.txt.good"},
-    {"earlier outputs", "a run that fails before its first frame creates nothing", "echo garbage > h.avi && {det} h.avi",
-     1, "h.avi: Cannot assemble", "! test -e h_.avi && ! test -e h_.txt && test -z \"$(ls -A | grep part)\""},
+     "echo garbage > g.avi && {det} g.avi",
+     1, "Cannot assemble the graph for pathology detection", "cmp g_.avi g_.avi.good && cmp g_.txt g_.txt.good"},
+    {"earlier outputs", "a run that fails before its first frame creates nothing",
+     "echo garbage > h.avi && {det} h.avi", 1, "h.avi: Cannot assemble",
+     "! test -e h_.avi && ! test -e h_.txt && test -z \"$(ls -A | grep part)\""},
 
     // Batches
     {"batches", "two clips with the same outputs", "cp a.avi a.mov && {det} -j 2 a.avi a.mov", 1,
@@ -78,13 +81,14 @@ const Case kCases[] = {
      "grep -q earlier w_.avi"},
     {"write errors", "a captured frame on a full disk",
      "(trap '' XFSZ; ulimit -f 100; gst-launch-1.0 videotestsrc num-buffers=1 ! "
-     "video/x-raw,format=BGR,width=640,height=480 ! kelbit capture-file=frame.bmp ! fakesink)", 0,
-     "Frame not captured to \"frame.bmp\": File too large", "! test -e frame.bmp"},
+     "video/x-raw,format=BGR,width=640,height=480 ! kelbit capture-file=frame.bmp ! fakesink)",
+     0, "Frame not captured to \"frame.bmp\": File too large", "! test -e frame.bmp"},
 
     // Special files
     {"special files", "findings to /dev/full", "ulimit -v 2000000; timeout 20 {det} a.avi -o s_.avi -f /dev/full", 1,
      "the findings file /dev/full is not a regular file", "! test -e s_.avi"},
-    {"special files", "findings to standard output", "(timeout 20 {det} a.avi -o s_.avi -f /dev/stdout; echo $? > st) | cat; exit $(cat st)", 1,
+    {"special files", "findings to standard output",
+     "(timeout 20 {det} a.avi -o s_.avi -f /dev/stdout; echo $? > st) | cat; exit $(cat st)", 1,
      "the findings file /dev/stdout is not a regular file", ""},
     {"special files", "a FIFO as the map", "mkfifo fifo.bmp && timeout 20 {pre} a.avi -o fifo.bmp", 1,
      "the map fifo.bmp is not a regular file", "test -p fifo.bmp"},
@@ -129,7 +133,9 @@ class Hostile : public ::testing::TestWithParam<Case> {
                                                      {"small.avi", "--frames 8 --size 224"},
                                                      {"still.avi", "--frames 2"}};
     for (const auto& [name, options] : make)
-      ASSERT_EQ(vtest::RunCommand(vtest::ProgramPath("vireo-synthclip") + " " + clips_ + "/" + name + " " + options).status, 0);
+      ASSERT_EQ(
+          vtest::RunCommand(vtest::ProgramPath("vireo-synthclip") + " " + clips_ + "/" + name + " " + options).status,
+          0);
     // Cut 200 bytes into the first frame.
     std::ifstream in(clips_ + "/a.avi", std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), {});

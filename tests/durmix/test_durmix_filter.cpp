@@ -141,7 +141,8 @@ TEST(DurmixFilter, CheckTransformWantsTheMosaicOfTheCurrentMode) {
   Rig rig;
   rig.filter->SetMode(0, 2, 2);
   const CMediaType in = Rgb(8, 6);
-  CMediaType same = Rgb(16, 12), flipped = Rgb(16, -12), narrow = Rgb(8, 12), wide32 = Rgb(16, 12, MEDIASUBTYPE_RGB32, 32);
+  CMediaType same = Rgb(16, 12), flipped = Rgb(16, -12), narrow = Rgb(8, 12),
+             wide32 = Rgb(16, 12, MEDIASUBTYPE_RGB32, 32);
   EXPECT_EQ(rig.filter->CheckTransform(&in, &same), S_OK);
   EXPECT_EQ(rig.filter->CheckTransform(&in, &flipped), S_OK);
   EXPECT_EQ(rig.filter->CheckTransform(&in, &narrow), E_FAIL);
@@ -224,9 +225,12 @@ TEST(DurmixFilter, TwoByTwoFillsTheTilesInSnakeOrder) {
   CMediaSample outSample;
   // Value of the tile at (memory band, column) after each frame.
   auto tile = [&](int band, int column) { return out[static_cast<size_t>(band * 2 + 1) * outStride + column * 9 + 4]; };
-  const int expected[5][4] = {
-      // band 0 col 0, band 0 col 1, band 1 col 0, band 1 col 1
-      {1, 0, 0, 0}, {1, 0, 2, 0}, {1, 0, 2, 3}, {1, 4, 2, 3}, {5, 4, 2, 3}};
+  const int expected[5][4] = {// band 0 col 0, band 0 col 1, band 1 col 0, band 1 col 1
+                              {1, 0, 0, 0},
+                              {1, 0, 2, 0},
+                              {1, 0, 2, 3},
+                              {1, 4, 2, 3},
+                              {5, 4, 2, 3}};
   for (int n = 1; n <= 5; ++n) {
     std::vector<BYTE> in = Frame(3, 2, static_cast<BYTE>(n));
     ASSERT_EQ(Feed(rig.filter, in, out, &outSample), S_OK);

@@ -142,14 +142,16 @@ TEST_F(DurmixPipeline, SixByFourMosaicOfRealCapsuleFrames) {
   constexpr int kSide = 42;
   std::vector<Bytes> frames;
   for (size_t i = 0; i < 26; ++i) {
-    auto d = RunPipeline("filesrc location=" + files[i] + " ! jpegdec ! videoconvert ! videoscale ! video/x-raw,format=BGR,width=" +
-                         std::to_string(kSide) + ",height=" + std::to_string(kSide) + " ! appsink name=out");
+    auto d =
+        RunPipeline("filesrc location=" + files[i] +
+                    " ! jpegdec ! videoconvert ! videoscale ! video/x-raw,format=BGR,width=" + std::to_string(kSide) +
+                    ",height=" + std::to_string(kSide) + " ! appsink name=out");
     ASSERT_EQ(d.error, "");
     ASSERT_EQ(d.frames.size(), 1u);
     frames.push_back(d.frames[0].data);
   }
-  auto r = RunPipeline("appsrc name=in ! durmix columns=6 rows=4 ! appsink name=out", Caps("BGR", kSide, kSide),
-                       frames);
+  auto r =
+      RunPipeline("appsrc name=in ! durmix columns=6 rows=4 ! appsink name=out", Caps("BGR", kSide, kSide), frames);
   ASSERT_EQ(r.error, "");
   ASSERT_EQ(r.frames.size(), 26u);
   const vtest::Frame& last = r.frames.back();
@@ -230,8 +232,8 @@ TEST_F(DurmixPipeline, FollowsAnInputSizeChangeMidStream) {
     const char* format;
     int bpp, columns, rows, w1, h1, w2, h2;
   } cases[] = {
-      {"BGR", 3, 2, 2, 10, 6, 14, 9},   // larger: a larger mosaic
-      {"BGR", 3, 3, 2, 14, 9, 7, 5},    // smaller, odd widths: padded rows
+      {"BGR", 3, 2, 2, 10, 6, 14, 9},  // larger: a larger mosaic
+      {"BGR", 3, 3, 2, 14, 9, 7, 5},   // smaller, odd widths: padded rows
       {"BGRx", 4, 1, 1, 8, 4, 12, 6},
   };
   for (const Case& c : cases) {

@@ -27,9 +27,7 @@ class AtomicFileTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
 
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-  static void Put(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-  }
+  static void Put(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
   static std::string Get(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream s;
@@ -132,16 +130,11 @@ TEST_F(AtomicFileTest, SameFileComparesFilesNotSpellings) {
     std::string a, b;
     bool same;
   } cases[] = {
-      {"a.avi", "./a.avi", true},
-      {"a.avi", Path("a.avi"), true},
-      {"a.avi", "link.avi", true},
-      {"a.avi", "hard.avi", true},
-      {"a.avi", "sub/../a.avi", true},
-      {"new.bmp", "./new.bmp", true},  // neither exists yet
-      {"new.bmp", "sub/up/new.bmp", true},
-      {"a.avi", "b.avi", false},
-      {"new.bmp", "new2.bmp", false},
-      {"new.bmp", "a.avi", false},
+      {"a.avi", "./a.avi", true},          {"a.avi", Path("a.avi"), true},
+      {"a.avi", "link.avi", true},         {"a.avi", "hard.avi", true},
+      {"a.avi", "sub/../a.avi", true},     {"new.bmp", "./new.bmp", true},  // neither exists yet
+      {"new.bmp", "sub/up/new.bmp", true}, {"a.avi", "b.avi", false},
+      {"new.bmp", "new2.bmp", false},      {"new.bmp", "a.avi", false},
       {"missing/x", "missing/x", false},  // nothing to compare
   };
   for (const auto& c : cases) {

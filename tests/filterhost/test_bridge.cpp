@@ -121,8 +121,7 @@ TEST_F(Bridge, FailingTransformIsABusErrorNamingTheResult) {
   auto r = RunPipeline("appsrc name=in ! vireotestmarker name=f ! appsink name=out", Caps("BGR"), Frames(4), 30,
                        FailFrom(2, E_FAIL));
   EXPECT_EQ(r.frames.size(), 1u);
-  EXPECT_NE(r.error.find("Vireo Test Marker: Transform failed (hr=0x80004005 E_FAIL)"), std::string::npos)
-      << r.error;
+  EXPECT_NE(r.error.find("Vireo Test Marker: Transform failed (hr=0x80004005 E_FAIL)"), std::string::npos) << r.error;
 }
 
 TEST_F(Bridge, SFalseDropsTheFrame) {

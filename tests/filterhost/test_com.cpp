@@ -46,10 +46,10 @@ TEST(Guids, TextRoundTripAndMalformedText) {
 }
 
 TEST(Guids, AllPlugInIdentifiersDiffer) {
-  const GUID ids[] = {CLSID_Quorlin, CLSID_QuorlinProperties, CLSID_FiltrDetektor, CLSID_WlasciwosciDetektor,
-                      CLSID_Durmix, CLSID_DurmixProperties, CLSID_NullInPlace, CLSID_NullIPPropertyPage,
-                      CLSID_KelbitFilter, IID_IQuorlinInterface, IID_IOstrelInterfejs, IID_DurmixInterface,
-                      IID_INullIPP, IID_IKelbitFiltInterface};
+  const GUID ids[] = {CLSID_Quorlin,      CLSID_QuorlinProperties, CLSID_FiltrDetektor,  CLSID_WlasciwosciDetektor,
+                      CLSID_Durmix,       CLSID_DurmixProperties,  CLSID_NullInPlace,    CLSID_NullIPPropertyPage,
+                      CLSID_KelbitFilter, IID_IQuorlinInterface,   IID_IOstrelInterfejs, IID_DurmixInterface,
+                      IID_INullIPP,       IID_IKelbitFiltInterface};
   for (size_t i = 0; i < std::size(ids); ++i)
     for (size_t j = i + 1; j < std::size(ids); ++j) EXPECT_FALSE(ids[i] == ids[j]) << i << " " << j;
 }

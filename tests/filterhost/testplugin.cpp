@@ -98,8 +98,7 @@ class CTestWiden final : public CTransformFilter, public TestControl, public ISp
   }
 
   HRESULT CheckInputType(const CMediaType* in) override {
-    return IsRgb(in, MEDIASUBTYPE_RGB24, 24) || IsRgb(in, MEDIASUBTYPE_RGB32, 32) ? S_OK
-                                                                                  : VFW_E_TYPE_NOT_ACCEPTED;
+    return IsRgb(in, MEDIASUBTYPE_RGB24, 24) || IsRgb(in, MEDIASUBTYPE_RGB32, 32) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
   }
 
   HRESULT CheckTransform(const CMediaType* in, const CMediaType* out) override {
@@ -119,8 +118,7 @@ class CTestWiden final : public CTransformFilter, public TestControl, public ISp
     VIDEOINFOHEADER* vih = type->VideoInfo();
     if (!vih) return E_UNEXPECTED;
     vih->bmiHeader.biWidth *= factor_;
-    vih->bmiHeader.biSizeImage = DibStride(vih->bmiHeader.biWidth, vih->bmiHeader.biBitCount) *
-                                 vih->bmiHeader.biHeight;
+    vih->bmiHeader.biSizeImage = DibStride(vih->bmiHeader.biWidth, vih->bmiHeader.biBitCount) * vih->bmiHeader.biHeight;
     type->SetSampleSize(vih->bmiHeader.biSizeImage);
     return S_OK;
   }

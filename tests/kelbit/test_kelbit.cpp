@@ -180,7 +180,8 @@ TEST(KelbitFilter, OneArmingWritesTheNextFrameOnceAndCallsBack) {
   EXPECT_EQ(written[0], 'B');
   EXPECT_EQ(written[1], 'M');
   auto u32 = [&](size_t at) {
-    return static_cast<std::uint32_t>(written[at] | written[at + 1] << 8 | written[at + 2] << 16 | written[at + 3] << 24);
+    return static_cast<std::uint32_t>(written[at] | written[at + 1] << 8 | written[at + 2] << 16 |
+                                      written[at + 3] << 24);
   };
   EXPECT_EQ(u32(2), 102u);  // bfSize
   EXPECT_EQ(u32(6), 0u);    // reserved

@@ -41,7 +41,8 @@ inline Frame Textured(int w, int h, double dx = 0, double dy = 0) {
   return Frame(w, h, [=](int x, int y, std::uint8_t* t) {
     const double u = x - dx, v = y - dy;
     t[0] = static_cast<std::uint8_t>(128 + 50 * std::sin(u / 6.0) * std::cos(v / 8.0) + 40 * std::sin((u + v) / 13.0));
-    t[1] = static_cast<std::uint8_t>(120 + 60 * std::cos(u / 9.0 + 1) * std::sin(v / 5.0) + 30 * std::cos((u - v) / 17.0));
+    t[1] =
+        static_cast<std::uint8_t>(120 + 60 * std::cos(u / 9.0 + 1) * std::sin(v / 5.0) + 30 * std::cos((u - v) / 17.0));
     t[2] = static_cast<std::uint8_t>(128 + 70 * std::sin(u / 11.0 + v / 7.0));
   });
 }

@@ -61,8 +61,8 @@ GRID_RINGS Model(const test::Frame& frame) {
   return model;
 }
 
-void ExpectHeader(const std::vector<std::uint8_t>& bytes, const std::vector<EmfRecord>& records,
-                  std::int32_t l, std::int32_t t, std::int32_t r, std::int32_t b) {
+void ExpectHeader(const std::vector<std::uint8_t>& bytes, const std::vector<EmfRecord>& records, std::int32_t l,
+                  std::int32_t t, std::int32_t r, std::int32_t b) {
   ASSERT_GE(records.size(), 2u);
   const EmfRecord& header = records.front();
   ASSERT_EQ(header.type, 1u);

@@ -141,8 +141,8 @@ TEST(RingsPhases, SkipsEmptyPhasesAndEndsPhasesAtMaxIterations) {
     result = model.Iterate(PixelReadFn(counter));
     steps.emplace_back(result, model.PhaseIndex());
   } while (result != 0 && steps.size() < 20);
-  const std::vector<std::pair<std::uint32_t, unsigned>> expected = {
-      {1, 1}, {1, 1}, {2, 1}, {3, 2}, {1, 3}, {4, 3}, {0, 0}};
+  const std::vector<std::pair<std::uint32_t, unsigned>> expected = {{1, 1}, {1, 1}, {2, 1}, {3, 2},
+                                                                    {1, 3}, {4, 3}, {0, 0}};
   EXPECT_EQ(steps, expected);
   // Five iterations, each 4 costs of 9 reads for each of the 1024 nodes.
   EXPECT_EQ(counter.reads, 5L * 1024 * 4 * 9);
@@ -250,7 +250,8 @@ TEST(RingsNode, MatchingRepeatsThePreviousPixelOutsideTheFrame) {
   const double weights[3] = {1, 0, 0};
   // Patch of (0, 1): column -1 is outside and repeats the pixel read before it.
   const double expected = (0 + value(0, 0) + value(1, 0) + value(1, 0) + value(0, 1) + value(1, 1) + value(1, 1) +
-                           value(0, 2) + value(1, 2)) / 9.0;
+                           value(0, 2) + value(1, 2)) /
+                          9.0;
   const FrameView view = frame.View();
   EXPECT_DOUBLE_EQ(node.MatchCost(PixelReadFn(view), 0, 1, weights), expected);
   EXPECT_DOUBLE_EQ(node.MatchCost(view, 0, 1, weights), expected);
@@ -323,8 +324,11 @@ TEST(RingsDraw, LinesInOrderWithTheFirstNodesColour) {
   };
   std::vector<Segment> lines;
   int points = 0;
-  model.Draw([&](int x1, int y1, int x2, int y2, int c) { lines.push_back({x1, y1, x2, y2, c}); },
-             [&](int, int, int) { ++points; });
+  model.Draw(
+      [&](int x1, int y1, int x2, int y2, int c) {
+        lines.push_back({x1, y1, x2, y2, c});
+      },
+      [&](int, int, int) { ++points; });
   EXPECT_EQ(points, 0);  // a line callback wins
   const std::size_t r = 8, p = 128;
   ASSERT_EQ(lines.size(), (r - 1) + r + 2 * (p - 1) * (r - 1) + (p - 1));
@@ -381,7 +385,8 @@ TEST(RingsReport, FormatsTheStateOfTheModel) {
   model.FormatReport(text, sizeof text);
   const std::string report = text;
   EXPECT_EQ(report.rfind("MODEL OF DEFORMABLE RINGS:\r\nDeformation = 0.000000\r\nMotion = 0.000000\r\n"
-                         "X = 127.000000 Y = 127.000000\r\n", 0),
+                         "X = 127.000000 Y = 127.000000\r\n",
+                         0),
             0u);
   EXPECT_NE(report.find("\r\nDilation = 1.000000\r\nAngle = 0.000000\xB0\r\nJ11 = 1.000000 J12 = 0.000000\r\n"
                         "J21 = 0.000000 J22 = 1.000000\r\n"),

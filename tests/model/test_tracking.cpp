@@ -177,8 +177,8 @@ TEST(TrackingReal, ConsecutiveCapsuleFramesAreTrackedAtDefaults) {
     model.Fit(image.View());
     const double s = Scale(model);
     ASSERT_TRUE(s >= 0.2 && s <= 5.0) << "tracking lost at frame " << f << " (scale " << s << ")";
-    for (double v : {model.GetX(), model.GetY(), model.GetMotion(), model.GetDeformation(), model.GetAngle(),
-                     model.GetDilation()})
+    for (double v :
+         {model.GetX(), model.GetY(), model.GetMotion(), model.GetDeformation(), model.GetAngle(), model.GetDilation()})
       ASSERT_TRUE(std::isfinite(v)) << "frame " << f;
     // The centroid and nearly every node stay on the wall.
     EXPECT_TRUE(OnMucosa(image, model.GetX(), model.GetY())) << "frame " << f;

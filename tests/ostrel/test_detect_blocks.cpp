@@ -53,14 +53,14 @@ class DetectBlocks : public ::testing::Test {
     dir_ = vtest::TempPath("detect-blocks");
     std::filesystem::create_directories(dir_);
     clip_ = dir_ + "/lesions.avi";
-    ASSERT_EQ(vtest::RunCommand(vtest::ProgramPath("vireo-synthclip") + " " + clip_ + " --frames " + std::to_string(kFrames) +
-                                " --lesions bleeding --seed 12")
+    ASSERT_EQ(vtest::RunCommand(vtest::ProgramPath("vireo-synthclip") + " " + clip_ + " --frames " +
+                                std::to_string(kFrames) + " --lesions bleeding --seed 12")
                   .status,
               0);
   }
   static vtest::CommandResult Detect(const std::string& options) {
-    return vtest::RunCommand(vtest::ProgramPath("vireo-detect") + " " + clip_ + " -o " + dir_ + "/marked.avi -f " + dir_ +
-                             "/findings.txt " + options + " 2>&1");
+    return vtest::RunCommand(vtest::ProgramPath("vireo-detect") + " " + clip_ + " -o " + dir_ + "/marked.avi -f " +
+                             dir_ + "/findings.txt " + options + " 2>&1");
   }
   static inline std::string dir_, clip_;
 };
@@ -124,16 +124,16 @@ TEST_F(DetectBlocks, TruthTableCountsTheFindingsAndNamesEveryBadLine) {
     labels << "lesions.avi," << frame << (frame < 20 ? ",bleeding," : ",normal,") << "src"
            << (frame < 10 ? ",0,0,256,256" : ",,,,") << "\n";
   const std::vector<std::string> bad = {
-      "other.avi,3,bleeding,,,,,",               // unknown clip
-      "lesions.avi,40,normal,,,,,",              // past the end
-      "lesions.avi,x,normal,,,,,",               // not a frame number
-      "lesions.avi,5,tumour,,,,,",               // unknown class
-      "lesions.avi,6,bleeding,,0,0,300,20",      // box outside the frame
-      "lesions.avi,7,bleeding,,10,10,5,20",      // empty box
-      "lesions.avi,8,bleeding,,1,2,3",           // box incomplete
-      "lesions.avi,25,normal,,0,0,10,10",        // box on a frame without finding
-      "lesions.avi,21,normal,,,,,",              // labelled twice
-      "\"lesions.avi,1,normal",                  // quote not closed
+      "other.avi,3,bleeding,,,,,",           // unknown clip
+      "lesions.avi,40,normal,,,,,",          // past the end
+      "lesions.avi,x,normal,,,,,",           // not a frame number
+      "lesions.avi,5,tumour,,,,,",           // unknown class
+      "lesions.avi,6,bleeding,,0,0,300,20",  // box outside the frame
+      "lesions.avi,7,bleeding,,10,10,5,20",  // empty box
+      "lesions.avi,8,bleeding,,1,2,3",       // box incomplete
+      "lesions.avi,25,normal,,0,0,10,10",    // box on a frame without finding
+      "lesions.avi,21,normal,,,,,",          // labelled twice
+      "\"lesions.avi,1,normal",              // quote not closed
   };
   for (const std::string& line : bad) labels << line << "\n";
   labels.close();
@@ -192,8 +192,7 @@ TEST_F(DetectBlocks, TruthTableCountsTheFindingsAndNamesEveryBadLine) {
 TEST_F(DetectBlocks, UnreadableLabelsStopTheRunBeforeItStarts) {
   const auto run = Detect("--truth " + dir_ + "/no-such-labels.csv");
   EXPECT_EQ(run.status, 2) << run.output;
-  EXPECT_NE(run.output.find("cannot read the labels " + dir_ + "/no-such-labels.csv"), std::string::npos)
-      << run.output;
+  EXPECT_NE(run.output.find("cannot read the labels " + dir_ + "/no-such-labels.csv"), std::string::npos) << run.output;
 }
 
 }  // namespace

@@ -65,7 +65,8 @@ class DetectCli : public ::testing::Test {
     std::filesystem::create_directories(dir_);
     clip_ = dir_ + "/Bleeding.Clip.avi";
     ASSERT_EQ(Shell(vtest::ProgramPath("vireo-synthclip") + " " + clip_ + " --frames " + std::to_string(kFrames) +
-                  " --lesions bleeding --seed 12").status,
+                    " --lesions bleeding --seed 12")
+                  .status,
               0);
   }
   static inline std::string dir_, clip_;
@@ -136,8 +137,8 @@ TEST_F(DetectCli, FailingClipsOfABatchAreNamedAndTheOthersComplete) {
   const std::string copy = dir_ + "/second.avi";
   std::filesystem::copy_file(clip_, copy, std::filesystem::copy_options::overwrite_existing);
 
-  const Output run = Shell(vtest::ProgramPath("vireo-detect") + " -j 2 " + garbage + " " + truncated + " " + copy + " " + dir_ +
-                         "/missing.avi");
+  const Output run = Shell(vtest::ProgramPath("vireo-detect") + " -j 2 " + garbage + " " + truncated + " " + copy +
+                           " " + dir_ + "/missing.avi");
   EXPECT_EQ(run.status, 1) << run.text;
   EXPECT_NE(run.text.find("garbage.avi: Cannot assemble the graph for pathology detection"), std::string::npos)
       << run.text;
@@ -155,7 +156,8 @@ TEST_F(DetectCli, FailingClipsOfABatchAreNamedAndTheOthersComplete) {
 }
 
 TEST_F(DetectCli, UnwritableOutputsAndBadArguments) {
-  Output run = Shell(vtest::ProgramPath("vireo-detect") + " " + clip_ + " -o /nonexistent-folder/x.avi -f " + dir_ + "/x.txt");
+  Output run =
+      Shell(vtest::ProgramPath("vireo-detect") + " " + clip_ + " -o /nonexistent-folder/x.avi -f " + dir_ + "/x.txt");
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.text.find("/nonexistent-folder/x.avi"), std::string::npos) << run.text;
   run = Shell(vtest::ProgramPath("vireo-detect") + " " + clip_ + " -f /nonexistent-folder/x.txt -o " + dir_ + "/x.avi");
@@ -175,7 +177,10 @@ TEST_F(DetectCli, UnwritableOutputsAndBadArguments) {
 // plays at the clip's own frame rate, and its pictures are the clip's.
 TEST_F(DetectCli, VendorClipGivesAMarkedClipAtItsOwnRate) {
   const std::string vendor = dir_ + "/vendor.avi", marked = dir_ + "/vendor_.avi";
-  ASSERT_EQ(Shell(vtest::ProgramPath("vireo-synthclip") + " " + vendor + " --frames 30 --size 256 --fps 12.5 --fourcc MIL").status, 0);
+  ASSERT_EQ(
+      Shell(vtest::ProgramPath("vireo-synthclip") + " " + vendor + " --frames 30 --size 256 --fps 12.5 --fourcc MIL")
+          .status,
+      0);
   const Output run = Shell(vtest::ProgramPath("vireo-detect") + " " + vendor);
   ASSERT_EQ(run.status, 0) << run.text;
   EXPECT_NE(run.text.find("30 frames analysed"), std::string::npos) << run.text;

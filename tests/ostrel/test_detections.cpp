@@ -33,8 +33,7 @@ struct Colour {
   std::uint8_t b, g, r;
   bool operator==(const Colour&) const = default;
 };
-constexpr Colour kGrey{90, 100, 110}, kYellow{0, 255, 255}, kWhite{255, 255, 255}, kBlue{255, 0, 0},
-    kBlack{0, 0, 0};
+constexpr Colour kGrey{90, 100, 110}, kYellow{0, 255, 255}, kWhite{255, 255, 255}, kBlue{255, 0, 0}, kBlack{0, 0, 0};
 
 struct Image {
   std::vector<std::uint8_t> data = std::vector<std::uint8_t>(static_cast<size_t>(kStride) * kSize);

@@ -75,7 +75,8 @@ std::function<void(GstElement*)> Name(const std::string& path) {
 class Stepped {
  public:
   Stepped() {
-    pipeline_ = gst_parse_launch("appsrc name=in format=time ! ostrel name=f ! appsink name=out sync=false async=false", nullptr);
+    pipeline_ = gst_parse_launch("appsrc name=in format=time ! ostrel name=f ! appsink name=out sync=false async=false",
+                                 nullptr);
     src_ = gst_bin_get_by_name(GST_BIN(pipeline_), "in");
     filter_ = gst_bin_get_by_name(GST_BIN(pipeline_), "f");
     sink_ = gst_bin_get_by_name(GST_BIN(pipeline_), "out");

@@ -18,8 +18,8 @@ namespace {
 constexpr int kFrames = 2000;
 
 std::string Sha256(const std::string& bytes) {
-  gchar* text = g_compute_checksum_for_data(G_CHECKSUM_SHA256, reinterpret_cast<const guchar*>(bytes.data()),
-                                            bytes.size());
+  gchar* text =
+      g_compute_checksum_for_data(G_CHECKSUM_SHA256, reinterpret_cast<const guchar*>(bytes.data()), bytes.size());
   std::string digest = text;
   g_free(text);
   return digest;
@@ -31,9 +31,9 @@ class LongLesionClip : public ::testing::Test {
     dir_ = vtest::TempPath("long-runs");
     std::filesystem::create_directories(dir_);
     clip_ = dir_ + "/lesions.avi";
-    const vtest::CommandResult made = vtest::RunCommand(vtest::ProgramPath("vireo-synthclip") + " " + clip_ + " --frames " +
-                                                        std::to_string(kFrames) +
-                                                        " --lesions bleeding,ulcer --seed 7 2>&1");
+    const vtest::CommandResult made =
+        vtest::RunCommand(vtest::ProgramPath("vireo-synthclip") + " " + clip_ + " --frames " + std::to_string(kFrames) +
+                          " --lesions bleeding,ulcer --seed 7 2>&1");
     ASSERT_EQ(made.status, 0) << made.output;
   }
   static inline std::string dir_, clip_;
@@ -41,7 +41,8 @@ class LongLesionClip : public ::testing::Test {
 
 TEST_F(LongLesionClip, MapKeepsItsDigest) {
   const std::string map = dir_ + "/map.bmp";
-  const vtest::CommandResult run = vtest::RunCommand(vtest::ProgramPath("vireo-preprocess") + " " + clip_ + " -o " + map + " 2>&1");
+  const vtest::CommandResult run =
+      vtest::RunCommand(vtest::ProgramPath("vireo-preprocess") + " " + clip_ + " -o " + map + " 2>&1");
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_EQ(Sha256(vtest::ReadFile(map)), "c37c1be3a323c4d12c108eec6d7cbf9bacdfc5f8e10cdd73958b47002eabce98");
 }
@@ -55,9 +56,9 @@ TEST_F(LongLesionClip, DetectorResultsDoNotDependOnThreadsOrTheMarkedClip) {
   for (const Run& r : {Run{"1", true}, Run{"3", true}, Run{"2", false}}) {
     const std::string name = dir_ + "/t" + r.threads + (r.marked ? "-marked" : "-findings");
     const std::string outputs = r.marked ? " -o " + name + ".avi" : " --findings-only";
-    const vtest::CommandResult run = vtest::RunCommand(std::string("VIREO_THREADS=") + r.threads + " " +
-                                                       vtest::ProgramPath("vireo-detect") + " " + clip_ + outputs + " -f " + name +
-                                                       ".txt 2>&1");
+    const vtest::CommandResult run =
+        vtest::RunCommand(std::string("VIREO_THREADS=") + r.threads + " " + vtest::ProgramPath("vireo-detect") + " " +
+                          clip_ + outputs + " -f " + name + ".txt 2>&1");
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find(std::to_string(kFrames) + " frames analysed"), std::string::npos) << run.output;
     const std::string findings = vtest::ReadFile(name + ".txt");

@@ -75,8 +75,7 @@ TEST_F(OstrelPage, ShowsTheNameAndSavesUnderTheChosenOne) {
   ASSERT_NE(edit, nullptr);
   EXPECT_EQ(edit->text().toStdString(), first);
   bool titled = false;
-  for (QLabel* label : sheet->findChildren<QLabel*>())
-    titled |= label->text() == "Vireo Pathology Detection Filter";
+  for (QLabel* label : sheet->findChildren<QLabel*>()) titled |= label->text() == "Vireo Pathology Detection Filter";
   EXPECT_TRUE(titled);
   auto* saveAs = sheet->findChild<QPushButton*>("saveAs");
   ASSERT_NE(saveAs, nullptr);

@@ -38,10 +38,12 @@ TEST(PellumPage, SheetShowsTheConverterTexts) {
   EXPECT_FALSE(sheet->findChild<QLabel*>("icon")->pixmap().isNull());
   QStringList texts;
   for (QLabel* label : sheet->findChildren<QLabel*>()) texts << label->text();
-  EXPECT_TRUE(texts.contains("This filter is to \"convert\" video format used by the vendor's wireless capsule "
-                             "endoscopes to Motion JPEG format."));
-  EXPECT_TRUE(texts.contains("This software was not created nor approved by the capsule vendor. Be aware, this "
-                             "software may introduce unwanted artifacts to the video."));
+  EXPECT_TRUE(
+      texts.contains("This filter is to \"convert\" video format used by the vendor's wireless capsule "
+                     "endoscopes to Motion JPEG format."));
+  EXPECT_TRUE(
+      texts.contains("This software was not created nor approved by the capsule vendor. Be aware, this "
+                     "software may introduce unwanted artifacts to the video."));
   delete sheet;
   object.reset();
   gst_object_unref(e);

@@ -42,8 +42,7 @@ struct Plugged {
   std::set<std::string> factories;
   std::function<void(GstElement*)> Watch() {
     return [this](GstElement* pipeline) {
-      g_signal_connect(pipeline, "deep-element-added",
-                       G_CALLBACK(+[](GstBin*, GstBin*, GstElement* e, gpointer self) {
+      g_signal_connect(pipeline, "deep-element-added", G_CALLBACK(+[](GstBin*, GstBin*, GstElement* e, gpointer self) {
                          GstElementFactory* f = gst_element_get_factory(e);
                          if (!f) return;
                          auto* p = static_cast<Plugged*>(self);

@@ -23,8 +23,8 @@ std::string Clip(const std::string& ext, int frames, int size, const std::string
   const std::string key = ext + std::to_string(frames) + "x" + std::to_string(size) + options;
   if (auto it = made.find(key); it != made.end()) return it->second;
   const std::string variant = options.empty() ? "" : "-v" + std::to_string(made.size());
-  const std::string path = ScratchDir() + "/clip" + std::to_string(frames) +
-                           (size == 64 ? "" : "-" + std::to_string(size)) + variant + ext;
+  const std::string path =
+      ScratchDir() + "/clip" + std::to_string(frames) + (size == 64 ? "" : "-" + std::to_string(size)) + variant + ext;
   const char* bin = std::getenv("VIREO_BIN_DIR");
   const std::string command = std::string(bin ? bin : ".") + "/vireo-synthclip '" + path + "' --frames " +
                               std::to_string(frames) + " --size " + std::to_string(size) + " " + options +

@@ -8,8 +8,9 @@ SinkTrace::SinkTrace(GstElement* pipeline) {
   if (!sink) return;
   pad_ = gst_element_get_static_pad(sink, "sink");
   gst_object_unref(sink);
-  probe_ = gst_pad_add_probe(pad_, static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
-                             &SinkTrace::OnData, this, nullptr);
+  probe_ = gst_pad_add_probe(
+      pad_, static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+      &SinkTrace::OnData, this, nullptr);
 }
 
 SinkTrace::~SinkTrace() {
@@ -24,7 +25,8 @@ GstPadProbeReturn SinkTrace::OnData(GstPad*, GstPadProbeInfo* info, gpointer sel
   if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
     const GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
     const GstClockTime pts = GST_BUFFER_PTS(buffer);
-    const std::int64_t running = static_cast<std::int64_t>(gst_segment_to_running_time(&trace->segment_, GST_FORMAT_TIME, pts));
+    const std::int64_t running =
+        static_cast<std::int64_t>(gst_segment_to_running_time(&trace->segment_, GST_FORMAT_TIME, pts));
     trace->pictures_.push_back({static_cast<std::int64_t>(pts), running, static_cast<int>(trace->rates_.size()) - 1});
   } else if (GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info); GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT) {
     const GstSegment* segment = nullptr;

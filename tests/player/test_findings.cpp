@@ -25,11 +25,11 @@
 
 namespace {
 
+using ptest::Q;
 using vireo::Finding;
 using vireo::FindingsDialog;
 using vireo::MainWindow;
 using vireo::MessageRequest;
-using ptest::Q;
 
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -70,8 +70,8 @@ TEST(FindingsFile, LinesParseAsPercentIWithTabs) {
   EXPECT_EQ(f->minute, 5000);
   EXPECT_EQ(vireo::EntryText(*f), "02000000 big");
 
-  for (const char* bad : {"", "7", "x\t1", "-1\t0", "4\t-2", "99999999999999999999\t0", "3\t99999999999999999999",
-                          "\t\t", "12abc\t3"})
+  for (const char* bad :
+       {"", "7", "x\t1", "-1\t0", "4\t-2", "99999999999999999999\t0", "3\t99999999999999999999", "\t\t", "12abc\t3"})
     EXPECT_FALSE(vireo::ParseFindingLine(bad)) << bad;
 }
 
@@ -119,13 +119,13 @@ TEST(FindingsFile, FailedSaveLeavesThePreviousFileAndSaysWhy) {
 
 TEST(FindingsFile, BadFilesKeepOnlyTheLinesThatParse) {
   std::string junk = "Header \x01\x02 9\r\n";
-  junk += std::string("\x00\xff\xfe\x80\t\t\x7f", 7) + "\r\n";          // binary junk
+  junk += std::string("\x00\xff\xfe\x80\t\t\x7f", 7) + "\r\n";  // binary junk
   junk += "5\t1\tgood\r\n";
-  junk += "6\t2\t" + std::string(5000, 'a') + "\r\n";                     // overlong text stays whole
-  junk += std::string(3000, '7') + "\t1\r\n";                             // overlong number
+  junk += "6\t2\t" + std::string(5000, 'a') + "\r\n";  // overlong text stays whole
+  junk += std::string(3000, '7') + "\t1\r\n";          // overlong number
   junk += "-3\t0\tnegative\r\n99999999999999999999999\t0\thuge\r\n";
-  junk += std::string("8\t0\tcut\0tail\r\n", 14);                         // ends at the NUL
-  junk += std::string(4000, ' ') + "12\t3\r\n";                           // long whitespace, then numbers
+  junk += std::string("8\t0\tcut\0tail\r\n", 14);  // ends at the NUL
+  junk += std::string(4000, ' ') + "12\t3\r\n";    // long whitespace, then numbers
   junk += "9\t1\tno line end";
   const std::string path = ptest::WriteFile("junk.txt", junk);
   auto file = vireo::ReadFindingsFile(path);
@@ -151,7 +151,8 @@ class FindingsTest : public ptest::PlayerFixture {
     const std::string dir = ptest::ScratchDir() + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
     std::filesystem::create_directories(dir);
     const std::string clip = dir + "/" + name + ".avi";
-    std::filesystem::copy_file(ptest::Clip(".avi", frames, size), clip, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy_file(ptest::Clip(".avi", frames, size), clip,
+                               std::filesystem::copy_options::overwrite_existing);
     if (findings) std::ofstream(dir + "/" + name + ".txt", std::ios::binary) << *findings;
     return clip;
   }
@@ -491,8 +492,8 @@ TEST_F(FindingsTest, AddNewWithAMapRecordsTheMeasuresOfTheFramesRow) {
   const int middle = map.Rows() / 2;
   const std::int64_t before = map.Record(middle - 1).frame, at = map.Record(middle).frame;
   ASSERT_LT(before, at);
-  for (const auto& [frame, row] : {std::pair<std::int64_t, int>{before + 1, middle},
-                                   std::pair<std::int64_t, int>{at, middle}}) {
+  for (const auto& [frame, row] :
+       {std::pair<std::int64_t, int>{before + 1, middle}, std::pair<std::int64_t, int>{at, middle}}) {
     SCOPED_TRACE(frame);
     window->Graph().SeekToFrame(frame);
     Dialog()->AddNew();

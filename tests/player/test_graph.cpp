@@ -198,7 +198,7 @@ TEST_F(GraphTest, RateChangesWhileRunningRetimeTheDisplayInEveryVariant) {
     bool automatic;
     double rate;
   };
-  const Case cases[] = {{SplitterKind::kAvi, false, 1.25},  {SplitterKind::kAvi, true, 2.5},
+  const Case cases[] = {{SplitterKind::kAvi, false, 1.25},   {SplitterKind::kAvi, true, 2.5},
                         {SplitterKind::kOther, false, 1.25}, {SplitterKind::kOther, true, 2.5},
                         {SplitterKind::kNone, false, 1.25},  {SplitterKind::kNone, true, 2.5}};
   const std::string clip = ptest::Clip(".avi", 400);
@@ -209,7 +209,8 @@ TEST_F(GraphTest, RateChangesWhileRunningRetimeTheDisplayInEveryVariant) {
     handed.push_back(f.pts);
   });
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "variant " << static_cast<int>(c.variant) << (c.automatic ? " automatic" : " manual"));
+    SCOPED_TRACE(testing::Message() << "variant " << static_cast<int>(c.variant)
+                                    << (c.automatic ? " automatic" : " manual"));
     GraphRequest request = Request(clip);
     request.firstVariant = c.variant;
     ASSERT_EQ(graph.Assemble(request), fh::S_OK);

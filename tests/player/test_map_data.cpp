@@ -46,7 +46,7 @@ TEST(MapFileTest, ReadsACompletedMap) {
   EXPECT_FLOAT_EQ(record.roll, 10.0f);
   EXPECT_FLOAT_EQ(record.imageDifference, 3.0f);
   EXPECT_FLOAT_EQ(record.deformation, 0.25f);
-  EXPECT_EQ(map.Row(2)[0], 2);       // blue = row
+  EXPECT_EQ(map.Row(2)[0], 2);          // blue = row
   EXPECT_EQ(map.Row(2)[3 * 5 + 1], 5);  // green = x
   EXPECT_EQ(map.Row(5), nullptr);
 }
@@ -76,16 +76,16 @@ TEST(MapFileTest, RefusesWhatIsNotAUsableBitmap) {
   EXPECT_EQ(status(""), MapFile::Status::kBadHeader);
   EXPECT_EQ(status("This is a text file, not a map.\n"), MapFile::Status::kBadHeader);
   EXPECT_EQ(status(good.substr(0, 40)), MapFile::Status::kBadHeader);
-  EXPECT_EQ(status(patched(10, 20)), MapFile::Status::kBadHeader);           // header block too small
-  EXPECT_EQ(status(patched(10, 1u << 30)), MapFile::Status::kBadHeader);     // header beyond the file
-  EXPECT_EQ(status(patched(14, 4000)), MapFile::Status::kBadHeader);         // info header beyond its block
-  EXPECT_EQ(status(patched(18, 8)), MapFile::Status::kBadHeader);            // no room for the record
-  EXPECT_EQ(status(patched(18, 0x7FFFFFFF)), MapFile::Status::kBadHeader);   // absurd width
-  EXPECT_EQ(status(patched(22, 0xFFFFFFFF)), MapFile::Status::kBadHeader);   // negative height
-  EXPECT_EQ(status(patched(22, 5)), MapFile::Status::kBadHeader);            // more rows than the image size
-  EXPECT_EQ(status(patched(34, 1u << 31)), MapFile::Status::kBadHeader);     // image beyond the file
-  EXPECT_EQ(status(patched(30, 1)), MapFile::Status::kBadHeader);            // compressed
-  EXPECT_EQ(status(patched(28, 12)), MapFile::Status::kBadHeader);           // no such depth
+  EXPECT_EQ(status(patched(10, 20)), MapFile::Status::kBadHeader);          // header block too small
+  EXPECT_EQ(status(patched(10, 1u << 30)), MapFile::Status::kBadHeader);    // header beyond the file
+  EXPECT_EQ(status(patched(14, 4000)), MapFile::Status::kBadHeader);        // info header beyond its block
+  EXPECT_EQ(status(patched(18, 8)), MapFile::Status::kBadHeader);           // no room for the record
+  EXPECT_EQ(status(patched(18, 0x7FFFFFFF)), MapFile::Status::kBadHeader);  // absurd width
+  EXPECT_EQ(status(patched(22, 0xFFFFFFFF)), MapFile::Status::kBadHeader);  // negative height
+  EXPECT_EQ(status(patched(22, 5)), MapFile::Status::kBadHeader);           // more rows than the image size
+  EXPECT_EQ(status(patched(34, 1u << 31)), MapFile::Status::kBadHeader);    // image beyond the file
+  EXPECT_EQ(status(patched(30, 1)), MapFile::Status::kBadHeader);           // compressed
+  EXPECT_EQ(status(patched(28, 12)), MapFile::Status::kBadHeader);          // no such depth
   // Every truncation of a completed map is refused.
   for (std::size_t length = 0; length < good.size(); length += 7)
     EXPECT_EQ(status(good.substr(0, length)), MapFile::Status::kBadHeader) << length;
@@ -221,8 +221,7 @@ TEST(RateTableTest, ZeroMeasuresCountAsMissingTinyOnesSaturate) {
   for (int control : {134, 135, 136, 137, 138, 139}) {
     const std::vector<float> zero = Table(ptest::Rows(25, 0, 1), control);
     for (float v : zero) EXPECT_FLOAT_EQ(v, 1.0f) << control;
-    const std::vector<float> tiny =
-        Table(ptest::Rows(25, 0, 1, {0, 1e-6f, 1e-6f, 0, 1e-6f, 1e-6f}), control);
+    const std::vector<float> tiny = Table(ptest::Rows(25, 0, 1, {0, 1e-6f, 1e-6f, 0, 1e-6f, 1e-6f}), control);
     ASSERT_EQ(tiny.size(), 25u);
     EXPECT_FLOAT_EQ(tiny[24], 1.0f) << control;
     EXPECT_LE(tiny[23], 1.0f) << control;

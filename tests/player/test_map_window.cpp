@@ -20,10 +20,10 @@
 namespace {
 
 using ptest::MapRow;
+using ptest::Q;
 using vireo::MainWindow;
 using vireo::MessageRequest;
 using vireo::PlayState;
-using ptest::Q;
 
 class MapWindowTest : public ptest::PlayerFixture {
  protected:
@@ -77,8 +77,8 @@ TEST_F(MapWindowTest, MapOpensItsWindowWithPictureStripAndLines) {
   EXPECT_EQ(map.Rows(), 40);
 
   const QImage shot = Map()->Control()->grab().toImage();
-  EXPECT_EQ(shot.pixelColor(0, 0), QColor(7, 0, 0));   // stored row 0 at the top
-  EXPECT_EQ(shot.pixelColor(3, 5), QColor(7, 3, 5));   // pixel 3 of row 5
+  EXPECT_EQ(shot.pixelColor(0, 0), QColor(7, 0, 0));  // stored row 0 at the top
+  EXPECT_EQ(shot.pixelColor(3, 5), QColor(7, 3, 5));  // pixel 3 of row 5
   const QPalette palette = Map()->Control()->palette();
   EXPECT_EQ(shot.pixel(17, 100), palette.color(QPalette::Dark).rgb());
   EXPECT_EQ(shot.pixel(16 + 130, 100), palette.color(QPalette::Light).rgb());
@@ -160,8 +160,8 @@ TEST_F(MapWindowTest, DecreasingFramesGiveAPictureOnlyMap) {
 TEST_F(MapWindowTest, BadMapsAreRefusedAndTheOldMapIsGone) {
   window->Start({});
   const std::string good = ptest::MapBytes(ptest::Rows(10, 0, 1));
-  for (const std::string& bad : {std::string(), std::string("not a bitmap at all"), good.substr(0, good.size() - 10),
-                                 good.substr(0, 30)}) {
+  for (const std::string& bad :
+       {std::string(), std::string("not a bitmap at all"), good.substr(0, good.size() - 10), good.substr(0, 30)}) {
     LoadMap("good.bmp", good);
     ASSERT_NE(Map(), nullptr);
     messages.clear();

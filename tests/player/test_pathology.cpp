@@ -19,9 +19,9 @@
 
 namespace {
 
+using ptest::Q;
 using vireo::MainWindow;
 using vireo::MessageRequest;
-using ptest::Q;
 
 std::vector<std::string> Lines(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -37,9 +37,11 @@ std::string LesionClip() {
   static const std::string path = [] {
     const std::string p = ptest::ScratchDir() + "/lesions-source.avi";
     const char* data = std::getenv("VIREO_DATA_DIR");
-    const std::string command = "gst-launch-1.0 -q filesrc location='" + std::string(data ? data : ".") +
-                                "/wcebleedgen/train-bleeding.avi' ! avidemux ! identity eos-after=25 ! jpegparse ! avimux ! "
-                                "filesink location='" + p + "' > /dev/null";
+    const std::string command =
+        "gst-launch-1.0 -q filesrc location='" + std::string(data ? data : ".") +
+        "/wcebleedgen/train-bleeding.avi' ! avidemux ! identity eos-after=25 ! jpegparse ! avimux ! "
+        "filesink location='" +
+        p + "' > /dev/null";
     return std::system(command.c_str()) == 0 ? p : std::string();
   }();
   return path;
@@ -167,7 +169,7 @@ TEST_F(PathologyTest, FramesTooSmallToAnalyseAreReportedAndNothingIsWritten) {
 TEST_F(PathologyTest, CancellingEitherDialogChangesNothing) {
   ASSERT_FALSE(LesionClip().empty());
   window->Start(Q(clip));
-  Trigger(vireo::kCmdDetect);  // first dialog cancelled
+  Trigger(vireo::kCmdDetect);         // first dialog cancelled
   fileAnswers = {Q(dir + "/x.avi")};  // second cancelled
   dialogs.clear();
   Trigger(vireo::kCmdDetect);

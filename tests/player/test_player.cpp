@@ -30,10 +30,10 @@
 
 namespace {
 
+using ptest::Q;
 using vireo::MainWindow;
 using vireo::MessageRequest;
 using vireo::PlayState;
-using ptest::Q;
 
 // Receives the URLs the player asks the desktop to open.
 class UrlRecorder : public QObject {
@@ -70,8 +70,8 @@ TEST_F(PlayerTest, StartsWithoutClip) {
   window->Start({});
   EXPECT_EQ(Title(), "Vireo Video Player");
   EXPECT_EQ(window->size(), QSize(256, 256));
-  for (int id : {40003, 40004, 40006, 40020, 40021, 40022, 40023, 40024, 40026, 40025, 40009, 40010, 40008, 40012,
-                 40007})
+  for (int id :
+       {40003, 40004, 40006, 40020, 40021, 40022, 40023, 40024, 40026, 40025, 40009, 40010, 40008, 40012, 40007})
     EXPECT_FALSE(Enabled(id)) << id;
   EXPECT_TRUE(Checked(vireo::kCmdRateCombination));
   EXPECT_FALSE(Checked(vireo::kCmdRateOff));
@@ -98,17 +98,55 @@ TEST_F(PlayerTest, MenuCarriesTheLabelsAndIdentifiers) {
     items << top->text();
     walk(top->menu());
   }
-  const QStringList expected = {
-      "&File", "&Open clip...=40001", "Open map...=40050", "&Close clip=40005", "&Save frame...=40013", "Export report...=40062",
-      "E&xit=40002", "&View", "&Controls...=40052", "&Findings...=113", "&Multiframe", "1 x 1=115", "2 x 1=116",
-      "3 x 1=117", "2 x 2=118", "3 x 2=119", "3 x 3=120", "4 x 3=121", "5 x 3=122", "5 x 4=123", "6 x 4=124",
-      "Filter properties...=40060", "&Control", "&Pause/Play\tP=40003", "&Stop\tS=40004",
-      "Single F&rame Step\t<Space>=40025", "&Half size (50%)\tH=40009", "&Normal size (100%)\tN=40008",
-      "&Double size (200%)\tD=40010", "&Full Screen\t<Enter> or F=40007", "&Rate",
-      "&Increase Playback Rate\t<Right arrow>=40020", "&Decrease Playback Rate\t<Left arrow>=40021",
-      "Automatic Rate Control", "Combination=138", "Deformation=137", "Image=139", "Velocity=134", "Drift=135",
-      "Roll=136", "Off=133", "&Analysis", "&Preprocess video=40026", "Select video(s) to preprocess=110",
-      "MDR parameters...=40061", "&Detect pathologies=40014", "&Help", "Manual...=126", "&About...=40015"};
+  const QStringList expected = {"&File",
+                                "&Open clip...=40001",
+                                "Open map...=40050",
+                                "&Close clip=40005",
+                                "&Save frame...=40013",
+                                "Export report...=40062",
+                                "E&xit=40002",
+                                "&View",
+                                "&Controls...=40052",
+                                "&Findings...=113",
+                                "&Multiframe",
+                                "1 x 1=115",
+                                "2 x 1=116",
+                                "3 x 1=117",
+                                "2 x 2=118",
+                                "3 x 2=119",
+                                "3 x 3=120",
+                                "4 x 3=121",
+                                "5 x 3=122",
+                                "5 x 4=123",
+                                "6 x 4=124",
+                                "Filter properties...=40060",
+                                "&Control",
+                                "&Pause/Play\tP=40003",
+                                "&Stop\tS=40004",
+                                "Single F&rame Step\t<Space>=40025",
+                                "&Half size (50%)\tH=40009",
+                                "&Normal size (100%)\tN=40008",
+                                "&Double size (200%)\tD=40010",
+                                "&Full Screen\t<Enter> or F=40007",
+                                "&Rate",
+                                "&Increase Playback Rate\t<Right arrow>=40020",
+                                "&Decrease Playback Rate\t<Left arrow>=40021",
+                                "Automatic Rate Control",
+                                "Combination=138",
+                                "Deformation=137",
+                                "Image=139",
+                                "Velocity=134",
+                                "Drift=135",
+                                "Roll=136",
+                                "Off=133",
+                                "&Analysis",
+                                "&Preprocess video=40026",
+                                "Select video(s) to preprocess=110",
+                                "MDR parameters...=40061",
+                                "&Detect pathologies=40014",
+                                "&Help",
+                                "Manual...=126",
+                                "&About...=40015"};
   EXPECT_EQ(items, expected);
 }
 
@@ -426,9 +464,8 @@ TEST_F(PlayerTest, MultiImageLayoutResumesRunningAtTheSamePlace) {
   Trigger(vireo::kCmdFilterProperties);
   EXPECT_TRUE(messages.empty());
   const auto sheets = window->findChildren<QDialog*>();
-  EXPECT_TRUE(std::any_of(sheets.begin(), sheets.end(), [](QDialog* d) {
-    return d->isVisible() && d->windowTitle().startsWith("durmix");
-  }));
+  EXPECT_TRUE(std::any_of(sheets.begin(), sheets.end(),
+                          [](QDialog* d) { return d->isVisible() && d->windowTitle().startsWith("durmix"); }));
   Trigger(115);
   EXPECT_EQ(window->Graph().Mode(), vireo::kModePlain);
 }

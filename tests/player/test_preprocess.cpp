@@ -21,9 +21,9 @@
 
 namespace {
 
+using ptest::Q;
 using vireo::MainWindow;
 using vireo::MessageRequest;
-using ptest::Q;
 
 const QString kPreview = QStringLiteral(
     "Preview video while being preprocessed?\r\nYes - slower and may stop when a screensaver turns on\r\nNo - "
@@ -92,8 +92,8 @@ class PreprocessTest : public ptest::PlayerFixture {
   }
 
   int Count(const QString& text) const {
-    return static_cast<int>(std::count_if(messages.begin(), messages.end(),
-                                          [&](const MessageRequest& r) { return r.text == text; }));
+    return static_cast<int>(
+        std::count_if(messages.begin(), messages.end(), [&](const MessageRequest& r) { return r.text == text; }));
   }
 
   QMessageBox::StandardButton preview = QMessageBox::Yes;
@@ -303,10 +303,8 @@ TEST_F(PreprocessTest, BatchWritesAMapBesideEveryClip) {
 TEST(AnalysisProgressTest, ShortAndLongForms) {
   EXPECT_EQ(vireo::AnalysisProgressText(2, 100, 4), "Done: 2%   2/100");
   EXPECT_EQ(vireo::AnalysisProgressText(3, 5, 4), "Done: 0%   3/5");
-  EXPECT_EQ(vireo::AnalysisProgressText(25, 100, 10),
-            "Done: 25%   25/100, \r\nElapsed: 0m 10s, \r\nLeft: 0m 30s");
-  EXPECT_EQ(vireo::AnalysisProgressText(50, 1000, 125),
-            "Done: 5%   50/1000, \r\nElapsed: 2m 05s, \r\nLeft: 39m 35s");
+  EXPECT_EQ(vireo::AnalysisProgressText(25, 100, 10), "Done: 25%   25/100, \r\nElapsed: 0m 10s, \r\nLeft: 0m 30s");
+  EXPECT_EQ(vireo::AnalysisProgressText(50, 1000, 125), "Done: 5%   50/1000, \r\nElapsed: 2m 05s, \r\nLeft: 39m 35s");
 }
 
 }  // namespace

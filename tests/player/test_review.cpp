@@ -74,8 +74,7 @@ TEST_F(ReviewTest, ControlsTimelineFollowsTheListAndAClickOnAMarkSeeksToIt) {
   // A click on the new mark seeks there.
   auto* bar = window->Controls()->ProgressBar();
   const QPointF at(bar->MarksArea().left() + Column(60), 5);
-  QMouseEvent press(QEvent::MouseButtonPress, at, bar->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
-                    Qt::NoModifier);
+  QMouseEvent press(QEvent::MouseButtonPress, at, bar->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(bar, &press);
   // The bar seeks to where the column starts, within a frame of the mark here.
   EXPECT_NEAR(window->Graph().CurrentFrame(), 60, 1);
@@ -139,11 +138,13 @@ TEST_F(ReviewTest, FindingsListOfAThousandEntriesShowsAtOncePicturesFollowForThe
 
   const int first = list->row(list->itemAt(list->viewport()->rect().topLeft()));
   ASSERT_GT(first, kEntries / 2);
-  ASSERT_TRUE(WaitFor([&] {
-    for (int row = first; row < kEntries; ++row)
-      if (Picture(list->item(row)).isNull()) return false;
-    return true;
-  }, 30000));
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        for (int row = first; row < kEntries; ++row)
+          if (Picture(list->item(row)).isNull()) return false;
+        return true;
+      },
+      30000));
   for (int row = first; row < kEntries; ++row) {
     SCOPED_TRACE(row);
     const QImage picture = Picture(list->item(row)).convertToFormat(QImage::Format_RGB32);
@@ -196,9 +197,10 @@ TEST_F(ReviewTest, ExportReportWritesThePdfOfTheOpenListOrSaysWhyNot) {
     EXPECT_TRUE(messages.empty());
     const std::string text = vtest::RunCommand("pdftotext -layout '" + c.output + "' - 2>&1").output;
     SCOPED_TRACE(text);
-    for (const char* line : {"Clip +report\\.avi", "Length +100 frames \\(0:00:04\\)", "Interpretation time +2 min",
-                             "\\n *10 +0:00:00 +polyp\\?", "\\n *60 +0:00:02", "Blood1 +2 +30 \\(0:00:01\\) +31 \\(0:00:01\\)",
-                             "Blood2 +1 +31 \\(0:00:01\\) +31 \\(0:00:01\\)"})
+    for (const char* line :
+         {"Clip +report\\.avi", "Length +100 frames \\(0:00:04\\)", "Interpretation time +2 min",
+          "\\n *10 +0:00:00 +polyp\\?", "\\n *60 +0:00:02", "Blood1 +2 +30 \\(0:00:01\\) +31 \\(0:00:01\\)",
+          "Blood2 +1 +31 \\(0:00:01\\) +31 \\(0:00:01\\)"})
       EXPECT_TRUE(std::regex_search(text, std::regex(line))) << line;
   }
 }

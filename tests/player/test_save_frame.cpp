@@ -18,9 +18,9 @@
 
 namespace {
 
+using ptest::Q;
 using vireo::MainWindow;
 using vireo::MessageRequest;
-using ptest::Q;
 using vireo::PlayState;
 
 std::uint32_t Le32(const std::string& b, int at) {

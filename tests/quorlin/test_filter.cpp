@@ -294,7 +294,8 @@ TEST(QuorlinFilter, LookModesClipPointsAndCrossesAndDropLinesLeavingTheFrame) {
   // Lines: the model's segments through the painter (its rules are tested
   // above), so segments with an end outside leave no pixel.
   std::vector<std::uint8_t> expectedLines = grey;
-  quorlin::FramePainter painter(expectedLines.data(), {kW, kH, DibStride(kW, 24), 24}, GRID_LOOK{3, 0xFF0000, 0x7F0000});
+  quorlin::FramePainter painter(expectedLines.data(), {kW, kH, DibStride(kW, 24), 24},
+                                GRID_LOOK{3, 0xFF0000, 0x7F0000});
   int segmentsLeaving = 0;
   model.Draw(
       [&](std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2, std::int32_t c) {

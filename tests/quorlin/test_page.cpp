@@ -213,9 +213,7 @@ TEST_F(QuorlinPage, SetFilenameNamesTheMapOrReportsAnUncreatableFile) {
   EXPECT_EQ(fileDialogs, (std::vector<QString>{"Save map as...|Windows bitmap (*.bmp)"}));
   EXPECT_EQ(filter->FileName(), "");
 
-  {
-    std::ofstream("kept.bmp") << "keep";
-  }
+  { std::ofstream("kept.bmp") << "keep"; }
   savePath = QString::fromStdString(dir.Path() + "/kept.bmp");
   Control(110)->click();
   EXPECT_EQ(filter->FileName(), savePath.toStdString());

@@ -73,8 +73,8 @@ TEST(QuorlinPainter, PointsAndCrossesAreClippedPixelByPixel) {
   p.Cross(0, 0, 1);
   p.Cross(kW - 1, kH - 1, 0);
   p.Cross(kW, 3, 1);  // only its left arm is inside
-  EXPECT_EQ(c.Changed(), (Pixels{{0, 0}, {1, 0}, {0, 1}, {kW - 1, kH - 1}, {kW - 2, kH - 1}, {kW - 1, kH - 2},
-                                 {kW - 1, 3}}));
+  EXPECT_EQ(c.Changed(),
+            (Pixels{{0, 0}, {1, 0}, {0, 1}, {kW - 1, kH - 1}, {kW - 2, kH - 1}, {kW - 1, kH - 2}, {kW - 1, 3}}));
   EXPECT_TRUE(c.GuardsIntact());
 }
 
@@ -85,9 +85,9 @@ TEST(QuorlinPainter, LinesStepAlongTheLongerAxisFromTheSmallerEnd) {
   } cases[] = {
       {0, 0, 4, 2, {{0, 0}, {1, 0}, {2, 1}, {3, 1}, {4, 2}}},
       {4, 2, 0, 0, {{0, 0}, {1, 0}, {2, 1}, {3, 1}, {4, 2}}},
-      {1, 3, 3, 0, {{3, 0}, {3, 1}, {2, 2}, {1, 3}}},      // steep: along y from y = 0
-      {0, 4, 3, 1, {{0, 4}, {1, 3}, {2, 2}, {3, 1}}},      // equal extents: along x
-      {5, 5, 5, 5, {{5, 5}}},                              // coinciding ends
+      {1, 3, 3, 0, {{3, 0}, {3, 1}, {2, 2}, {1, 3}}},  // steep: along y from y = 0
+      {0, 4, 3, 1, {{0, 4}, {1, 3}, {2, 2}, {3, 1}}},  // equal extents: along x
+      {5, 5, 5, 5, {{5, 5}}},                          // coinciding ends
       {8, 0, 0, 1, {{0, 1}, {1, 1}, {2, 1}, {3, 1}, {4, 1}, {5, 1}, {6, 1}, {7, 1}, {8, 0}}},
   };
   for (const auto& t : cases) {

@@ -179,8 +179,8 @@ TEST_F(QuorlinElement, PropertiesAndInterfacesOfTheElement) {
 TEST_F(QuorlinElement, MapIsCompleteAtEndOfStreamAndGrowsAfterASeek) {
   ASSERT_FALSE(Clip().empty());
   const std::string map = vtest::TempPath("eos.bmp");
-  GstElement* p = gst_parse_launch((Decode(Clip()) + "quorlin map-file=" + map + " ! fakesink sync=false").c_str(),
-                                   nullptr);
+  GstElement* p =
+      gst_parse_launch((Decode(Clip()) + "quorlin map-file=" + map + " ! fakesink sync=false").c_str(), nullptr);
   ASSERT_NE(p, nullptr);
   gst_element_set_state(p, GST_STATE_PLAYING);
   ASSERT_TRUE(WaitForEos(p));
@@ -255,13 +255,19 @@ TEST_F(QuorlinElement, DebugCategoryTellsFormatsAndMapFiles) {
     std::vector<std::string> lines;
   };
   const Case cases[] = {
-      {"appsrc name=in ! quorlin map-file=" + map + " ! appsink name=out", Caps("BGR"), capsule,
+      {"appsrc name=in ! quorlin map-file=" + map + " ! appsink name=out",
+       Caps("BGR"),
+       capsule,
        {"connected: input video/x-raw, format=(string)BGR", "map \"" + map + "\" opened",
         "map \"" + map + "\" closed with "}},
-      {"appsrc name=in ! quorlin map-file=" + missing + " ! appsink name=out", Caps("BGR"), capsule,
+      {"appsrc name=in ! quorlin map-file=" + missing + " ! appsink name=out",
+       Caps("BGR"),
+       capsule,
        {"cannot create map \"" + missing + "\": No such file or directory"}},
-      {"appsrc name=in ! quorlin ! appsink name=out", "video/x-raw,format=RGB16,width=16,height=16,framerate=25/1",
-       rgb16, {"refuses video/x-raw, format=(string)RGB16", "(hr=0x8004022A VFW_E_TYPE_NOT_ACCEPTED)"}},
+      {"appsrc name=in ! quorlin ! appsink name=out",
+       "video/x-raw,format=RGB16,width=16,height=16,framerate=25/1",
+       rgb16,
+       {"refuses video/x-raw, format=(string)RGB16", "(hr=0x8004022A VFW_E_TYPE_NOT_ACCEPTED)"}},
   };
   std::string first;
   for (const Case& c : cases) {

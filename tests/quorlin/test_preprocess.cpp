@@ -54,8 +54,8 @@ const std::string& Clip(const std::string& name, int frames) {
   static std::map<std::string, std::string> made;
   auto [it, fresh] = made.emplace(name, vtest::TempPath(name));
   if (fresh) {
-    const Outcome r = Shell(vtest::ProgramPath("vireo-synthclip") + " " + it->second + " --frames " + std::to_string(frames) +
-                        " --truth " + it->second + ".csv");
+    const Outcome r = Shell(vtest::ProgramPath("vireo-synthclip") + " " + it->second + " --frames " +
+                            std::to_string(frames) + " --truth " + it->second + ".csv");
     if (r.status != 0) it->second.clear();
   }
   return it->second;
@@ -122,7 +122,7 @@ TEST(QuorlinPreprocess, MapOfASynthetic2000FrameClipAgreesWithTheTruth) {
   // The element in a plain gst-launch pipeline writes the same map.
   const std::string launched = vtest::TempPath("long-launch.bmp");
   const Outcome g = Shell("gst-launch-1.0 -q filesrc location=" + clip +
-                      " ! avidemux ! jpegdec ! videoconvert ! quorlin map-file=" + launched + " ! fakesink");
+                          " ! avidemux ! jpegdec ! videoconvert ! quorlin map-file=" + launched + " ! fakesink");
   ASSERT_EQ(g.status, 0) << g.err;
   EXPECT_EQ(Bytes(launched), b);
 }
@@ -133,14 +133,14 @@ TEST(QuorlinPreprocess, BadClipsFailByNameWhileTheOthersComplete) {
   const std::vector<std::uint8_t> whole = Bytes(good);
   const std::string truncated = vtest::TempPath("truncated.avi"), text = vtest::TempPath("text.avi"),
                     missing = vtest::TempPath("missing.avi");
-  std::ofstream(truncated, std::ios::binary).write(reinterpret_cast<const char*>(whole.data()),
-                                                   static_cast<std::streamsize>(whole.size() / 2));
+  std::ofstream(truncated, std::ios::binary)
+      .write(reinterpret_cast<const char*>(whole.data()), static_cast<std::streamsize>(whole.size() / 2));
   std::ofstream(text) << "not a video\n";
   std::filesystem::remove(missing);
   for (const char* jobs : {"1", "3"}) {
     std::filesystem::remove(vtest::TempPath("good.bmp"));
-    const Outcome r = Shell(vtest::ProgramPath("vireo-preprocess") + " -j " + jobs + " " + truncated + " " + text + " " + missing +
-                        " " + good);
+    const Outcome r = Shell(vtest::ProgramPath("vireo-preprocess") + " -j " + jobs + " " + truncated + " " + text +
+                            " " + missing + " " + good);
     EXPECT_EQ(r.status, 1) << jobs;
     EXPECT_NE(r.err.find(truncated + ": failed: the stream ended after"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("the map " + vtest::TempPath("truncated.bmp") + " holds the "), std::string::npos) << r.err;
@@ -151,7 +151,8 @@ TEST(QuorlinPreprocess, BadClipsFailByNameWhileTheOthersComplete) {
     EXPECT_TRUE(InspectMap(vtest::TempPath("good.bmp")).complete);
   }
 
-  const Outcome unwritable = Shell(vtest::ProgramPath("vireo-preprocess") + " " + good + " -o " + vtest::TempPath("nowhere/map.bmp"));
+  const Outcome unwritable =
+      Shell(vtest::ProgramPath("vireo-preprocess") + " " + good + " -o " + vtest::TempPath("nowhere/map.bmp"));
   EXPECT_EQ(unwritable.status, 1);
   EXPECT_NE(unwritable.err.find(good + ": failed: cannot create the map " + vtest::TempPath("nowhere/map.bmp") +
                                 ": No such file or directory"),
@@ -180,7 +181,8 @@ TEST(QuorlinPreprocess, UsageErrors) {
   EXPECT_EQ(Shell(vtest::ProgramPath("vireo-preprocess") + " a.avi --frobnicate").status, 2);
   std::ofstream(vtest::TempPath("x.avi")) << "x";
   std::ofstream(vtest::TempPath("x.mov")) << "x";
-  const Outcome same = Shell(vtest::ProgramPath("vireo-preprocess") + " " + vtest::TempPath("x.avi") + " " + vtest::TempPath("x.mov"));
+  const Outcome same =
+      Shell(vtest::ProgramPath("vireo-preprocess") + " " + vtest::TempPath("x.avi") + " " + vtest::TempPath("x.mov"));
   EXPECT_NE(same.err.find("its map " + vtest::TempPath("x.bmp") + " is also the map of"), std::string::npos)
       << same.err;
 }
@@ -193,7 +195,8 @@ TEST(QuorlinPreprocess, MapNamesProgressLinesAndMapStates) {
   EXPECT_EQ(FormatDuration(0), "0:00");
   EXPECT_EQ(FormatDuration(75.4), "1:15");
   EXPECT_EQ(FormatDuration(3725), "1:02:05");
-  EXPECT_EQ(ProgressLine("c.avi", 500, 2000, 2.0), "[#####---------------]  25%  500/2000 frames  250 fps  0:06 left  c.avi");
+  EXPECT_EQ(ProgressLine("c.avi", 500, 2000, 2.0),
+            "[#####---------------]  25%  500/2000 frames  250 fps  0:06 left  c.avi");
   EXPECT_EQ(ProgressLine("c.avi", 30, 0, 1.0), "30 frames  30 fps  c.avi");
 
   const std::string path = vtest::TempPath("state.bmp");

@@ -55,7 +55,9 @@ struct Row {
   const char* time;
   const char* note;
 };
-const Row kRows[] = {{0, "0:00:00", "entry"}, {30, "0:00:01", "polyp?"}, {125, "0:00:05", "Blood1 Ulcer2"},
+const Row kRows[] = {{0, "0:00:00", "entry"},
+                     {30, "0:00:01", "polyp?"},
+                     {125, "0:00:05", "Blood1 Ulcer2"},
                      {249, "0:00:09", "exit & <end>"}};
 
 Inputs MakeInputs(const std::string& clip, const std::string& tag, std::vector<Row> extra, int mapFrames) {
@@ -65,15 +67,17 @@ Inputs MakeInputs(const std::string& clip, const std::string& tag, std::vector<R
   for (const Row& row : kRows) findings += std::to_string(row.frame) + "\t2\t" + row.note + "\r\n";
   for (const Row& row : extra) findings += std::to_string(row.frame) + "\t3\t" + row.note + "\r\n";
   in.findings = ptest::WriteFile(tag + ".txt", findings);
-  in.detector = ptest::WriteFile(tag + "_.txt", "Interpretation auto ostrelection: 0\r\n10\t0\t Blood1\r\n"
-                                                "20\t0\t Blood1 Blood2\r\n200\t0\t Ulcer1\r\n");
+  in.detector = ptest::WriteFile(tag + "_.txt",
+                                 "Interpretation auto ostrelection: 0\r\n10\t0\t Blood1\r\n"
+                                 "20\t0\t Blood1 Blood2\r\n200\t0\t Ulcer1\r\n");
   in.map = ptest::WriteFile(tag + ".bmp", ptest::MapBytes(ptest::Rows(mapFrames / 2, 2, 2, {0, 1.5f})));
   return in;
 }
 
 vtest::CommandResult Report(const Inputs& in, const std::string& output, const std::string& prefix = "") {
-  return vtest::RunCommand(prefix + Quote(vtest::ProgramPath("vireo-report")) + " " + Quote(in.clip) + " -f " + Quote(in.findings) +
-                           " -d " + Quote(in.detector) + " -m " + Quote(in.map) + " -o " + Quote(output) + " 2>&1");
+  return vtest::RunCommand(prefix + Quote(vtest::ProgramPath("vireo-report")) + " " + Quote(in.clip) + " -f " +
+                           Quote(in.findings) + " -d " + Quote(in.detector) + " -m " + Quote(in.map) + " -o " +
+                           Quote(output) + " 2>&1");
 }
 
 std::string PdfText(const std::string& pdf) {
@@ -84,7 +88,9 @@ bool HasLine(const std::string& text, const std::string& pattern) {
   return std::regex_search(text, std::regex(pattern));
 }
 
-std::string Escaped(const std::string& text) { return std::regex_replace(text, std::regex(R"([.?*+^$()\[\]{}|\\])"), R"(\$&)"); }
+std::string Escaped(const std::string& text) {
+  return std::regex_replace(text, std::regex(R"([.?*+^$()\[\]{}|\\])"), R"(\$&)");
+}
 
 struct ReportCase {
   const char* name;
@@ -99,7 +105,10 @@ TEST(Report, PdfListsEveryFindingTheSummaryAndWhatItCouldNotShow) {
   ASSERT_FALSE(clip.empty());
   const std::vector<ReportCase> cases = {
       {"complete", {}, kFrames, -1, {}},
-      {"bad inputs", {{60, "0:00:02", "broken frame"}, {400, "0:00:16", "late"}}, 4000, 60,
+      {"bad inputs",
+       {{60, "0:00:02", "broken frame"}, {400, "0:00:16", "late"}},
+       4000,
+       60,
        {"past the end of the clip \\(250 frames\\) have no picture: 400\\.", "belongs to another clip",
         "could not be decoded have no picture: 60\\."}},
   };
@@ -154,15 +163,16 @@ TEST(Report, HtmlOpensInAHeadlessBrowserWithEveryPicture) {
   // The browser reports, once the page has loaded, how many pictures it
   // decoded and how many resources failed.
   const std::string probe = ptest::WriteFile(
-      "probe.html", page + "<script>let failed=0;addEventListener('error',()=>++failed,true);"
-                           "addEventListener('load',()=>{const all=[...document.images];"
-                           "document.body.dataset.check=all.filter(i=>i.complete&&i.naturalWidth>0).length+'/'"
-                           "+all.length+' failed '+failed;});</script>");
+      "probe.html", page +
+                        "<script>let failed=0;addEventListener('error',()=>++failed,true);"
+                        "addEventListener('load',()=>{const all=[...document.images];"
+                        "document.body.dataset.check=all.filter(i=>i.complete&&i.naturalWidth>0).length+'/'"
+                        "+all.length+' failed '+failed;});</script>");
   const std::string profile = ptest::ScratchDir() + "/chromium-profile";
   const auto browser = vtest::RunCommand(
       "chromium --headless --no-sandbox --disable-gpu --disable-background-networking --disable-component-update "
-      "--disable-sync --no-first-run --user-data-dir=" + Quote(profile) + " --virtual-time-budget=5000 --dump-dom " +
-      Quote("file://" + probe) + " 2>/dev/null");
+      "--disable-sync --no-first-run --user-data-dir=" +
+      Quote(profile) + " --virtual-time-budget=5000 --dump-dom " + Quote("file://" + probe) + " 2>/dev/null");
   ASSERT_EQ(browser.status, 0);
   // Four findings with pictures, the one past the end without, and the timeline.
   EXPECT_NE(browser.output.find("data-check=\"5/5 failed 0\""), std::string::npos) << browser.output.substr(0, 400);

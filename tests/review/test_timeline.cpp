@@ -28,7 +28,8 @@ constexpr std::int64_t kFrames = 100000;
 std::set<int> ExpectedColumns(const std::vector<std::int64_t>& frames, std::int64_t total, int width) {
   std::set<int> columns;
   for (std::int64_t frame : frames)
-    if (frame >= 0 && frame < total) columns.insert(static_cast<int>(std::floor(double(frame) * width / double(total))));
+    if (frame >= 0 && frame < total)
+      columns.insert(static_cast<int>(std::floor(double(frame) * width / double(total))));
   return columns;
 }
 
@@ -41,13 +42,23 @@ struct MarksCase {
 TEST(Timeline, MarksLandInTheColumnsOfTheirFramesPerLane) {
   const std::vector<MarksCase> cases = {
       {"reviewer notes mark findings only",
-       {{0, 0, "start"}, {99999, 3, "Blood1 suspected"}, {31337, 1, ""}}, {},
-       {0, 31337, 99999}, {}, {}},
+       {{0, 0, "start"}, {99999, 3, "Blood1 suspected"}, {31337, 1, ""}},
+       {},
+       {0, 31337, 99999},
+       {},
+       {}},
       {"detector lines mark their families",
-       {{500, 0, "Blood1 Ulcer2"}, {64000, 0, "Ulcer1"}}, {{70000, 0, "Blood2"}, {70001, 0, "Blood1 Blood2"}},
-       {500, 64000}, {500, 70000, 70001}, {500, 64000}},
+       {{500, 0, "Blood1 Ulcer2"}, {64000, 0, "Ulcer1"}},
+       {{70000, 0, "Blood2"}, {70001, 0, "Blood1 Blood2"}},
+       {500, 64000},
+       {500, 70000, 70001},
+       {500, 64000}},
       {"frames past the end and before the start show nowhere",
-       {{kFrames, 0, "late"}, {kFrames + 5000, 0, "Blood1"}}, {{-1, 0, "Ulcer1"}}, {}, {}, {}},
+       {{kFrames, 0, "late"}, {kFrames + 5000, 0, "Blood1"}},
+       {{-1, 0, "Ulcer1"}},
+       {},
+       {},
+       {}},
   };
   for (const MarksCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -94,12 +105,15 @@ TEST(Timeline, ProgressBarPaintsTheMarksBehindThePosition) {
   bar.setValue(128);  // half played
   const QImage image = bar.grab().toImage().convertToFormat(QImage::Format_RGB32);
   ASSERT_EQ(bar.MarksArea(), QRect(1, 1, kBarWidth, 12));
-  EXPECT_EQ(PaintedColumns(image, bar.MarksArea(), TimelinePainter::kUlcer), ExpectedColumns({90000}, kFrames, kBarWidth));
-  EXPECT_EQ(PaintedColumns(image, bar.MarksArea(), TimelinePainter::kFindings), ExpectedColumns({90000}, kFrames, kBarWidth))
+  EXPECT_EQ(PaintedColumns(image, bar.MarksArea(), TimelinePainter::kUlcer),
+            ExpectedColumns({90000}, kFrames, kBarWidth));
+  EXPECT_EQ(PaintedColumns(image, bar.MarksArea(), TimelinePainter::kFindings),
+            ExpectedColumns({90000}, kFrames, kBarWidth))
       << "the unplayed half shows the finding at 90000 in its own colour";
   // The played half is tinted blue over the mark at 10000, which still shows.
   const int played = static_cast<int>(10000 * kBarWidth / kFrames) + 1;
-  const QColor tinted = image.pixelColor(played, TimelinePainter::LaneRect(bar.MarksArea(), TimelinePainter::kFindings).center().y());
+  const QColor tinted =
+      image.pixelColor(played, TimelinePainter::LaneRect(bar.MarksArea(), TimelinePainter::kFindings).center().y());
   const QColor mark = TimelinePainter::Colour(TimelinePainter::kFindings);
   EXPECT_GT(tinted.blue(), mark.blue());
   EXPECT_GT(tinted.red(), 150) << "the finding at 10000 must show through the played part";

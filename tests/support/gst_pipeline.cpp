@@ -35,10 +35,10 @@ Frame FrameFromSample(GstSample* sample) {
       f.stride = GstStride(f.width, f.bpp());
       f.data.resize(static_cast<size_t>(f.stride) * f.height);
       for (int y = 0; y < f.height; ++y)
-        std::memcpy(f.data.data() + y * f.stride,
-                    static_cast<std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&vf, 0)) +
-                        y * GST_VIDEO_FRAME_PLANE_STRIDE(&vf, 0),
-                    f.stride);
+        std::memcpy(
+            f.data.data() + y * f.stride,
+            static_cast<std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&vf, 0)) + y * GST_VIDEO_FRAME_PLANE_STRIDE(&vf, 0),
+            f.stride);
       gst_video_frame_unmap(&vf);
     }
   } else {

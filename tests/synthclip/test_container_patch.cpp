@@ -50,9 +50,11 @@ Bytes StreamList(const char* type, const char* handler) {
 
 class SynthContainerPatch : public ::testing::Test {
  protected:
-  std::string path_ = ::testing::TempDir() + "synthclip_patch_" +
-                      ::testing::UnitTest::GetInstance()->current_test_info()->name();
-  void Write(const Bytes& b) { std::ofstream(path_, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), b.size()); }
+  std::string path_ =
+      ::testing::TempDir() + "synthclip_patch_" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  void Write(const Bytes& b) {
+    std::ofstream(path_, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), b.size());
+  }
   Bytes Read() {
     std::ifstream in(path_, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), {});
@@ -105,7 +107,8 @@ TEST_F(SynthContainerPatch, RejectsDamagedFilesWithoutWriting) {
   EXPECT_EQ(PatchAviVideoFourcc(path_, MakeFourcc('M', 'I', 'L', ' '), error), -1);
   EXPECT_EQ(Read(), overlong);
   // Truncated, not RIFF, empty.
-  for (const Bytes& bad : {Bytes(file.begin(), file.begin() + file.size() / 2), Bytes{'R', 'I', 'F', 'X', 0, 0, 0, 0}, Bytes{}}) {
+  for (const Bytes& bad :
+       {Bytes(file.begin(), file.begin() + file.size() / 2), Bytes{'R', 'I', 'F', 'X', 0, 0, 0, 0}, Bytes{}}) {
     Write(bad);
     error.clear();
     EXPECT_EQ(PatchAviVideoFourcc(path_, MakeFourcc('M', 'I', 'L', ' '), error), -1);
@@ -155,14 +158,25 @@ TEST_F(SynthContainerPatch, ClearsQuickTimeTimestamps) {
 
 // MPEG program streams: 90 kHz clock references and time stamps.
 Bytes Pack(std::uint64_t scr) {
-  return {0, 0, 1, 0xBA, static_cast<std::uint8_t>(0x44 | ((scr >> 30) & 7) << 3 | ((scr >> 28) & 3)),
-          static_cast<std::uint8_t>(scr >> 20), static_cast<std::uint8_t>(((scr >> 15) & 0x1F) << 3 | 4 | ((scr >> 13) & 3)),
-          static_cast<std::uint8_t>(scr >> 5), static_cast<std::uint8_t>((scr & 0x1F) << 3 | 4), 1, 0, 0x40, 3, 0xF8};
+  return {0,
+          0,
+          1,
+          0xBA,
+          static_cast<std::uint8_t>(0x44 | ((scr >> 30) & 7) << 3 | ((scr >> 28) & 3)),
+          static_cast<std::uint8_t>(scr >> 20),
+          static_cast<std::uint8_t>(((scr >> 15) & 0x1F) << 3 | 4 | ((scr >> 13) & 3)),
+          static_cast<std::uint8_t>(scr >> 5),
+          static_cast<std::uint8_t>((scr & 0x1F) << 3 | 4),
+          1,
+          0,
+          0x40,
+          3,
+          0xF8};
 }
 void PutStamp(Bytes& b, std::uint8_t prefix, std::uint64_t t) {
-  for (std::uint8_t v : {static_cast<std::uint8_t>(prefix << 4 | ((t >> 30) & 7) << 1 | 1), static_cast<std::uint8_t>(t >> 22),
-                         static_cast<std::uint8_t>((t >> 15) << 1 | 1), static_cast<std::uint8_t>(t >> 7),
-                         static_cast<std::uint8_t>(t << 1 | 1)})
+  for (std::uint8_t v : {static_cast<std::uint8_t>(prefix << 4 | ((t >> 30) & 7) << 1 | 1),
+                         static_cast<std::uint8_t>(t >> 22), static_cast<std::uint8_t>((t >> 15) << 1 | 1),
+                         static_cast<std::uint8_t>(t >> 7), static_cast<std::uint8_t>(t << 1 | 1)})
     b.push_back(v);
 }
 // A video packet with decoding and presentation time `t`.
@@ -186,7 +200,8 @@ struct Unit {
 };
 
 std::uint64_t Stamp(const Bytes& b, std::size_t at) {
-  return static_cast<std::uint64_t>((b[at] >> 1) & 7) << 30 | b[at + 1] << 22 | (b[at + 2] >> 1) << 15 | b[at + 3] << 7 | b[at + 4] >> 1;
+  return static_cast<std::uint64_t>((b[at] >> 1) & 7) << 30 | b[at + 1] << 22 | (b[at + 2] >> 1) << 15 |
+         b[at + 3] << 7 | b[at + 4] >> 1;
 }
 std::vector<Unit> Units(const Bytes& b) {
   std::vector<Unit> units;

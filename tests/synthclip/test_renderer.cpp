@@ -13,7 +13,8 @@ namespace {
 struct Image {
   int size = 0, stride = 0;
   std::vector<std::uint8_t> bgr;
-  explicit Image(int n, int padding = 0) : size(n), stride(3 * n + padding), bgr(static_cast<std::size_t>(stride) * n) {}
+  explicit Image(int n, int padding = 0)
+      : size(n), stride(3 * n + padding), bgr(static_cast<std::size_t>(stride) * n) {}
   const std::uint8_t* At(int x, int y) const { return &bgr[static_cast<std::size_t>(y) * stride + 3 * x]; }
   // Bilinear green channel at (x, y) in pixel-centre coordinates.
   double Green(double x, double y) const {
@@ -21,7 +22,8 @@ struct Image {
     const int x0 = static_cast<int>(std::floor(fx)), y0 = static_cast<int>(std::floor(fy));
     const double ax = fx - x0, ay = fy - y0;
     const auto g = [this](int xi, int yi) { return static_cast<double>(At(xi, yi)[1]); };
-    return (g(x0, y0) * (1 - ax) + g(x0 + 1, y0) * ax) * (1 - ay) + (g(x0, y0 + 1) * (1 - ax) + g(x0 + 1, y0 + 1) * ax) * ay;
+    return (g(x0, y0) * (1 - ax) + g(x0 + 1, y0) * ax) * (1 - ay) +
+           (g(x0, y0 + 1) * (1 - ax) + g(x0 + 1, y0 + 1) * ax) * ay;
   }
 };
 
@@ -35,16 +37,16 @@ Image Draw(const TunnelRenderer& renderer, const Camera& camera) {
 // that the smooth shading and tint do not dominate a comparison.
 double Detail(const Image& image, double x, double y) {
   constexpr double d = 2.0;
-  return image.Green(x, y) - 0.25 * (image.Green(x - d, y) + image.Green(x + d, y) + image.Green(x, y - d) +
-                                     image.Green(x, y + d));
+  return image.Green(x, y) -
+         0.25 * (image.Green(x - d, y) + image.Green(x + d, y) + image.Green(x, y - d) + image.Green(x, y + d));
 }
 
 // Correlation of the wall detail in `a` with `b` under the motion that maps
 // the point at polar (r, angle) about axis A to (scale * r, angle + rollDeg)
 // about axis B (angles counter-clockwise on screen). Sampled on rings of the
 // lit wall well inside the field of view.
-double MotionCorrelation(const Image& a, const Image& b, double axX, double axY, double bxX, double bxY,
-                         double scale, double rollDeg) {
+double MotionCorrelation(const Image& a, const Image& b, double axX, double axY, double bxX, double bxY, double scale,
+                         double rollDeg) {
   const double n = a.size, roll = rollDeg * std::numbers::pi / 180.0;
   std::vector<double> va, vb;
   for (double r = 0.20 * n; r <= 0.34 * n; r += 0.02 * n) {
@@ -101,7 +103,8 @@ TEST(SynthRenderer, BlackOutsideTheCircleAndLitInside) {
         if (d > 0.49) outsideLit += sum != 0;
         if (d > 0.36 && d < 0.45) wall++, wallLit += sum > 60;
       }
-      for (int pad = 0; pad < 5; ++pad) ASSERT_EQ(image.bgr[static_cast<std::size_t>(y) * image.stride + 3 * size + pad], 0xAB);
+      for (int pad = 0; pad < 5; ++pad)
+        ASSERT_EQ(image.bgr[static_cast<std::size_t>(y) * image.stride + 3 * size + pad], 0xAB);
     }
     EXPECT_EQ(outsideLit, 0) << "size " << size;
     EXPECT_GT(wallLit, wall * 9 / 10) << "size " << size;
@@ -174,8 +177,8 @@ TEST(SynthRenderer, TruthDescribesTheMotionBetweenFrames) {
     const FrameTruth p = renderer.TruthAt(frame - 1);
     const Image before = Draw(renderer, renderer.CameraAt(frame - 1));
     const Image after = Draw(renderer, cam);
-    const double predicted =
-        MotionCorrelation(before, after, c + p.driftX, c + p.driftY, c + t.driftX, c + t.driftY, t.scaleChange, t.rollDeg);
+    const double predicted = MotionCorrelation(before, after, c + p.driftX, c + p.driftY, c + t.driftX, c + t.driftY,
+                                               t.scaleChange, t.rollDeg);
     const double still = MotionCorrelation(before, after, c + p.driftX, c + p.driftY, c + p.driftX, c + p.driftY, 1, 0);
     EXPECT_GT(predicted, 0.95) << "frame " << frame;
     EXPECT_GT(predicted, still + 0.03) << "frame " << frame;

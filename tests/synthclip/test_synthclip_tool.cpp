@@ -55,7 +55,7 @@ class SynthClipTool : public ::testing::Test {
 
 struct Playback {
   int buffers = 0;
-  std::string caps;   // caps of the first buffer's pad
+  std::string caps;                              // caps of the first buffer's pad
   GstClockTime firstTime = GST_CLOCK_TIME_NONE;  // stream time of the first buffer
   gint64 duration = -1, position = -1;           // queried after preroll
   bool ok = false;
@@ -219,7 +219,8 @@ TEST_F(SynthClipTool, VendorFourccReachesTheDemuxer) {
 
 TEST_F(SynthClipTool, TruthFileMatchesTheRenderer) {
   const std::string clip = Path("truth.avi"), truth = Path("truth.csv");
-  ASSERT_EQ(Run({clip, "--frames", "400", "--size", "64", "--seed", "9", "--lesions", "bleeding,ulcer", "--truth", truth}), 0)
+  ASSERT_EQ(
+      Run({clip, "--frames", "400", "--size", "64", "--seed", "9", "--lesions", "bleeding,ulcer", "--truth", truth}), 0)
       << Log();
   std::istringstream lines(Slurp(truth));
   std::string line;

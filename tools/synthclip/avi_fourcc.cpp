@@ -39,8 +39,8 @@ class RiffFile {
 
 struct Chunk {
   std::uint32_t id;
-  std::uint64_t data;   // offset of the chunk data
-  std::uint32_t size;   // bytes of data, without the pad byte
+  std::uint64_t data;  // offset of the chunk data
+  std::uint32_t size;  // bytes of data, without the pad byte
 };
 
 // Calls visit(chunk) for each chunk in [begin, end); false on a malformed list.
@@ -66,8 +66,8 @@ constexpr std::uint32_t kStrl = MakeFourcc('s', 't', 'r', 'l');
 constexpr std::uint32_t kStrh = MakeFourcc('s', 't', 'r', 'h');
 constexpr std::uint32_t kStrf = MakeFourcc('s', 't', 'r', 'f');
 constexpr std::uint32_t kVids = MakeFourcc('v', 'i', 'd', 's');
-constexpr std::uint32_t kStrhHandler = 4;          // fccHandler in AVISTREAMHEADER
-constexpr std::uint32_t kStrfCompression = 16;     // biCompression in BITMAPINFOHEADER
+constexpr std::uint32_t kStrhHandler = 4;       // fccHandler in AVISTREAMHEADER
+constexpr std::uint32_t kStrfCompression = 16;  // biCompression in BITMAPINFOHEADER
 
 bool IsList(RiffFile& file, const Chunk& chunk, std::uint32_t type) {
   std::uint32_t listType = 0;
@@ -83,8 +83,8 @@ int PatchAviVideoFourcc(const std::string& path, std::uint32_t fourcc, std::stri
     return -1;
   }
   std::uint32_t riff = 0, riffSize = 0, form = 0;
-  if (!file.Read32(0, riff) || !file.Read32(4, riffSize) || !file.Read32(8, form) || riff != kRiff ||
-      form != kAvi || 8ull + riffSize > file.Size()) {
+  if (!file.Read32(0, riff) || !file.Read32(4, riffSize) || !file.Read32(8, form) || riff != kRiff || form != kAvi ||
+      8ull + riffSize > file.Size()) {
     error = path + " is not an AVI file";
     return -1;
   }
@@ -108,9 +108,8 @@ int PatchAviVideoFourcc(const std::string& path, std::uint32_t fourcc, std::stri
   };
   const bool wellFormed = ForEachChunk(file, 12, 8ull + riffSize, [&](const Chunk& top) {
     if (!IsList(file, top, kHdrl)) return true;
-    return ForEachChunk(file, top.data + 4, top.data + top.size, [&](const Chunk& c) {
-      return !IsList(file, c, kStrl) || streamList(c);
-    });
+    return ForEachChunk(file, top.data + 4, top.data + top.size,
+                        [&](const Chunk& c) { return !IsList(file, c, kStrl) || streamList(c); });
   });
   if (!wellFormed) {
     error = path + ": malformed AVI header";

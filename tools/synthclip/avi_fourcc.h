@@ -8,8 +8,8 @@
 namespace vireo::synth {
 
 constexpr std::uint32_t MakeFourcc(char a, char b, char c, char d) {
-  return static_cast<std::uint8_t>(a) | static_cast<std::uint8_t>(b) << 8 |
-         static_cast<std::uint8_t>(c) << 16 | static_cast<std::uint32_t>(static_cast<std::uint8_t>(d)) << 24;
+  return static_cast<std::uint8_t>(a) | static_cast<std::uint8_t>(b) << 8 | static_cast<std::uint8_t>(c) << 16 |
+         static_cast<std::uint32_t>(static_cast<std::uint8_t>(d)) << 24;
 }
 
 // Walks the RIFF chunks of `path` and writes `fourcc` into the stream header

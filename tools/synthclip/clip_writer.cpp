@@ -36,12 +36,9 @@ bool MatchMpegRate(double fps, int& num, int& den) {
 
 const char* Description(Container container) {
   switch (container) {
-    case Container::kAvi:
-      return "appsrc name=source ! videoconvert ! jpegenc ! avimux ! filesink name=sink";
-    case Container::kMov:
-      return "appsrc name=source ! videoconvert ! jpegenc ! qtmux ! filesink name=sink";
-    case Container::kMpeg:
-      return "appsrc name=source ! videoconvert ! mpeg2enc ! mpegpsmux ! filesink name=sink";
+    case Container::kAvi: return "appsrc name=source ! videoconvert ! jpegenc ! avimux ! filesink name=sink";
+    case Container::kMov: return "appsrc name=source ! videoconvert ! jpegenc ! qtmux ! filesink name=sink";
+    case Container::kMpeg: return "appsrc name=source ! videoconvert ! mpeg2enc ! mpegpsmux ! filesink name=sink";
   }
   return "";
 }
@@ -50,10 +47,14 @@ const char* Description(Container container) {
 
 bool ContainerForPath(const std::string& path, Container& container) {
   const std::string lower = Lower(path);
-  if (EndsWith(lower, ".avi")) container = Container::kAvi;
-  else if (EndsWith(lower, ".mov")) container = Container::kMov;
-  else if (EndsWith(lower, ".mpg")) container = Container::kMpeg;
-  else return false;
+  if (EndsWith(lower, ".avi"))
+    container = Container::kAvi;
+  else if (EndsWith(lower, ".mov"))
+    container = Container::kMov;
+  else if (EndsWith(lower, ".mpg"))
+    container = Container::kMpeg;
+  else
+    return false;
   return true;
 }
 
@@ -77,8 +78,8 @@ bool ClipWriter::Open(const std::string& path, Container container, int size, do
   GError* parseError = nullptr;
   pipeline_ = gst_parse_launch(Description(container), &parseError);
   if (!pipeline_ || parseError) {
-    error_ = std::string("cannot build the encoding pipeline: ") +
-             (parseError ? parseError->message : "unknown element");
+    error_ =
+        std::string("cannot build the encoding pipeline: ") + (parseError ? parseError->message : "unknown element");
     g_clear_error(&parseError);
     return false;
   }

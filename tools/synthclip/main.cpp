@@ -80,9 +80,12 @@ bool ParseLesions(std::string_view text, unsigned& kinds) {
   while (true) {
     const std::size_t comma = text.find(',');
     const std::string_view item = text.substr(0, comma);
-    if (item == "bleeding") kinds |= vireo::synth::kBleeding;
-    else if (item == "ulcer") kinds |= vireo::synth::kUlcer;
-    else return false;
+    if (item == "bleeding")
+      kinds |= vireo::synth::kBleeding;
+    else if (item == "ulcer")
+      kinds |= vireo::synth::kUlcer;
+    else
+      return false;
     if (comma == std::string_view::npos) return true;
     text.remove_prefix(comma + 1);
   }
@@ -180,12 +183,12 @@ class Progress {
     if (percent == shown_ || percent == 0) return;
     shown_ = percent;
     if (terminal_) {
-      std::fprintf(stderr, "\rframe %lld of %lld (%d%%)", static_cast<long long>(done),
-                   static_cast<long long>(total_), percent);
+      std::fprintf(stderr, "\rframe %lld of %lld (%d%%)", static_cast<long long>(done), static_cast<long long>(total_),
+                   percent);
       if (done == total_) std::fputc('\n', stderr);
     } else if (total_ >= 1000 && percent % 10 == 0) {
-      std::fprintf(stderr, "frame %lld of %lld (%d%%)\n", static_cast<long long>(done),
-                   static_cast<long long>(total_), percent);
+      std::fprintf(stderr, "frame %lld of %lld (%d%%)\n", static_cast<long long>(done), static_cast<long long>(total_),
+                   percent);
     }
   }
 

@@ -21,10 +21,10 @@ std::uint8_t At(const std::string& s, std::size_t i) { return static_cast<std::u
 
 // The 33-bit clock reference of an MPEG-2 pack header at `p`.
 std::uint64_t PackScr(const std::string& s, std::size_t p) {
-  return static_cast<std::uint64_t>((At(s, p + 4) >> 3) & 7) << 30 | static_cast<std::uint64_t>(At(s, p + 4) & 3) << 28 |
-         static_cast<std::uint64_t>(At(s, p + 5)) << 20 | static_cast<std::uint64_t>(At(s, p + 6) >> 3) << 15 |
-         static_cast<std::uint64_t>(At(s, p + 6) & 3) << 13 | static_cast<std::uint64_t>(At(s, p + 7)) << 5 |
-         static_cast<std::uint64_t>(At(s, p + 8) >> 3);
+  return static_cast<std::uint64_t>((At(s, p + 4) >> 3) & 7) << 30 |
+         static_cast<std::uint64_t>(At(s, p + 4) & 3) << 28 | static_cast<std::uint64_t>(At(s, p + 5)) << 20 |
+         static_cast<std::uint64_t>(At(s, p + 6) >> 3) << 15 | static_cast<std::uint64_t>(At(s, p + 6) & 3) << 13 |
+         static_cast<std::uint64_t>(At(s, p + 7)) << 5 | static_cast<std::uint64_t>(At(s, p + 8) >> 3);
 }
 
 std::uint32_t PackMuxRate(const std::string& s, std::size_t p) {
@@ -62,7 +62,8 @@ void PutPacketStart(std::string& out, std::uint8_t id, std::size_t length) {
 }
 
 // A video packet with a presentation time stamp only.
-void PutStampedPacket(std::string& out, std::uint8_t id, std::uint8_t flags, std::uint64_t pts, const std::string& payload) {
+void PutStampedPacket(std::string& out, std::uint8_t id, std::uint8_t flags, std::uint64_t pts,
+                      const std::string& payload) {
   PutPacketStart(out, id, 3 + 5 + payload.size());
   const unsigned char b[8] = {flags,
                               0x80,

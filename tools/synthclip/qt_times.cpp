@@ -38,9 +38,8 @@ class AtomFile {
 };
 
 constexpr std::uint32_t Tag(const char (&s)[5]) {
-  return static_cast<std::uint32_t>(static_cast<unsigned char>(s[0])) << 24 |
-         static_cast<unsigned char>(s[1]) << 16 | static_cast<unsigned char>(s[2]) << 8 |
-         static_cast<unsigned char>(s[3]);
+  return static_cast<std::uint32_t>(static_cast<unsigned char>(s[0])) << 24 | static_cast<unsigned char>(s[1]) << 16 |
+         static_cast<unsigned char>(s[2]) << 8 | static_cast<unsigned char>(s[3]);
 }
 
 class TimeClearer {

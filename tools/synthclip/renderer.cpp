@@ -19,10 +19,10 @@ constexpr double kTexelsPerUnit = kTexAngle / kTwoPi;
 constexpr double kAxialPeriod = kTexAxial / kTexelsPerUnit;  // log-radius units
 // Advancing one tunnel radius zooms the picture by exp(1 / kRefDistance).
 constexpr double kRefDistance = 2.0;
-constexpr int kFoldSpacing = 32;        // texels between fold rings
-constexpr int kLobes = 4;               // contraction folds around the wall
-constexpr double kLobeMean = 0.5;       // mean of the contraction profile
-constexpr double kFovFraction = 0.48;   // field of view radius / frame size
+constexpr int kFoldSpacing = 32;       // texels between fold rings
+constexpr int kLobes = 4;              // contraction folds around the wall
+constexpr double kLobeMean = 0.5;      // mean of the contraction profile
+constexpr double kFovFraction = 0.48;  // field of view radius / frame size
 // Lighting table over log radius (relative to half the frame size).
 constexpr double kLightLogMin = -5.0;
 constexpr double kLightLogMax = 1.5;
@@ -30,7 +30,7 @@ constexpr double kLightSteps = 128.0;
 constexpr double kVisibleLight = 0.15;  // darker wall counts as lumen
 constexpr double kLesionMinPixels = 3.0;
 
-struct Rng {                            // splitmix64: same sequence everywhere
+struct Rng {  // splitmix64: same sequence everywhere
   std::uint64_t state;
   std::uint64_t Next() {
     std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
@@ -74,9 +74,7 @@ double SmoothStep(double lo, double hi, double x) {
 }
 
 // Wrap a texel distance into [-period/2, period/2).
-double WrapDelta(double d, double period) {
-  return d - period * std::floor(d / period + 0.5);
-}
+double WrapDelta(double d, double period) { return d - period * std::floor(d / period + 0.5); }
 
 // atan2 with a maximum error near 1e-5 radians, far below a texel.
 inline float FastAtan2(float y, float x) {
@@ -180,8 +178,8 @@ std::vector<float> TunnelRenderer::BuildTexture(std::uint32_t seed) const {
   };
   std::vector<Fold> folds(kTexAxial / kFoldSpacing);
   for (std::size_t i = 0; i < folds.size(); ++i) {
-    folds[i] = {kFoldSpacing * (i + 0.5) + rng.Range(-5.0, 5.0), rng.Range(1.0, 5.0),
-                rng.Range(0.0, kTwoPi), rng.Range(0.5, 1.0), 1 + static_cast<int>(rng.Next() % 4)};
+    folds[i] = {kFoldSpacing * (i + 0.5) + rng.Range(-5.0, 5.0), rng.Range(1.0, 5.0), rng.Range(0.0, kTwoPi),
+                rng.Range(0.5, 1.0), 1 + static_cast<int>(rng.Next() % 4)};
   }
 
   std::vector<float> wall(static_cast<std::size_t>(kTexAngle) * kTexAxial * 3);
@@ -343,8 +341,7 @@ unsigned TunnelRenderer::VisibleLesions(const Camera& camera) const {
     double lit = lesion.axial + depthLog;
     lit -= kAxialPeriod * std::round((lit + 0.6) / kAxialPeriod);
     if (lighting_[static_cast<std::size_t>(std::clamp((lit - kLightLogMin) * kLightSteps, 0.0,
-                                                      static_cast<double>(lighting_.size() - 1)))] <
-        kVisibleLight)
+                                                      static_cast<double>(lighting_.size() - 1)))] < kVisibleLight)
       continue;
     const double lobe = kLobeMean + 0.5 * std::cos(kLobes * lesion.angle + lobePhase_);
     const double r = half * std::exp(lit - camera.contraction * lobe);
@@ -352,8 +349,7 @@ unsigned TunnelRenderer::VisibleLesions(const Camera& camera) const {
     const double x = camera.driftX + r * std::cos(screenAngle);
     const double y = camera.driftY - r * std::sin(screenAngle);
     const double extent = r * lesion.radius;
-    if (extent >= kLesionMinPixels && std::hypot(x, y) + 0.3 * extent <= fovRadius_)
-      visible |= lesion.kind;
+    if (extent >= kLesionMinPixels && std::hypot(x, y) + 0.3 * extent <= fovRadius_) visible |= lesion.kind;
   }
   return visible;
 }

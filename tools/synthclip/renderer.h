@@ -9,26 +9,26 @@ namespace vireo::synth {
 
 enum LesionKind : unsigned { kBleeding = 1u, kUlcer = 2u };
 
-struct Camera {                 // the view of the gut tunnel for one frame
-  double depth = 0;             // advance along the tunnel axis, in tunnel radii (larger = further in)
-  double rollDeg = 0;           // roll about the viewing axis, degrees, counter-clockwise on screen
-  double driftX = 0, driftY = 0;// lateral offset of the tunnel axis from the frame centre, pixels (y down)
-  double contraction = 0;       // 0 relaxed wall; up to ~0.3 narrows the lumen
+struct Camera {                   // the view of the gut tunnel for one frame
+  double depth = 0;               // advance along the tunnel axis, in tunnel radii (larger = further in)
+  double rollDeg = 0;             // roll about the viewing axis, degrees, counter-clockwise on screen
+  double driftX = 0, driftY = 0;  // lateral offset of the tunnel axis from the frame centre, pixels (y down)
+  double contraction = 0;         // 0 relaxed wall; up to ~0.3 narrows the lumen
 };
 
 struct FrameTruth {
   std::int64_t frame = 0;
-  double scaleChange = 1;       // apparent wall scale of this frame / previous frame (>1 while advancing)
-  double rollDeg = 0;           // roll change since the previous frame, degrees
-  double driftX = 0, driftY = 0;// drift of this frame, pixels
-  unsigned lesions = 0;         // LesionKind bits visible in this frame
+  double scaleChange = 1;         // apparent wall scale of this frame / previous frame (>1 while advancing)
+  double rollDeg = 0;             // roll change since the previous frame, degrees
+  double driftX = 0, driftY = 0;  // drift of this frame, pixels
+  unsigned lesions = 0;           // LesionKind bits visible in this frame
 };
 
 struct SynthOptions {
-  int size = 256;               // frames are size x size
+  int size = 256;  // frames are size x size
   double fps = 25.0;
   std::uint32_t seed = 1;
-  unsigned lesions = 0;         // LesionKind bits to place on the wall
+  unsigned lesions = 0;  // LesionKind bits to place on the wall
 };
 
 class TunnelRenderer {
@@ -49,15 +49,15 @@ class TunnelRenderer {
  private:
   struct Lesion {
     LesionKind kind;
-    double axial;               // wall position along the tunnel, log-radius units
-    double angle;               // wall angle, radians
-    double radius;              // log-radius units (= radians across)
+    double axial;   // wall position along the tunnel, log-radius units
+    double angle;   // wall angle, radians
+    double radius;  // log-radius units (= radians across)
   };
-  struct Wave {                 // one sinusoid of the motion script
+  struct Wave {  // one sinusoid of the motion script
     double amplitude, omega, phase;
   };
   struct RowSpan {
-    int begin, end;             // pixels [begin, end) of a row inside the field of view
+    int begin, end;  // pixels [begin, end) of a row inside the field of view
   };
 
   std::vector<float> BuildTexture(std::uint32_t seed) const;  // 3 floats (b, g, r) per texel
@@ -69,10 +69,10 @@ class TunnelRenderer {
 
   SynthOptions options_;
   double fovRadius_ = 0;
-  double lobePhase_ = 0;                // where the contraction folds sit around the wall
-  std::vector<std::uint32_t> texels_;   // wall colour 0x00RRGGBB, axial rows of angle texels
-  std::vector<float> vignette_;         // per pixel of the frame
-  std::vector<float> lighting_;         // by log radius from the tunnel axis
+  double lobePhase_ = 0;               // where the contraction folds sit around the wall
+  std::vector<std::uint32_t> texels_;  // wall colour 0x00RRGGBB, axial rows of angle texels
+  std::vector<float> vignette_;        // per pixel of the frame
+  std::vector<float> lighting_;        // by log radius from the tunnel axis
   std::vector<RowSpan> spans_;
   std::vector<Lesion> lesionList_;
   std::vector<Wave> speed_, roll_, driftX_, driftY_, squeeze_;

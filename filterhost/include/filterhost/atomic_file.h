@@ -79,8 +79,7 @@ class AtomicFile {
 };
 
 // Writes a whole file at once through AtomicFile.
-bool WriteFileAtomically(const std::string& path, const void* data, std::size_t bytes,
-                         std::string* error);
+bool WriteFileAtomically(const std::string& path, const void* data, std::size_t bytes, std::string* error);
 
 // What a path names, following symbolic links.
 enum class PathKind { kMissing, kRegular, kDirectory, kOther, kUnreachable };

@@ -129,17 +129,12 @@ HRESULT GetInterface(IUnknown* iface, void** ppv);
 
 // Implements IUnknown in a class derived from CUnknown and one or more
 // interfaces, forwarding to the owner (the object itself unless aggregated).
-#define DECLARE_IUNKNOWN                                                          \
-  ::fh::HRESULT QueryInterface(::fh::REFIID riid, void** ppv) override {        \
-    return GetOwner() ? GetOwner()->QueryInterface(riid, ppv)                    \
-                      : NonDelegatingQueryInterface(riid, ppv);                  \
-  }                                                                              \
-  ::fh::ULONG AddRef() override {                                               \
-    return GetOwner() ? GetOwner()->AddRef() : NonDelegatingAddRef();            \
-  }                                                                              \
-  ::fh::ULONG Release() override {                                              \
-    return GetOwner() ? GetOwner()->Release() : NonDelegatingRelease();          \
-  }
+#define DECLARE_IUNKNOWN                                                                                \
+  ::fh::HRESULT QueryInterface(::fh::REFIID riid, void** ppv) override {                                \
+    return GetOwner() ? GetOwner()->QueryInterface(riid, ppv) : NonDelegatingQueryInterface(riid, ppv); \
+  }                                                                                                     \
+  ::fh::ULONG AddRef() override { return GetOwner() ? GetOwner()->AddRef() : NonDelegatingAddRef(); }   \
+  ::fh::ULONG Release() override { return GetOwner() ? GetOwner()->Release() : NonDelegatingRelease(); }
 
 namespace fh {
 

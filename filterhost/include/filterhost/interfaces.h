@@ -35,8 +35,7 @@ constexpr IID IID_IMemAllocator{0x56a8689c, 0x0ad4, 0x11ce, {0xb0, 0x3a, 0x00, 0
 struct IQuorlinInterface : IUnknown {
   virtual HRESULT SetLook(const GRID_LOOK* look) = 0;
   virtual HRESULT GetLook(GRID_LOOK* look) = 0;
-  virtual HRESULT SetParams(const GRID_PHASE phases[4], const GRID_GEOMETRY* geometry,
-                            const char* text) = 0;
+  virtual HRESULT SetParams(const GRID_PHASE phases[4], const GRID_GEOMETRY* geometry, const char* text) = 0;
   virtual HRESULT SetPhaseParams(const GRID_PHASE phases[4]) = 0;
   virtual HRESULT SetFileName(const char* path) = 0;
   virtual HRESULT GetData(char* buffer) = 0;  // buffer of at least 2048 bytes

@@ -66,7 +66,7 @@ GstRank RankFromMerit(DWORD merit);
 // hosted filter (normally its custom interface).
 struct ElementProperty {
   enum class Kind { String, Int };
-  const char* name;   // e.g. "map-file"
+  const char* name;  // e.g. "map-file"
   const char* blurb;
   Kind kind;
   int minimum, maximum, defaultValue;  // Int properties only

@@ -33,13 +33,12 @@ struct DiscRow {
   int to;
 };
 constexpr DiscRow kDisc[kDiscRows] = {
-    {-5, 5},    {-8, 8},    {-10, 10},  {-11, 11},  {-13, 13},  {-14, 14},  {-16, 16},  {-17, 17},
-    {-18, 18},  {-19, 19},  {-19, 19},  {-20, 20},  {-21, 21},  {-22, 22},  {-22, 22},  {-23, 23},
-    {-23, 23},  {-24, 24},  {-24, 24},  {-24, 24},  {-25, 24},  {-25, 25},  {-25, 25},  {-25, 25},
-    {-25, 25},  {-25, 25},  {-25, 25},  {-25, 25},  {-25, 25},  {-25, 25},  {-25, 24},  {-24, 24},
-    {-24, 24},  {-24, 24},  {-23, 23},  {-23, 23},  {-22, 22},  {-21, 21},  {-21, 21},  {-20, 20},
-    {-19, 19},  {-19, 19},  {-18, 18},  {-17, 17},  {-16, 16},  {-14, 14},  {-13, 13},  {-11, 11},
-    {-10, 10},  {-8, 8},    {-5, 5}};
+    {-5, 5},   {-8, 8},   {-10, 10}, {-11, 11}, {-13, 13}, {-14, 14}, {-16, 16}, {-17, 17}, {-18, 18},
+    {-19, 19}, {-19, 19}, {-20, 20}, {-21, 21}, {-22, 22}, {-22, 22}, {-23, 23}, {-23, 23}, {-24, 24},
+    {-24, 24}, {-24, 24}, {-25, 24}, {-25, 25}, {-25, 25}, {-25, 25}, {-25, 25}, {-25, 25}, {-25, 25},
+    {-25, 25}, {-25, 25}, {-25, 25}, {-25, 24}, {-24, 24}, {-24, 24}, {-24, 24}, {-23, 23}, {-23, 23},
+    {-22, 22}, {-21, 21}, {-21, 21}, {-20, 20}, {-19, 19}, {-19, 19}, {-18, 18}, {-17, 17}, {-16, 16},
+    {-14, 14}, {-13, 13}, {-11, 11}, {-10, 10}, {-8, 8},   {-5, 5}};
 
 enum class Measure { kMean, kPercentile90, kPercentile99, kIdm, kSumAverage, kEntropy };
 
@@ -205,7 +204,9 @@ struct CAnalizaDetektor::Scratch {
 CAnalizaDetektor::Point CAnalizaDetektor::BlockCentre(int block) { return kCentres[block]; }
 
 CAnalizaDetektor::CAnalizaDetektor(int width, int height, int threads)
-    : width_(width), height_(height), threads_(std::clamp(threads > 0 ? threads : WorkerPool::DefaultThreads(), 1, kChannels)) {}
+    : width_(width),
+      height_(height),
+      threads_(std::clamp(threads > 0 ? threads : WorkerPool::DefaultThreads(), 1, kChannels)) {}
 
 CAnalizaDetektor::~CAnalizaDetektor() = default;
 
@@ -216,17 +217,16 @@ void CAnalizaDetektor::Clear() {
 
 bool CAnalizaDetektor::IsChannelCode(char code) { return IsKnownChannel(code); }
 
-void CAnalizaDetektor::ConvertRow(char code, int stride, const std::uint8_t* frame, std::uint8_t* channel,
-                                   int row, int firstColumn, int lastColumn) const {
+void CAnalizaDetektor::ConvertRow(char code, int stride, const std::uint8_t* frame, std::uint8_t* channel, int row,
+                                  int firstColumn, int lastColumn) const {
   const std::uint8_t* in = frame + static_cast<std::ptrdiff_t>(row) * stride + 3 * firstColumn;
   std::uint8_t* out = channel + static_cast<std::ptrdiff_t>(row) * width_ + firstColumn;
   ConvertPixels(code, in, out, lastColumn - firstColumn + 1);
 }
 
-bool CAnalizaDetektor::ConvertChannel(char code, int stride, const std::uint8_t* frame,
-                                      std::uint8_t* channel) {
-  if (!IsKnownChannel(code) || frame == nullptr || channel == nullptr || width_ <= 0 ||
-      height_ <= 0 || stride < 3LL * width_)
+bool CAnalizaDetektor::ConvertChannel(char code, int stride, const std::uint8_t* frame, std::uint8_t* channel) {
+  if (!IsKnownChannel(code) || frame == nullptr || channel == nullptr || width_ <= 0 || height_ <= 0 ||
+      stride < 3LL * width_)
     return false;
   for (int row = 0; row < height_; ++row) ConvertRow(code, stride, frame, channel, row, 0, width_ - 1);
   channel_ = channel;
@@ -234,13 +234,13 @@ bool CAnalizaDetektor::ConvertChannel(char code, int stride, const std::uint8_t*
 }
 
 bool CAnalizaDetektor::DiscInside(int x, int y) const {
-  return channel_ != nullptr && x - kDiscRadius >= 0 && x + kDiscRadius < width_ &&
-         y - kDiscRadius >= 0 && y + kDiscRadius < height_;
+  return channel_ != nullptr && x - kDiscRadius >= 0 && x + kDiscRadius < width_ && y - kDiscRadius >= 0 &&
+         y + kDiscRadius < height_;
 }
 
 void CAnalizaDetektor::BuildDiscHistogram(int x, int y) {
-  pixelCount_ = CountDisc(DiscInside(x, y) ? channel_ : nullptr, width_, x, y, histogramParts_, histogram_,
-                          cumulative_);
+  pixelCount_ =
+      CountDisc(DiscInside(x, y) ? channel_ : nullptr, width_, x, y, histogramParts_, histogram_, cumulative_);
 }
 
 double CAnalizaDetektor::HistogramStatistic(Statistic kind) const {
@@ -250,8 +250,8 @@ double CAnalizaDetektor::HistogramStatistic(Statistic kind) const {
 void CAnalizaDetektor::BuildCooccurrence(int dx, int dy, int x, int y) {
   std::fill(&pairParts_[0][0], &pairParts_[0][0] + 4 * 1024, std::uint16_t{0});
   pairCount_ = 0;
-  const bool reachable = dx >= -2 * kDiscRadius && dx <= 2 * kDiscRadius && dy >= -2 * kDiscRadius &&
-                         dy <= 2 * kDiscRadius;
+  const bool reachable =
+      dx >= -2 * kDiscRadius && dx <= 2 * kDiscRadius && dy >= -2 * kDiscRadius && dy <= 2 * kDiscRadius;
   if (reachable && DiscInside(x, y)) {
     for (int i = 0; i < kDiscRows; ++i) {
       const auto [from, to] = PairColumns(i, dx, dy);
@@ -307,12 +307,11 @@ void CAnalizaDetektor::MeasurePairSlot(int slotIndex, const std::uint8_t* channe
     const std::uint8_t* second = first + static_cast<std::ptrdiff_t>(s.dy) * width_ + s.dx;
     std::uint8_t* out = pairValues + row * kPairStride;
     for (int c = kDiscArea[row].first & ~15; c <= kDiscArea[row].last; c += 16) {
-      const __m128i a = _mm_and_si128(
-          _mm_srli_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(first + c)), 3), levelMask);
-      const __m128i b = _mm_and_si128(
-          _mm_srli_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(second + c)), 3), levelMask);
-      const __m128i value =
-          bySum ? _mm_add_epi8(a, b) : _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
+      const __m128i a =
+          _mm_and_si128(_mm_srli_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(first + c)), 3), levelMask);
+      const __m128i b =
+          _mm_and_si128(_mm_srli_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(second + c)), 3), levelMask);
+      const __m128i value = bySum ? _mm_add_epi8(a, b) : _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + c), value);
     }
   }
@@ -358,15 +357,14 @@ void CAnalizaDetektor::MeasureSlot(int slotIndex, const std::uint8_t* channel, S
                                                                : Statistic::kPercentile99;
   for (int b = 0; b < kBlocks; ++b) {
     const Point c = kCentres[b];
-    const int pixels = CountDisc(channel, width_, c.x, c.y, scratch.histogramParts, scratch.histogram,
-                                 scratch.cumulative);
+    const int pixels =
+        CountDisc(channel, width_, c.x, c.y, scratch.histogramParts, scratch.histogram, scratch.cumulative);
     features_[b][s.slot] = DiscStatistic(kind, scratch.histogram, scratch.cumulative, pixels);
   }
 }
 
 void CAnalizaDetektor::AnalyzeFrame(int stride, const std::uint8_t* frame, std::uint8_t* channel) {
-  if (frame == nullptr || channel == nullptr || width_ < kMinSize || height_ < kMinSize ||
-      stride < 3LL * width_) {
+  if (frame == nullptr || channel == nullptr || width_ < kMinSize || height_ < kMinSize || stride < 3LL * width_) {
     Clear();
     return;
   }

@@ -70,8 +70,8 @@ template <typename V>
     std::memcpy(&last, bgr + 8, 4);
     const __m128i bytes = _mm_insert_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bgr)), last, 2);
     auto lane = [bytes](char first) {
-      const __m128i spread = _mm_setr_epi8(first, -1, -1, -1, first + 3, -1, -1, -1, first + 6, -1, -1, -1,
-                                           first + 9, -1, -1, -1);
+      const __m128i spread =
+          _mm_setr_epi8(first, -1, -1, -1, first + 3, -1, -1, -1, first + 6, -1, -1, -1, first + 9, -1, -1, -1);
       return _mm256_cvtepi32_pd(_mm_shuffle_epi8(bytes, spread));
     };
     return {lane(2), lane(1), lane(0)};
@@ -151,8 +151,7 @@ template <typename V>
 // Runs `kernel` (pixels in, bytes out) over the row; the last few pixels go
 // through it from a zero-padded copy.
 template <typename V, typename Kernel>
-[[gnu::always_inline]] inline void ForEachVector(const std::uint8_t* bgr, std::uint8_t* out, int count,
-                                                 Kernel kernel) {
+[[gnu::always_inline]] inline void ForEachVector(const std::uint8_t* bgr, std::uint8_t* out, int count, Kernel kernel) {
   constexpr int n = kLanes<V>;
   int i = 0;
   for (; i + n <= count; i += n) kernel(bgr + 3 * i, out + i);
@@ -260,19 +259,15 @@ void Convert(const std::uint8_t* bgr, std::uint8_t* out, int count, PixelFn fn) 
 template <typename V>
 void ConvertPixelsWith(char code, const std::uint8_t* bgr, std::uint8_t* out, int count) {
   switch (code) {
-    case 'G':
-      Convert(bgr, out, count, [](int, int g, int) { return static_cast<std::uint8_t>(g); });
-      break;
+    case 'G': Convert(bgr, out, count, [](int, int g, int) { return static_cast<std::uint8_t>(g); }); break;
     // Integer quotients: the sums are whole numbers held exactly, and a
     // correctly rounded quotient of them truncates to the integer quotient.
     case '*':
-      ConvertByFormula<V>(bgr, out, count,
-                          [](V r, V g, V b) { return (299.0 * r + 587.0 * g + 114.0 * b) / 1000.0; });
+      ConvertByFormula<V>(bgr, out, count, [](V r, V g, V b) { return (299.0 * r + 587.0 * g + 114.0 * b) / 1000.0; });
       break;
     case 'Q':
-      ConvertByFormula<V>(bgr, out, count, [](V r, V g, V b) {
-        return (2115.0 * r + 5226.0 * (255.0 - g) + 3111.0 * b) / 10452.0;
-      });
+      ConvertByFormula<V>(bgr, out, count,
+                          [](V r, V g, V b) { return (2115.0 * r + 5226.0 * (255.0 - g) + 3111.0 * b) / 10452.0; });
       break;
     case 'q':
       ConvertByFormula<V>(bgr, out, count, [](V r, V g, V b) {
@@ -294,21 +289,15 @@ void ConvertPixelsWith(char code, const std::uint8_t* bgr, std::uint8_t* out, in
         return 53.006 * ((595.7 * r - 274.4 * g - 321.3 * b) / Luma(r, g, b) + 2.8185);
       });
       break;
-    case 'S':
-      ConvertSaturation<V>(bgr, out, count);
-      break;
-    case 'h':
-      ConvertHue<V>(bgr, out, count);
-      break;
+    case 'S': ConvertSaturation<V>(bgr, out, count); break;
+    case 'h': ConvertHue<V>(bgr, out, count); break;
     case 'x': {
       const std::array<double, 256>& lin = LinearTable();
-      Convert(bgr, out, count, [&lin](int r, int g, int b) {
-        return Truncate(105.162 * lin[r] + 91.188 * lin[g] + 46.0275 * lin[b]);
-      });
+      Convert(bgr, out, count,
+              [&lin](int r, int g, int b) { return Truncate(105.162 * lin[r] + 91.188 * lin[g] + 46.0275 * lin[b]); });
       break;
     }
-    default:
-      break;
+    default: break;
   }
 }
 

@@ -27,10 +27,17 @@ const std::array<double, 256>& LinearTable() {
 
 bool IsKnownChannel(char code) {
   switch (code) {
-    case 'G': case '*': case 'Q': case 'q': case 'u': case 'v': case 'i': case 'S': case 'h': case 'x':
-      return true;
-    default:
-      return false;
+    case 'G':
+    case '*':
+    case 'Q':
+    case 'q':
+    case 'u':
+    case 'v':
+    case 'i':
+    case 'S':
+    case 'h':
+    case 'x': return true;
+    default: return false;
   }
 }
 

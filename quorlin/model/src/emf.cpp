@@ -152,10 +152,10 @@ std::vector<std::uint8_t> EmfWriter::Finish() const {
   PutWord(out, kEmrHeader);
   PutWord(out, kHeaderBytes);
   for (std::int32_t v : {left_, top_, right_, bottom_}) PutWord(out, static_cast<std::uint32_t>(v));
-  const std::int32_t frame[4] = {
-      ToFrame(left_, kDeviceMicronsX, kDeviceWidth), ToFrame(top_, kDeviceMicronsY, kDeviceHeight),
-      ToFrame(std::int64_t{right_} + 1, kDeviceMicronsX, kDeviceWidth) - (empty_ ? 0 : 1),
-      ToFrame(std::int64_t{bottom_} + 1, kDeviceMicronsY, kDeviceHeight) - (empty_ ? 0 : 1)};
+  const std::int32_t frame[4] = {ToFrame(left_, kDeviceMicronsX, kDeviceWidth),
+                                 ToFrame(top_, kDeviceMicronsY, kDeviceHeight),
+                                 ToFrame(std::int64_t{right_} + 1, kDeviceMicronsX, kDeviceWidth) - (empty_ ? 0 : 1),
+                                 ToFrame(std::int64_t{bottom_} + 1, kDeviceMicronsY, kDeviceHeight) - (empty_ ? 0 : 1)};
   for (std::int32_t v : frame) PutWord(out, static_cast<std::uint32_t>(v));
   PutWord(out, kEmfSignature);
   PutWord(out, 0x10000);  // version
@@ -178,7 +178,7 @@ std::vector<std::uint8_t> EmfWriter::Finish() const {
   out.insert(out.end(), records_.begin(), records_.end());
   PutWord(out, kEmrEof);
   PutWord(out, kEofBytes);
-  PutWord(out, 0);  // no palette entries
+  PutWord(out, 0);   // no palette entries
   PutWord(out, 16);  // offset of the (empty) palette
   PutWord(out, kEofBytes);
   return out;

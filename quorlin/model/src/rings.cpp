@@ -37,8 +37,7 @@ double Frac(double v) { return v - std::trunc(v); }
 struct Mat2 {
   double a11, a12, a21, a22;
   Mat2 operator*(const Mat2& o) const {
-    return {a11 * o.a11 + a12 * o.a21, a11 * o.a12 + a12 * o.a22, a21 * o.a11 + a22 * o.a21,
-            a21 * o.a12 + a22 * o.a22};
+    return {a11 * o.a11 + a12 * o.a21, a11 * o.a12 + a12 * o.a22, a21 * o.a11 + a22 * o.a21, a21 * o.a12 + a22 * o.a22};
   }
 };
 constexpr Mat2 kIdentity{1, 0, 0, 1};
@@ -108,8 +107,7 @@ double FracOf(double v, std::int32_t t) { return t > -kFarAway && t < kFarAway ?
 
 // The force from the four costs of a node whose current position truncates to (xi, yi).
 [[gnu::always_inline]] inline void SetForce(GRID_NODE& node, unsigned cur, std::int32_t xi, std::int32_t yi,
-                                            double costPlusX, double costMinusX, double costPlusY,
-                                            double costMinusY) {
+                                            double costPlusX, double costMinusX, double costPlusY, double costMinusY) {
   const std::int32_t v = node.vicinity;
   const double a = (2 * (FracOf(node.x[cur], xi) - node.fx0) - 1) / v;
   const double b = (2 * (FracOf(node.y[cur], yi) - node.fy0) - 1) / v;
@@ -259,7 +257,7 @@ struct ChannelParts {
 // Whether the four patches of a node whose position truncates to (x, y),
 // and each 16-byte row load, lie inside a 24-bit frame.
 [[gnu::always_inline]] inline bool FusedFits(const GRID_NODE& node, const FrameView& frame, unsigned cur,
-                                            std::int32_t& x, std::int32_t& y) {
+                                             std::int32_t& x, std::int32_t& y) {
   const std::int32_t v = node.vicinity;
   if (frame.bytesPerPixel != 3 || v < 1) return false;
   const std::int64_t xi = TruncToInt(node.x[cur]), yi = TruncToInt(node.y[cur]);
@@ -274,7 +272,7 @@ struct ChannelParts {
 }
 
 [[gnu::always_inline]] inline bool FusedImageForce(GRID_NODE& node, const FrameView& frame, unsigned cur,
-                                                  const double w[3]) {
+                                                   const double w[3]) {
   std::int32_t x, y;
   if (!FusedFits(node, frame, cur, x, y)) return false;
   const std::int32_t v = node.vicinity;
@@ -303,9 +301,9 @@ struct ChannelParts {
 // sums are exact and each cost takes the same double operations.
 [[gnu::target("avx2"), gnu::always_inline]] inline __m256i RowDiffs(__m256i t, const std::uint8_t* low,
                                                                     const std::uint8_t* high) {
-  const __m256i f = _mm256_inserti128_si256(
-      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(low))),
-      _mm_loadu_si128(reinterpret_cast<const __m128i*>(high)), 1);
+  const __m256i f =
+      _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(low))),
+                              _mm_loadu_si128(reinterpret_cast<const __m128i*>(high)), 1);
   return _mm256_or_si256(_mm256_subs_epu8(t, f), _mm256_subs_epu8(f, t));
 }
 
@@ -320,10 +318,10 @@ struct ChannelParts2 {
   const __m256i zero = _mm256_setzero_si256();
   const __m256i d0 = RowDiffs(t[0], low, high), d1 = RowDiffs(t[1], low + stride, high + stride),
                 d2 = RowDiffs(t[2], low + 2 * stride, high + 2 * stride);
-  const __m256i lo = _mm256_add_epi16(
-      _mm256_add_epi16(_mm256_unpacklo_epi8(d0, zero), _mm256_unpacklo_epi8(d1, zero)), _mm256_unpacklo_epi8(d2, zero));
-  const __m256i hi = _mm256_add_epi16(
-      _mm256_add_epi16(_mm256_unpackhi_epi8(d0, zero), _mm256_unpackhi_epi8(d1, zero)), _mm256_unpackhi_epi8(d2, zero));
+  const __m256i lo = _mm256_add_epi16(_mm256_add_epi16(_mm256_unpacklo_epi8(d0, zero), _mm256_unpacklo_epi8(d1, zero)),
+                                      _mm256_unpacklo_epi8(d2, zero));
+  const __m256i hi = _mm256_add_epi16(_mm256_add_epi16(_mm256_unpackhi_epi8(d0, zero), _mm256_unpackhi_epi8(d1, zero)),
+                                      _mm256_unpackhi_epi8(d2, zero));
   const __m256i pick0 = _mm256_setr_epi16(1, 0, 0, 1, 0, 0, 1, 0, 1, 0, 0, 1, 0, 0, 1, 0);
   const __m256i pick1 = _mm256_setr_epi16(0, 1, 0, 0, 1, 0, 0, 1, 0, 1, 0, 0, 1, 0, 0, 1);
   const __m256i pick2 = _mm256_setr_epi16(0, 0, 1, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 1, 0, 0);
@@ -334,13 +332,13 @@ struct ChannelParts2 {
 
 // [+x, -x, +y, -y] totals of one channel from the parts of (+x | -x) and (+y | -y).
 [[gnu::target("avx2"), gnu::always_inline]] inline __m128i Totals2(__m256i x, __m256i y) {
-  const __m256i pairs = _mm256_hadd_epi32(x, y);  // x01 x23 y01 y23 | the same of the high lane
+  const __m256i pairs = _mm256_hadd_epi32(x, y);         // x01 x23 y01 y23 | the same of the high lane
   const __m256i sums = _mm256_hadd_epi32(pairs, pairs);  // +x +y +x +y | -x -y -x -y
   return _mm_unpacklo_epi32(_mm256_castsi256_si128(sums), _mm256_extracti128_si256(sums, 1));
 }
 
 [[gnu::target("avx2"), gnu::always_inline]] inline bool FusedImageForce2(GRID_NODE& node, const FrameView& frame,
-                                                                        unsigned cur, const double w[3]) {
+                                                                         unsigned cur, const double w[3]) {
   std::int32_t x, y;
   if (!FusedFits(node, frame, cur, x, y)) return false;
   const std::int32_t v = node.vicinity;
@@ -353,9 +351,9 @@ struct ChannelParts2 {
   const __m256d sum0 = _mm256_cvtepi32_pd(Totals2(alongX.c[0], alongY.c[0]));
   const __m256d sum1 = _mm256_cvtepi32_pd(Totals2(alongX.c[1], alongY.c[1]));
   const __m256d sum2 = _mm256_cvtepi32_pd(Totals2(alongX.c[2], alongY.c[2]));
-  const __m256d weighed = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_set1_pd(w[0]), sum0),
-                                                      _mm256_mul_pd(_mm256_set1_pd(w[1]), sum1)),
-                                        _mm256_mul_pd(_mm256_set1_pd(w[2]), sum2));
+  const __m256d weighed =
+      _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_set1_pd(w[0]), sum0), _mm256_mul_pd(_mm256_set1_pd(w[1]), sum1)),
+                    _mm256_mul_pd(_mm256_set1_pd(w[2]), sum2));
   const __m256d cost = _mm256_div_pd(weighed, _mm256_set1_pd(9.0));
   const __m128d lowCosts = _mm256_castpd256_pd128(cost), highCosts = _mm256_extractf128_pd(cost, 1);
   SetForce(node, cur, x, y, _mm_cvtsd_f64(lowCosts), _mm_cvtsd_f64(_mm_unpackhi_pd(lowCosts, lowCosts)),
@@ -477,15 +475,13 @@ template void GRID_RINGS::CaptureAll(const FrameView&);
 void GRID_RINGS::CaptureTemplates(PixelReadFn read) { CaptureAll(read); }
 void GRID_RINGS::CaptureTemplates(const FrameView& frame) { CaptureAll(frame); }
 
-bool GRID_RINGS::LocalPhase(const GRID_PHASE& phase) const {
-  return IsLocal(phase.Neighborhood, rings_, perimeter_);
-}
+bool GRID_RINGS::LocalPhase(const GRID_PHASE& phase) const { return IsLocal(phase.Neighborhood, rings_, perimeter_); }
 
 // Visits the neighbourhood of node (j, k) for half-width n: angles j-n..j+n
 // modulo Perimeter (an angle reached twice counts twice), rings clipped.
 template <class Element, class Visit>
-static void ForNeighbourhood(std::vector<Element>& nodes, std::uint32_t rings, std::uint32_t perimeter,
-                             std::uint32_t j, std::uint32_t k, std::uint32_t n, Visit visit) {
+static void ForNeighbourhood(std::vector<Element>& nodes, std::uint32_t rings, std::uint32_t perimeter, std::uint32_t j,
+                             std::uint32_t k, std::uint32_t n, Visit visit) {
   const std::int64_t first = (static_cast<std::int64_t>(j) - n) % perimeter;
   std::uint32_t jj = static_cast<std::uint32_t>(first < 0 ? first + perimeter : first);
   const std::uint32_t kLo = k > n ? k - n : 0;
@@ -585,9 +581,9 @@ struct SumValues {
 // the pairs x0, y0, x, y, fx, fy (kPairFields doubles), so the neighbourhood
 // of angle j is entries j .. j + 2n.
 constexpr std::size_t kPairFields = 12;
-VIREO_VECTOR_CLONES void PairSums(const double* columns, std::size_t width, std::size_t rings, std::uint32_t j, std::uint32_t k,
-              std::uint32_t n, const GRID_NODE& first, const GRID_NODE& second, unsigned p, SumValues& a,
-              SumValues& b) {
+VIREO_VECTOR_CLONES void PairSums(const double* columns, std::size_t width, std::size_t rings, std::uint32_t j,
+                                  std::uint32_t k, std::uint32_t n, const GRID_NODE& first, const GRID_NODE& second,
+                                  unsigned p, SumValues& a, SumValues& b) {
   const std::uint32_t kLo = k > n ? k - n : 0;
   const auto kHi = static_cast<std::uint32_t>(std::min<std::uint64_t>(rings - 1, std::uint64_t{k} + n));
   const std::size_t ring = width * kPairFields;
@@ -1001,11 +997,11 @@ void GRID_RINGS::Draw(DrawLineFn line, DrawPointFn point) const {
 void GRID_RINGS::FormatReport(char* text, std::size_t size) const {
   if (size == 0) return;
   const auto f = [](double v) { return FixedText(v, 6); };
-  const std::string report = "MODEL OF DEFORMABLE RINGS:\r\nDeformation = " + f(deformation_) + "\r\nMotion = " +
-                             f(motion_) + "\r\nX = " + f(GetX()) + " Y = " + f(GetY()) + "\r\nDilation = " +
-                             f(GetDilation()) + "\r\nAngle = " + f(GetAngle() * 180 / kPi) + "\xB0\r\nJ11 = " +
-                             f(j11_) + " J12 = " + f(j12_) + "\r\nJ21 = " + f(j21_) + " J22 = " + f(j22_) +
-                             "\r\nTime = " + std::to_string(static_cast<int>(time_)) +
+  const std::string report = "MODEL OF DEFORMABLE RINGS:\r\nDeformation = " + f(deformation_) +
+                             "\r\nMotion = " + f(motion_) + "\r\nX = " + f(GetX()) + " Y = " + f(GetY()) +
+                             "\r\nDilation = " + f(GetDilation()) + "\r\nAngle = " + f(GetAngle() * 180 / kPi) +
+                             "\xB0\r\nJ11 = " + f(j11_) + " J12 = " + f(j12_) + "\r\nJ21 = " + f(j21_) +
+                             " J22 = " + f(j22_) + "\r\nTime = " + std::to_string(static_cast<int>(time_)) +
                              "\r\nPhase = " + std::to_string(static_cast<int>(phase_)) +
                              "\r\nPhaseTime = " + std::to_string(static_cast<int>(phaseTime_));
   // Cut to the buffer as snprintf would.

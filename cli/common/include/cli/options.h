@@ -11,9 +11,9 @@
 namespace vireo::cli {
 
 struct OptionSpec {
-  char shortName = 0;        // 'o' for -o, or 0
-  std::string longName;      // "output" for --output, or empty
-  std::string valueName;     // "MAP" when the option takes a value, empty for a flag
+  char shortName = 0;     // 'o' for -o, or 0
+  std::string longName;   // "output" for --output, or empty
+  std::string valueName;  // "MAP" when the option takes a value, empty for a flag
   std::string help;
 };
 

@@ -50,12 +50,12 @@ using fh::HRESULT;
 
 // Graph modes (5 is unused). 3, 4 and 6 are the analysis modes.
 enum GraphMode : int {
-  kModePlain = 0,      // the clip rendered
-  kModeMultiImage = 1, // durmix mosaic, rendered
-  kModeCapture = 2,    // kelbit, rendered
-  kModeMdrPreview = 3, // quorlin writing the map, rendered without a clock
-  kModeMdr = 4,        // quorlin writing the map into a fakesink, no clock
-  kModePathology = 6,  // ostrel writing findings, jpegenc ! avimux ! filesink
+  kModePlain = 0,       // the clip rendered
+  kModeMultiImage = 1,  // durmix mosaic, rendered
+  kModeCapture = 2,     // kelbit, rendered
+  kModeMdrPreview = 3,  // quorlin writing the map, rendered without a clock
+  kModeMdr = 4,         // quorlin writing the map into a fakesink, no clock
+  kModePathology = 6,   // ostrel writing findings, jpegenc ! avimux ! filesink
 };
 bool IsAnalysisMode(int mode);
 
@@ -76,13 +76,13 @@ struct MdrParameters {
 struct GraphRequest {
   std::string clipPath;
   int mode = kModePlain;
-  std::string mapPath;       // quorlin, modes 3 and 4
+  std::string mapPath;                         // quorlin, modes 3 and 4
   std::optional<MdrParameters> mdrParameters;  // quorlin's defaults when unset
-  std::string findingsPath;  // ostrel, mode 6
-  std::string exportPath;    // the AVI written in mode 6
-  bool markedVideo = true;   // mode 6: false writes the findings only (no AVI)
-  int mosaicCols = 1;        // durmix, mode 1 (brought into 1..6)
-  int mosaicRows = 1;        // (brought into 1..4)
+  std::string findingsPath;                    // ostrel, mode 6
+  std::string exportPath;                      // the AVI written in mode 6
+  bool markedVideo = true;                     // mode 6: false writes the findings only (no AVI)
+  int mosaicCols = 1;                          // durmix, mode 1 (brought into 1..6)
+  int mosaicRows = 1;                          // (brought into 1..4)
   // The variants are tried from this one on (tests start later in the chain).
   SplitterKind firstVariant = SplitterKind::kAvi;
   // Called with the plug-in element of each variant as it joins the pipeline,
@@ -273,9 +273,9 @@ class PlaybackGraph {
   DiagnosticHandler diagnosticHandler_;
 
   GstElement* pipeline_ = nullptr;
-  GstElement* videoSink_ = nullptr;  // appsink of the display, or null
-  GstElement* volume_ = nullptr;     // audio branch volume, or null
-  GstElement* entry_ = nullptr;      // first element after the decoder
+  GstElement* videoSink_ = nullptr;    // appsink of the display, or null
+  GstElement* volume_ = nullptr;       // audio branch volume, or null
+  GstElement* entry_ = nullptr;        // first element after the decoder
   GstElement* videoTarget_ = nullptr;  // the element the decoded video enters
   GstElement* capture_ = nullptr;
   std::atomic<std::int64_t> analysed_{0};

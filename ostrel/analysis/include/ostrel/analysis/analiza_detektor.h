@@ -24,8 +24,8 @@ class CAnalizaDetektor {
 
   // Flag bytes of a block record, in label order.
   enum Flag : int { kBlood1 = 0, kUlcer1, kUlcer2, kUlcer3, kPatho1, kBlood2, kBlood3, kFlagCount };
-  static constexpr std::array<const char*, kFlagCount> kFlagLabels = {
-      " Blood1", " Ulcer1", " Ulcer2", " Ulcer3", " Patho1", " Blood2", " Blood3"};
+  static constexpr std::array<const char*, kFlagCount> kFlagLabels = {" Blood1", " Ulcer1", " Ulcer2", " Ulcer3",
+                                                                      " Patho1", " Blood2", " Blood3"};
 
   enum class Statistic { kMean, kPercentile90, kPercentile99 };
   enum class Haralick { kInverseDifferenceMoment, kSumAverage, kDifferenceEntropy };
@@ -79,7 +79,7 @@ class CAnalizaDetektor {
   // above. Features of a matrix without pairs are not-a-number.
   void BuildCooccurrence(int dx, int dy, int x, int y);
   double CooccurrenceFeature(Haralick kind) const;
-  int PairCount() const { return pairCount_; }  // twice the pairs counted
+  int PairCount() const { return pairCount_; }     // twice the pairs counted
   std::uint32_t Cooccurrence(int a, int b) const;  // matrix cell, pairs counted both ways
 
   // Sets flags 0..6 of every block from its feature slots.
@@ -94,8 +94,8 @@ class CAnalizaDetektor {
  private:
   void Clear();
   bool DiscInside(int x, int y) const;
-  void ConvertRow(char code, int stride, const std::uint8_t* frame, std::uint8_t* channel, int row,
-                  int firstColumn, int lastColumn) const;
+  void ConvertRow(char code, int stride, const std::uint8_t* frame, std::uint8_t* channel, int row, int firstColumn,
+                  int lastColumn) const;
   struct Scratch;
   void MeasureSlot(int slotIndex, const std::uint8_t* channel, Scratch& scratch);
   void MeasurePairSlot(int slotIndex, const std::uint8_t* channel, std::uint8_t* pairValues);
@@ -109,7 +109,7 @@ class CAnalizaDetektor {
   const std::uint8_t* channel_ = nullptr;
   // Counts are gathered in four parts, taking turns, and then summed.
   std::uint16_t pairParts_[4][1024] = {};  // each pair once, by first level * 32 + second
-  std::uint16_t pairs_[1024] = {};          // the parts summed
+  std::uint16_t pairs_[1024] = {};         // the parts summed
   std::uint32_t histogramParts_[4][256] = {};
   std::array<std::uint32_t, 256> histogram_{};
   std::array<std::uint32_t, 256> cumulative_{};

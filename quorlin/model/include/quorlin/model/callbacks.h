@@ -19,8 +19,8 @@ class FnRef<R(A...)> {
   FnRef() = default;
 
   template <class F>
-    requires(!std::is_same_v<std::remove_cvref_t<F>, FnRef> && std::is_invocable_r_v<R, F&, A...>)
-  FnRef(F&& f)  // NOLINT: implicit on purpose, like a function pointer
+  requires(!std::is_same_v<std::remove_cvref_t<F>, FnRef> && std::is_invocable_r_v<R, F&, A...>)
+      FnRef(F&& f)  // NOLINT: implicit on purpose, like a function pointer
       : object_(const_cast<void*>(static_cast<const void*>(std::addressof(f)))),
         call_([](void* object, A... args) -> R {
           return (*static_cast<std::remove_reference_t<F>*>(object))(args...);

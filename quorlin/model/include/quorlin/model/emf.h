@@ -42,9 +42,9 @@ class EmfWriter {
 
   std::vector<std::uint8_t> records_;
   std::uint32_t count_ = 0;
-  std::vector<bool> used_{true};       // object table; entry 0 is reserved
+  std::vector<bool> used_{true};          // object table; entry 0 is reserved
   std::vector<std::uint32_t> penWidths_;  // per table entry, 0 for brushes
-  std::uint32_t penHalfWidth_ = 0;  // widens the bounds of what the current pen draws
+  std::uint32_t penHalfWidth_ = 0;        // widens the bounds of what the current pen draws
   bool empty_ = true;
   std::int32_t left_ = 0, top_ = 0, right_ = -1, bottom_ = -1;
 };

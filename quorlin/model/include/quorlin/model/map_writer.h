@@ -13,9 +13,7 @@ namespace quorlin {
 inline constexpr std::size_t kMapHeaderBytes = 54;
 
 // Stride of a map row for a grid of `perimeter` nodes per ring: 2*P + 8 pixels.
-inline std::size_t MapRowBytes(std::uint32_t perimeter) {
-  return (6 * std::size_t{perimeter} + 27) & ~std::size_t{3};
-}
+inline std::size_t MapRowBytes(std::uint32_t perimeter) { return (6 * std::size_t{perimeter} + 27) & ~std::size_t{3}; }
 
 // "map_%x.bmp" with the time in seconds since 1970.
 std::string DefaultMapName(std::time_t now);

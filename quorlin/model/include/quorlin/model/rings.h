@@ -69,16 +69,14 @@ const char* CheckGeometry(const GRID_GEOMETRY& geometry);
 // "unknown": then any neighbourhood counts as possibly local.
 const char* CheckPhase(const GRID_PHASE& phase, std::uint32_t rings = 0, std::uint32_t perimeter = 0);
 // All four phases, plus the rule that the first phase that runs sets a pixel step.
-const char* CheckPhases(std::span<const GRID_PHASE, 4> phases, std::uint32_t rings = 0,
-                        std::uint32_t perimeter = 0);
+const char* CheckPhases(std::span<const GRID_PHASE, 4> phases, std::uint32_t rings = 0, std::uint32_t perimeter = 0);
 
 class GRID_RINGS final : public GRID_INTERFACE {
  public:
   GRID_RINGS();
 
   // Refuses (false, empty grid) what CheckGeometry refuses.
-  bool Create(const double centre[2], std::uint32_t rings, std::uint32_t perimeter, double rmin,
-              double ratio) override;
+  bool Create(const double centre[2], std::uint32_t rings, std::uint32_t perimeter, double rmin, double ratio) override;
   // Refuses (false, the phase is not stored) what CheckPhase refuses for this grid.
   bool SetPhase(std::uint32_t index, GRID_PHASE phase) override;
   void CaptureTemplates(PixelReadFn read) override;
