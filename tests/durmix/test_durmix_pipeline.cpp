@@ -180,14 +180,9 @@ TEST_F(DurmixPipeline, ModeSetWhilePlayingRenegotiatesTheMosaic) {
   auto frames = PatternFrames(40, 10, 6, 3);
   int pushed = 0;
   auto pushAndPull = [&](int* width, int* height) {
-    GstBuffer* b = gst_buffer_new_memdup(frames[pushed].data(), frames[pushed].size());
-    GST_BUFFER_PTS(b) = static_cast<GstClockTime>(pushed) * GST_SECOND / 25;
+    vtest::PushFrame(src, frames[pushed], pushed);
     ++pushed;
-    GstFlowReturn ret;
-    g_signal_emit_by_name(src, "push-buffer", b, &ret);
-    gst_buffer_unref(b);
-    GstSample* s = nullptr;
-    g_signal_emit_by_name(sink, "try-pull-sample", 10 * GST_SECOND, &s);
+    GstSample* s = vtest::PullSample(sink, 10);
     ASSERT_NE(s, nullptr);
     const GstStructure* st = gst_caps_get_structure(gst_sample_get_caps(s), 0);
     gst_structure_get_int(st, "width", width);
@@ -253,11 +248,7 @@ TEST_F(DurmixPipeline, FollowsAnInputSizeChangeMidStream) {
       GstCaps* gc = gst_caps_from_string(caps.c_str());
       g_object_set(src, "caps", gc, nullptr);
       gst_caps_unref(gc);
-      GstBuffer* b = gst_buffer_new_memdup(f.data(), f.size());
-      GST_BUFFER_PTS(b) = static_cast<GstClockTime>(pushed++) * GST_SECOND / 25;
-      GstFlowReturn ret;
-      g_signal_emit_by_name(src, "push-buffer", b, &ret);
-      gst_buffer_unref(b);
+      vtest::PushFrame(src, f, pushed++);
     };
     for (const Bytes& f : first) push(f, Caps(c.format, c.w1, c.h1));
     for (const Bytes& f : second) push(f, Caps(c.format, c.w2, c.h2));
@@ -317,13 +308,8 @@ TEST_F(DurmixPipeline, ModeChangesFromAnotherThreadNeverEndTheStream) {
   auto frames = PatternFrames(1, 10, 6, 3);
   int out = 0;
   for (int n = 0; n < kFrames; ++n) {
-    GstBuffer* b = gst_buffer_new_memdup(frames[0].data(), frames[0].size());
-    GST_BUFFER_PTS(b) = static_cast<GstClockTime>(n) * GST_SECOND / 25;
-    GstFlowReturn ret;
-    g_signal_emit_by_name(src, "push-buffer", b, &ret);
-    gst_buffer_unref(b);
-    GstSample* s = nullptr;
-    g_signal_emit_by_name(sink, "try-pull-sample", 10 * GST_SECOND, &s);
+    vtest::PushFrame(src, frames[0], n);
+    GstSample* s = vtest::PullSample(sink, 10);
     if (!s) break;
     const GstStructure* st = gst_caps_get_structure(gst_sample_get_caps(s), 0);
     int w = 0, h = 0;

@@ -408,14 +408,8 @@ TEST_F(KelbitPipeline, ArmedThroughTheInterfaceWhilePlaying) {
   gst_element_set_state(p, GST_STATE_PLAYING);
   g_calls = 0;
   auto push = [&](int n) {
-    const Bytes frame = Picture(6, 4, n);
-    GstBuffer* b = gst_buffer_new_memdup(frame.data(), frame.size());
-    GST_BUFFER_PTS(b) = static_cast<GstClockTime>(n) * GST_SECOND / 25;
-    GstFlowReturn ret;
-    g_signal_emit_by_name(src, "push-buffer", b, &ret);
-    gst_buffer_unref(b);
-    GstSample* s = nullptr;
-    g_signal_emit_by_name(sink, "try-pull-sample", 10 * GST_SECOND, &s);
+    vtest::PushFrame(src, Picture(6, 4, n), n);
+    GstSample* s = vtest::PullSample(sink, 10);
     ASSERT_NE(s, nullptr);
     gst_sample_unref(s);
   };

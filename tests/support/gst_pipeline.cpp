@@ -20,6 +20,21 @@ void InitGst() {
   std::call_once(once, [] { gst_init(nullptr, nullptr); });
 }
 
+GstFlowReturn PushFrame(GstElement* src, const std::vector<std::uint8_t>& data, int n) {
+  GstBuffer* b = gst_buffer_new_memdup(data.data(), data.size());
+  GST_BUFFER_PTS(b) = static_cast<GstClockTime>(n) * GST_SECOND / 25;
+  GstFlowReturn ret = GST_FLOW_ERROR;
+  g_signal_emit_by_name(src, "push-buffer", b, &ret);
+  gst_buffer_unref(b);
+  return ret;
+}
+
+GstSample* PullSample(GstElement* sink, int seconds) {
+  GstSample* s = nullptr;
+  g_signal_emit_by_name(sink, "try-pull-sample", static_cast<GstClockTime>(seconds) * GST_SECOND, &s);
+  return s;
+}
+
 Frame FrameFromSample(GstSample* sample) {
   Frame f;
   GstBuffer* buf = gst_sample_get_buffer(sample);

@@ -43,6 +43,13 @@ RunResult RunPipeline(const std::string& description, const std::string& caps = 
                       const std::vector<std::vector<std::uint8_t>>& frames = {}, int timeoutSeconds = 60,
                       const std::function<void(GstElement*)>& configure = {});
 
+// Pushes `data` into the appsrc `src` as frame `n`, stamped at n / 25 s.
+GstFlowReturn PushFrame(GstElement* src, const std::vector<std::uint8_t>& data, int n);
+
+// The next sample of the appsink `sink`, waiting at most `seconds`; nullptr
+// when none came. The caller unrefs it.
+GstSample* PullSample(GstElement* sink, int seconds);
+
 // The frame a sample holds.
 Frame FrameFromSample(GstSample* sample);
 
