@@ -257,18 +257,30 @@ def starting_planes(space):
     return list(space.fixed) + [b for b in space.box if not any(same_plane(b, f) for f in space.fixed)]
 
 
-def nonredundant(planes, keep_first):
+def nonredundant(planes, keep_first, witnesses=None):
     """Drops planes (after the first `keep_first`) that do not touch the
-    region of all the others; returns the planes kept."""
+    region of all the others; returns the planes kept. `witnesses` (one per
+    plane, or None) holds for each plane a point of the others' region beyond
+    it from an earlier call; a plane whose point still lies in that region
+    is kept without a linear programme. The list is updated in place."""
     planes = list(planes)
+    if witnesses is None:
+        witnesses = [None] * len(planes)
     i = len(planes) - 1
     while i >= keep_first:
         w, t = planes[i]
         others = planes[:i] + planes[i + 1:]
+        point = witnesses[i]
+        if point is not None and w @ point > t + 1e-6 and all(p[0] @ point <= p[1] + 1e-9 for p in others):
+            i -= 1
+            continue
         result = linprog(-w, A_ub=np.array([p[0] for p in others]), b_ub=np.array([p[1] for p in others]),
                          bounds=[(None, None)] * len(w), method="highs")
         if result.status == 0 and -result.fun <= t + 1e-7:
             del planes[i]
+            del witnesses[i]
+        else:
+            witnesses[i] = result.x if result.status == 0 else None
         i -= 1
     return planes
 
@@ -294,6 +306,7 @@ def shave_corners(planes, count, keep_first, anchors, core):
     (never an anchor) until the table holds `count` planes; a shave that
     leaves an earlier facet no longer touching the region drops that facet."""
     planes = list(planes)
+    witnesses = [None] * len(planes)
     while len(planes) < count:
         corners = vertices(planes, chebyshev_centre(planes))
         distance = np.linalg.norm(corners - core, axis=1)
@@ -303,10 +316,11 @@ def shave_corners(planes, count, keep_first, anchors, core):
             t = w @ v - SHAVE_DEPTH * distance[k]
             if np.all(anchors @ w <= t - MARGIN / 4):
                 planes.append((w, t))
+                witnesses.append(None)
                 break
         else:
             raise SystemExit("no corner left to shave")
-        planes = nonredundant(planes, keep_first)
+        planes = nonredundant(planes, keep_first, witnesses)
     return planes
 
 
@@ -327,8 +341,13 @@ class Region:
 
 
 def frame_min(values, frames, count):
-    out = np.full(count, np.inf)
-    np.minimum.at(out, frames, values)
+    """Per frame the smallest row of `values` (rows x columns) over its
+    blocks, inf for frames without a row; `frames` is ascending, as the
+    examples keep it."""
+    out = np.full((count,) + values.shape[1:], np.inf)
+    if len(frames):
+        starts = np.flatnonzero(np.r_[True, frames[1:] != frames[:-1]])
+        out[frames[starts]] = np.minimum.reduceat(values, starts, axis=0)
     return out
 
 
@@ -356,8 +375,7 @@ def bleeding_cuts(regions, examples, grid, miss_cost):
             floor = (r.anchors @ grid.T).max(axis=0) + MARGIN
             # a frame leaves (or loses its finding) when the cut passes below
             # all its blocks inside: key = min projection over them
-            key = np.full((frames, len(grid)), np.inf)
-            np.minimum.at(key, examples.frame[m], proj)
+            key = frame_min(proj, examples.frame[m], frames)
             weight_frame = np.where(flagged[i] & ~other, weight, 0.0)
             for k in range(len(grid)):
                 kf = key[:, k]
