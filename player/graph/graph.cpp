@@ -316,11 +316,19 @@ HRESULT PlaybackGraph::BuildTail(const GraphRequest& request, GstElement** entry
   if (!convert) return E_FAIL;
   *entry = convert;
   // Analysis runs as fast as it can: decoding goes on in its own thread while
-  // the plug-in works, so the two overlap on separate cores.
+  // the plug-in works, so the two overlap on separate cores. The tracker's
+  // thread is the slower one, so the conversion runs on the decoder's side.
+  const bool tracking = mode_ == kModeMdr || mode_ == kModeMdrPreview;
+  GstElement* converted = nullptr;  // the queue after the conversion, when there
   if (IsAnalysisMode(mode_)) {
     GstElement* decoded = AddElement("queue", nullptr);
-    if (!decoded || !gst_element_link(decoded, convert)) return E_FAIL;
-    *entry = decoded;
+    if (!decoded) return E_FAIL;
+    if (tracking) {
+      converted = decoded;
+    } else {
+      if (!gst_element_link(decoded, convert)) return E_FAIL;
+      *entry = decoded;
+    }
   }
   HRESULT hr = E_FAIL;
   GstElement* plugin = nullptr;
@@ -351,7 +359,8 @@ HRESULT PlaybackGraph::BuildTail(const GraphRequest& request, GstElement** entry
   // pick 32 bits, which the detector refuses and the tracker handles slower.
   if (IsAnalysisMode(mode_)) {
     GstCaps* bgr = gst_caps_from_string("video/x-raw,format=BGR");
-    const bool linked = gst_element_link_filtered(convert, plugin, bgr);
+    const bool linked = gst_element_link_filtered(convert, converted ? converted : plugin, bgr) &&
+                        (!converted || gst_element_link(converted, plugin));
     gst_caps_unref(bgr);
     if (!linked) return E_FAIL;
   } else if (!gst_element_link(convert, plugin)) {
@@ -377,6 +386,14 @@ HRESULT PlaybackGraph::BuildTail(const GraphRequest& request, GstElement** entry
       {
         auto* quorlin = static_cast<fh::IQuorlinInterface*>(control);
         quorlin->SetFileName(request.mapPath.c_str());
+        // The frames of a run without preview end in a null sink: the grid
+        // drawn into them would be seen by nobody.
+        if (mode_ == kModeMdr) {
+          GRID_LOOK look{};
+          quorlin->GetLook(&look);
+          look.Mode = kLookNone;
+          quorlin->SetLook(&look);
+        }
         // Parameters the filter refuses must not give a map made with others.
         const HRESULT set = request.mdrParameters
                                 ? quorlin->SetParams(request.mdrParameters->phases, &request.mdrParameters->geometry,

@@ -36,6 +36,7 @@ struct GRID_GEOMETRY {
 
 // Look of the grid drawn into frames: one of the modes below. Colours are
 // 0x00BBGGRR.
+constexpr std::int32_t kLookNone = 0;  // the grid is not drawn
 constexpr std::int32_t kLookPoints = 1;
 constexpr std::int32_t kLookCrosses = 2;
 constexpr std::int32_t kLookLines = 3;
