@@ -1,4 +1,4 @@
-// The frame-buffer paths of the model (fused patch matching, paired local
+// The frame-buffer paths of the model (fused patch matching, vector local
 // sums) against the callback path and against the neighbourhood sums
 // written out directly.
 #include <gtest/gtest.h>
