@@ -60,6 +60,12 @@ constexpr Slot kSchedule[kScheduledSlots] = {
     {17, 'i', Measure::kPercentile99, 0, 0}, {18, 'u', Measure::kEntropy, 0, -1},
     {19, 'v', Measure::kPercentile90, 0, 0}};
 
+constexpr int kDiscPixels = [] {
+  int pixels = 0;
+  for (const DiscRow& row : kDisc) pixels += row.to - row.from + 1;
+  return pixels;
+}();
+
 constexpr std::array<CAnalizaDetektor::Point, CAnalizaDetektor::kBlocks> kCentres = [] {
   std::array<CAnalizaDetektor::Point, CAnalizaDetektor::kBlocks> c{};
   int b = 0;
@@ -89,57 +95,84 @@ static_assert(kDiscArea[kAreaFirstRow - 1].last < 0 && kDiscArea[kAreaFirstRow].
 static_assert(kDiscArea[kAreaLastRow].last >= 0 && kDiscArea[kAreaLastRow].last <= 243);
 static_assert(kDiscArea[136].first == 11 && kDiscArea[136].last == 243);
 
-// Adds one to parts[j][index(k)] for k = from..to, the part j taking turns,
+// Adds one to parts[j][index(k)] for k = from..to, the parts taking turns,
 // so that runs of one index do not queue on one counter.
-template <typename Count, std::size_t Size, typename Index>
-inline void CountFour(Count (&parts)[4][Size], int from, int to, Index index) {
+template <typename Count, std::size_t Parts, std::size_t Size, typename Index>
+inline void CountInParts(Count (&parts)[Parts][Size], int from, int to, Index index) {
   int k = from;
-  for (; k + 3 <= to; k += 4) {
-    ++parts[0][index(k)];
-    ++parts[1][index(k + 1)];
-    ++parts[2][index(k + 2)];
-    ++parts[3][index(k + 3)];
+  for (; k + static_cast<int>(Parts) - 1 <= to; k += Parts) {
+#pragma GCC unroll 16
+    for (std::size_t j = 0; j < Parts; ++j) ++parts[j][index(k + static_cast<int>(j))];
   }
   for (; k <= to; ++k) ++parts[0][index(k)];
 }
 
-using LevelCounts = std::array<std::uint32_t, 256>;
+template <typename Count, std::size_t Parts, std::size_t Size>
+inline std::uint32_t SumParts(const Count (&parts)[Parts][Size], int v) {
+  std::uint32_t sum = 0;
+  for (std::size_t j = 0; j < Parts; ++j) sum += parts[j][v];
+  return sum;
+}
 
-// Histogram and cumulative histogram of the disc of `channel` (rows of
-// `width` bytes) around (x, y); no pixel when `channel` is null. Returns the
-// pixel count.
-int CountDisc(const std::uint8_t* channel, int width, int x, int y, std::uint32_t (&parts)[4][256],
-              LevelCounts& histogram, LevelCounts& cumulative) {
+// Level counts of a disc, gathered in four parts.
+using LevelParts = std::uint32_t[4][256];
+
+// Counts the disc of `channel` (rows of `width` bytes) around (x, y) into
+// `parts`; no pixel when `channel` is null. Returns the pixel count.
+int CountDisc(const std::uint8_t* channel, int width, int x, int y, LevelParts& parts) {
   std::fill(&parts[0][0], &parts[0][0] + 4 * 256, 0u);
   int pixels = 0;
   if (channel != nullptr) {
     for (int i = 0; i < kDiscRows; ++i) {
       const std::uint8_t* row = channel + static_cast<std::ptrdiff_t>(y + i - kDiscRadius) * width + x;
-      CountFour(parts, kDisc[i].from, kDisc[i].to, [row](int k) { return row[k]; });
+      CountInParts(parts, kDisc[i].from, kDisc[i].to, [row](int k) { return row[k]; });
       pixels += kDisc[i].to - kDisc[i].from + 1;
     }
-  }
-  std::uint32_t sum = 0;
-  for (int v = 0; v < 256; ++v) {
-    histogram[v] = parts[0][v] + parts[1][v] + parts[2][v] + parts[3][v];
-    cumulative[v] = sum += histogram[v];
   }
   return pixels;
 }
 
-double DiscStatistic(CAnalizaDetektor::Statistic kind, const LevelCounts& histogram, const LevelCounts& cumulative,
-                     int pixels) {
-  if (pixels == 0) return kNaN;
-  const double n = static_cast<std::uint32_t>(pixels);
-  if (kind == CAnalizaDetektor::Statistic::kMean) {
-    double sum = 0;
-    for (int v = 0; v < 256; ++v) sum += (v + 1) * static_cast<double>(histogram[v]);
-    return sum / n;
+// The sum of the disc's bytes around (x, y), sixteen at a time. Reads up to
+// 15 bytes past a disc row's end, which the frame's next row holds.
+std::uint32_t DiscSum(const std::uint8_t* channel, int width, int x, int y) {
+  const __m128i lanes = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  __m128i total = _mm_setzero_si128();
+  for (int i = 0; i < kDiscRows; ++i) {
+    const std::uint8_t* row = channel + static_cast<std::ptrdiff_t>(y + i - kDiscRadius) * width + x;
+    for (int k = kDisc[i].from; k <= kDisc[i].to; k += 16) {
+      const __m128i keep = _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(std::min(16, kDisc[i].to - k + 1))), lanes);
+      const __m128i bytes = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + k)), keep);
+      total = _mm_add_epi64(total, _mm_sad_epu8(bytes, _mm_setzero_si128()));
+    }
   }
+  return static_cast<std::uint32_t>(_mm_cvtsi128_si32(total) + _mm_cvtsi128_si32(_mm_unpackhi_epi64(total, total)));
+}
+
+// The mean level, levels counted from 1, of `pixels` pixels whose bytes sum
+// to `sum`. Every partial sum of the level products is a whole number held
+// exactly in a double, so the quotient of the totals is the one of the sums.
+double MeanLevel(std::uint32_t sum, int pixels) {
+  return static_cast<double>(sum + static_cast<std::uint32_t>(pixels)) / static_cast<std::uint32_t>(pixels);
+}
+
+// The first level (counted from 1) at which the running count reaches the
+// percentile's share of the pixels; the counts are summed only up to there.
+int PercentileLevel(CAnalizaDetektor::Statistic kind, const LevelParts& parts, int pixels) {
+  const double n = static_cast<std::uint32_t>(pixels);
   const double threshold = kind == CAnalizaDetektor::Statistic::kPercentile90 ? n - n / 10 : n - n / 100;
+  std::uint32_t cumulative = 0;
   int v = 0;
-  while (v < 255 && cumulative[v] < threshold) ++v;
+  for (; v < 255; ++v)
+    if ((cumulative += SumParts(parts, v)) >= threshold) break;
   return v + 1;
+}
+
+double DiscStatistic(CAnalizaDetektor::Statistic kind, const LevelParts& parts, int pixels) {
+  if (pixels == 0) return kNaN;
+  if (kind != CAnalizaDetektor::Statistic::kMean) return PercentileLevel(kind, parts, pixels);
+  std::uint32_t sum = 0;
+  for (int v = 1; v < 256; ++v) sum += v * SumParts(parts, v);
+  return MeanLevel(sum, pixels);
 }
 
 // ln 10 as the classifiers were trained with (entropies in decimal digits).
@@ -197,8 +230,7 @@ struct CAnalizaDetektor::Scratch {
   // Per pixel of the disc area the value one slot's pairs are counted by
   // (level difference or level sum), rows of kPairStride bytes.
   std::vector<std::uint8_t> pairValues = std::vector<std::uint8_t>(kPairStride * (kAreaLastRow + 1));
-  std::uint32_t histogramParts[4][256];
-  LevelCounts histogram, cumulative;
+  LevelParts histogramParts;
 };
 
 CAnalizaDetektor::Point CAnalizaDetektor::BlockCentre(int block) { return kCentres[block]; }
@@ -239,12 +271,12 @@ bool CAnalizaDetektor::DiscInside(int x, int y) const {
 }
 
 void CAnalizaDetektor::BuildDiscHistogram(int x, int y) {
-  pixelCount_ =
-      CountDisc(DiscInside(x, y) ? channel_ : nullptr, width_, x, y, histogramParts_, histogram_, cumulative_);
+  pixelCount_ = CountDisc(DiscInside(x, y) ? channel_ : nullptr, width_, x, y, histogramParts_);
+  for (int v = 0; v < 256; ++v) histogram_[v] = SumParts(histogramParts_, v);
 }
 
 double CAnalizaDetektor::HistogramStatistic(Statistic kind) const {
-  return DiscStatistic(kind, histogram_, cumulative_, pixelCount_);
+  return DiscStatistic(kind, histogramParts_, pixelCount_);
 }
 
 void CAnalizaDetektor::BuildCooccurrence(int dx, int dy, int x, int y) {
@@ -258,7 +290,7 @@ void CAnalizaDetektor::BuildCooccurrence(int dx, int dy, int x, int y) {
       if (from > to) continue;
       const std::uint8_t* first = channel_ + static_cast<std::ptrdiff_t>(y + i - kDiscRadius) * width_ + x;
       const std::uint8_t* second = first + static_cast<std::ptrdiff_t>(dy) * width_ + dx;
-      CountFour(pairParts_, from, to, [first, second](int k) { return (first[k] >> 3) << 5 | second[k] >> 3; });
+      CountInParts(pairParts_, from, to, [first, second](int k) { return (first[k] >> 3) << 5 | second[k] >> 3; });
       pairCount_ += to - from + 1;
     }
   }
@@ -322,24 +354,24 @@ void CAnalizaDetektor::MeasurePairSlot(int slotIndex, const std::uint8_t* channe
   for (int i = 0; i < kDiscRows; ++i) columns[i] = PairColumns(i, s.dx, s.dy);
   for (int block = 0; block < kBlocks; ++block) {
     const Point c = kCentres[block];
-    std::uint32_t parts[4][64] = {};
+    std::uint32_t parts[8][64] = {};
     std::uint32_t pairs = 0;
     for (int i = 0; i < kDiscRows; ++i) {
       const auto [from, to] = columns[i];
       if (from > to) continue;
       const std::uint8_t* values = pairValues + (c.y + i - kDiscRadius) * kPairStride + c.x;
-      CountFour(parts, from, to, [values](int k) { return values[k]; });
+      CountInParts(parts, from, to, [values](int k) { return values[k]; });
       pairs += to - from + 1;
     }
     const double n = pairs;
     double value;
     if (bySum) {
       std::uint32_t sums[63];
-      for (int v = 0; v < 63; ++v) sums[v] = parts[0][v] + parts[1][v] + parts[2][v] + parts[3][v];
+      for (int v = 0; v < 63; ++v) sums[v] = SumParts(parts, v);
       value = SumAverage(sums, n);
     } else {
       std::uint32_t differences[32];
-      for (int v = 0; v < 32; ++v) differences[v] = parts[0][v] + parts[1][v] + parts[2][v] + parts[3][v];
+      for (int v = 0; v < 32; ++v) differences[v] = SumParts(parts, v);
       value = DifferenceFeature(kind, differences, n);
     }
     features_[block][s.slot] = value;
@@ -357,9 +389,12 @@ void CAnalizaDetektor::MeasureSlot(int slotIndex, const std::uint8_t* channel, S
                                                                : Statistic::kPercentile99;
   for (int b = 0; b < kBlocks; ++b) {
     const Point c = kCentres[b];
-    const int pixels =
-        CountDisc(channel, width_, c.x, c.y, scratch.histogramParts, scratch.histogram, scratch.cumulative);
-    features_[b][s.slot] = DiscStatistic(kind, scratch.histogram, scratch.cumulative, pixels);
+    if (kind == Statistic::kMean) {
+      features_[b][s.slot] = MeanLevel(DiscSum(channel, width_, c.x, c.y), kDiscPixels);
+    } else {
+      const int pixels = CountDisc(channel, width_, c.x, c.y, scratch.histogramParts);
+      features_[b][s.slot] = PercentileLevel(kind, scratch.histogramParts, pixels);
+    }
   }
 }
 

@@ -35,7 +35,7 @@ int WorkerPool::DefaultThreads() {
 void WorkerPool::TakeTasks(const Task* task, int count, int worker) {
   for (int i; (i = next_.fetch_add(1, std::memory_order_relaxed)) < count;) {
     (*task)(i, worker);
-    done_.fetch_add(1, std::memory_order_release);
+    if (done_.fetch_add(1, std::memory_order_release) + 1 == count) done_.notify_one();
   }
 }
 
@@ -57,7 +57,10 @@ void WorkerPool::Run(int count, const Task& task) {
   }
   wake_.notify_all();
   TakeTasks(&task, count, 0);
-  while (done_.load(std::memory_order_acquire) < count) std::this_thread::yield();
+  // The caller sleeps until the helpers finish, leaving the processor to the
+  // pipeline's other threads.
+  for (int done; (done = done_.load(std::memory_order_acquire)) < count;)
+    done_.wait(done, std::memory_order_acquire);
 }
 
 void WorkerPool::Help(int worker) {

@@ -112,7 +112,6 @@ class CAnalizaDetektor {
   std::uint16_t pairs_[1024] = {};         // the parts summed
   std::uint32_t histogramParts_[4][256] = {};
   std::array<std::uint32_t, 256> histogram_{};
-  std::array<std::uint32_t, 256> cumulative_{};
   // The threads of AnalyzeFrame and the memory of each, made on first use.
   int threads_;
   std::unique_ptr<WorkerPool> pool_;
