@@ -115,6 +115,15 @@ double FracOf(double v, std::int32_t t) { return t > -kFarAway && t < kFarAway ?
   node.Fy = (1 - b) * costMinusY - (1 + b) * costPlusY;
 }
 
+// The 3x3 patch around (x, y) as three row copies, when it lies inside a
+// 24-bit frame; false (nothing copied) otherwise.
+bool CopyPatch(const PixelReadFn&, std::int32_t, std::int32_t, std::uint8_t*) { return false; }
+bool CopyPatch(const FrameView& frame, std::int32_t x, std::int32_t y, std::uint8_t* patch) {
+  if (frame.bytesPerPixel != 3 || !frame.Inside(x - 1, y - 1) || !frame.Inside(x + 1, y + 1)) return false;
+  for (std::int32_t dy = -1; dy <= 1; ++dy, patch += 9) std::memcpy(patch, frame.At(x - 1, y + dy), 9);
+  return true;
+}
+
 }  // namespace
 
 template <class Read>
@@ -122,12 +131,13 @@ void GRID_NODE::CaptureTemplate(const Read& read, unsigned cur) {
   const std::int32_t xi = TruncToInt(x[cur]);
   const std::int32_t yi = TruncToInt(y[cur]);
   std::uint8_t* cell = templ;
-  for (std::int32_t dy = -1; dy <= 1; ++dy)
-    for (std::int32_t dx = -1; dx <= 1; ++dx, cell += 3) {
-      std::uint8_t triple[3] = {0, 0, 0};
-      read(xi + dx, yi + dy, triple);
-      std::memcpy(cell, triple, 3);
-    }
+  if (!CopyPatch(read, xi, yi, templ))
+    for (std::int32_t dy = -1; dy <= 1; ++dy)
+      for (std::int32_t dx = -1; dx <= 1; ++dx, cell += 3) {
+        std::uint8_t triple[3] = {0, 0, 0};
+        read(xi + dx, yi + dy, triple);
+        std::memcpy(cell, triple, 3);
+      }
   std::memset(rows, 0, sizeof rows);
   for (int row = 0; row < 3; ++row) std::memcpy(rows + 16 * row, templ + 9 * row, 9);
   fx0 = Frac(x[cur]) - 0.5;
@@ -662,6 +672,42 @@ VIREO_VECTOR_CLONES SumValues WholeSums(const double* hot, std::size_t count, co
 }
 #undef LoadLanes
 
+// Sums::Move for the first count - count % 4 nodes of the grid, four nodes
+// in the lanes, each lane with Move's operations in Move's order; motion
+// and deformation are added in node order. Returns the nodes moved.
+VIREO_VECTOR_CLONES std::size_t MoveInLanes(GRID_NODE* nodes, std::size_t count, const SumValues& s,
+                                            const GRID_PHASE& phase, const Mat2& t, const Mat2& a, double mu,
+                                            unsigned cur, double& motion, double& deformation) {
+  const unsigned next = cur ^ 1u;
+  const double tt = phase.TensionTranslation, it = phase.ImageTranslation;
+  const double baseX = (1 - tt) * s.m0x + tt * s.mx, baseY = (1 - tt) * s.m0y + tt * s.my;
+  const bool ownForce = phase.ImageMode == 0;
+  std::size_t i = 0;
+  for (; i + kLanes <= count; i += kLanes) {
+    GRID_NODE* const q = nodes + i;
+    const Lanes fx = ownForce ? Lanes{q[0].Fx, q[1].Fx, q[2].Fx, q[3].Fx} : Lanes{} + s.mfx;
+    const Lanes fy = ownForce ? Lanes{q[0].Fy, q[1].Fy, q[2].Fy, q[3].Fy} : Lanes{} + s.mfy;
+    const Lanes tx = baseX + it * fx, ty = baseY + it * fy;
+    const Lanes rx = Lanes{q[0].x0, q[1].x0, q[2].x0, q[3].x0} - s.m0x;
+    const Lanes ry = Lanes{q[0].y0, q[1].y0, q[2].y0, q[3].y0} - s.m0y;
+    const Lanes targetX = a.a11 * rx + a.a12 * ry + tx, targetY = a.a21 * rx + a.a22 * ry + ty;
+    const Lanes px = {q[0].x[cur], q[1].x[cur], q[2].x[cur], q[3].x[cur]};
+    const Lanes py = {q[0].y[cur], q[1].y[cur], q[2].y[cur], q[3].y[cur]};
+    const Lanes nextX = targetX + mu * (px - Lanes{q[0].x[next], q[1].x[next], q[2].x[next], q[3].x[next]});
+    const Lanes nextY = targetY + mu * (py - Lanes{q[0].y[next], q[1].y[next], q[2].y[next], q[3].y[next]});
+    const Lanes moved = (targetX - px) * (targetX - px) + (targetY - py) * (targetY - py);
+    const Lanes ex = t.a11 * rx + t.a12 * ry + s.mx - px, ey = t.a21 * rx + t.a22 * ry + s.my - py;
+    const Lanes deformed = ex * ex + ey * ey;
+    for (std::uint32_t l = 0; l < kLanes; ++l) {
+      q[l].x[next] = nextX[l];
+      q[l].y[next] = nextY[l];
+      motion += moved[l];
+      deformation += deformed[l];
+    }
+  }
+  return i;
+}
+
 }  // namespace
 
 // Sums of one set of nodes (the whole grid or a neighbourhood) for phase p.
@@ -796,7 +842,8 @@ void GRID_RINGS::FitWholeMomentum(const GRID_PHASE& phase) {
   const Mat2 a = sums.Image(phase.ImageMode) * t;
   const double mu = Velocity(phase);
   double motion = 0, deformation = 0;
-  for (GRID_NODE& node : nodes_) sums.Move(node, phase, t, a, mu, cur, motion, deformation);
+  const std::size_t moved = MoveInLanes(nodes_.data(), nodes_.size(), sums, phase, t, a, mu, cur, motion, deformation);
+  for (std::size_t i = moved; i < nodes_.size(); ++i) sums.Move(nodes_[i], phase, t, a, mu, cur, motion, deformation);
   const double count = static_cast<double>(rings_) * perimeter_;
   motion_ = motion / count;
   deformation_ = deformation / count;
