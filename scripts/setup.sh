@@ -12,6 +12,7 @@ pkgs=(
   python3 python3-numpy python3-scipy time
   locales
   poppler-utils chromium
+  xvfb openbox
 )
 missing=()
 for p in "${pkgs[@]}"; do

@@ -18,6 +18,15 @@ namespace {
 constexpr int kProgressSteps = 256;
 constexpr int kTickMs = 200;
 constexpr double kRateStep = 0.25;
+// The layout's fixed parts: margins and spacing, the progress bar's height,
+// the icon and text buttons, the minimum width of the frame and rate text.
+constexpr int kSpacing = 2;
+constexpr int kProgressHeight = 14;
+constexpr QSize kIconButton(34, 28);
+constexpr QSize kTextButton(28, 24);
+constexpr int kTextWidth = 120;
+constexpr int kIconButtons = 5;
+constexpr int kTextButtons = 2;
 
 }  // namespace
 
@@ -25,16 +34,16 @@ ControlsDialog::ControlsDialog(const PlaybackGraph& graph, QWidget* owner) : QDi
   setWindowTitle(QStringLiteral("Controls"));
   setAttribute(Qt::WA_DeleteOnClose);
   auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(2, 2, 2, 2);
-  layout->setSpacing(2);
+  layout->setContentsMargins(kSpacing, kSpacing, kSpacing, kSpacing);
+  layout->setSpacing(kSpacing);
   progress_ = new TimelineBar(this);
   progress_->setRange(0, kProgressSteps);
-  progress_->setFixedHeight(14);
+  progress_->setFixedHeight(kProgressHeight);
   progress_->installEventFilter(this);
   layout->addWidget(progress_);
 
   auto* row = new QHBoxLayout;
-  row->setSpacing(2);
+  row->setSpacing(kSpacing);
   struct ButtonSpec {
     int id;
     QStyle::StandardPixmap icon;
@@ -53,11 +62,11 @@ ControlsDialog::ControlsDialog(const PlaybackGraph& graph, QWidget* owner) : QDi
     auto* button = new QPushButton(this);
     if (spec.text) {
       button->setText(QString::fromLatin1(spec.text));
-      button->setFixedSize(28, 24);
+      button->setFixedSize(kTextButton);
     } else {
       button->setIcon(style()->standardIcon(spec.icon));
       button->setIconSize(QSize(16, 16));
-      button->setFixedSize(34, 28);
+      button->setFixedSize(kIconButton);
     }
     button->setAutoDefault(false);
     button->setFocusPolicy(Qt::NoFocus);
@@ -66,7 +75,7 @@ ControlsDialog::ControlsDialog(const PlaybackGraph& graph, QWidget* owner) : QDi
     buttons_[spec.id] = button;
   }
   text_ = new QLabel(this);
-  text_->setMinimumWidth(120);
+  text_->setMinimumWidth(kTextWidth);
   row->addWidget(text_, 1);
   layout->addLayout(row);
 
@@ -74,6 +83,13 @@ ControlsDialog::ControlsDialog(const PlaybackGraph& graph, QWidget* owner) : QDi
   connect(timer, &QTimer::timeout, this, &ControlsDialog::Tick);
   timer->start(kTickMs);
   Tick();
+}
+
+QSize ControlsDialog::StartSize() {
+  const int items = kIconButtons + kTextButtons + 1;
+  return {2 * kSpacing + kIconButtons * kIconButton.width() + kTextButtons * kTextButton.width() +
+              (items - 1) * kSpacing + kTextWidth,
+          3 * kSpacing + kProgressHeight + kIconButton.height()};
 }
 
 QPushButton* ControlsDialog::Button(int id) const {

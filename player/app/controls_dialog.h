@@ -34,6 +34,8 @@ class ControlsDialog : public QDialog {
   };
 
   ControlsDialog(const PlaybackGraph& graph, QWidget* owner);
+  // The dialog's size before it exists, to plan the other windows around it.
+  static QSize StartSize();
 
   // Whether the rate text shows the rate Automatic Rate Control applies too.
   void SetRateControlOn(bool on) { rateControlOn_ = on; }

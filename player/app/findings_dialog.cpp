@@ -96,7 +96,8 @@ FindingsDialog::FindingsDialog(const PlaybackGraph& graph, const MapState& map, 
     : QDialog(owner, Qt::Tool), graph_(graph), map_(map), player_(player) {
   setWindowTitle(QStringLiteral("Findings"));
   setAttribute(Qt::WA_DeleteOnClose);
-  resize(480, 390);
+  resize(kStartSize);
+  setMinimumSize(kMinimumSize);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 2);
   layout->setSpacing(2);
@@ -407,6 +408,7 @@ FindingsDialog* MainWindow::CreateFindings() {
   connect(findings_, &FindingsDialog::keyPressed, this, &MainWindow::HandleKey);
   connect(findings_, &FindingsDialog::closed, this, &MainWindow::FindingsClosed);
   ShowFindingPictures();
+  places_->Place(findings_, ReviewWindow::kFindings);
   findings_->show();
   Action(kCmdFindings)->setChecked(true);
   return findings_;

@@ -70,6 +70,9 @@ class FindingsDialog : public QDialog {
   // graph, the map and the player's state are read, never changed: the owner
   // acts on the dialog's signals.
   FindingsDialog(const PlaybackGraph& graph, const MapState& map, const PlayerState& player, QWidget* owner);
+  // The window's size before it exists, and the smallest it can be made.
+  static constexpr QSize kStartSize{480, 390};
+  static constexpr QSize kMinimumSize{200, 160};
 
   // Replaces the list, header and counter by a file's; false (nothing
   // changed) when it cannot be read.

@@ -186,7 +186,10 @@ MainWindow::MainWindow() {
   RegisterPluginPages();
   reportExport_ = new ReportExport(this);
   connect(reportExport_, &ReportExport::finished, this, &MainWindow::ReportWritten);
+  places_ = new WindowPlaces(this, [this] { return WindowSizes(); });
   maps_ = std::make_unique<MapViewer>(graph_, this);
+  connect(maps_.get(), &MapViewer::windowOpened, this,
+          [this](QWidget* window) { places_->Place(window, ReviewWindow::kMap); });
   connect(maps_.get(), &MapViewer::titleChanged, this, &MainWindow::UpdateTitle);
   connect(maps_.get(), &MapViewer::preprocessRequested, this, [this] { RunCommand(kCmdPreprocess); });
   connect(maps_.get(), &MapViewer::keyPressed, this, &MainWindow::HandleKey);
@@ -477,7 +480,7 @@ void MainWindow::OpenClip(int mode) {
   if (IsAnalysisMode(mode))
     DestroyControls();
   else if (!controls_)
-    ShowControls(true);
+    ShowControls();
   UpdateTimeline();
   ShowFindingPictures();
 }
@@ -638,7 +641,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 // ---- Controls dialog --------------------------------------------------------
 
-void MainWindow::ShowControls(bool placeBelow) {
+void MainWindow::ShowControls() {
   controls_ = new ControlsDialog(graph_, this);
   controls_->SetRateControlOn(state_.rateControlOn);
   connect(controls_, &ControlsDialog::runRequested, this, [this] { graph_.Run(); });
@@ -651,12 +654,8 @@ void MainWindow::ShowControls(bool placeBelow) {
   connect(controls_, &ControlsDialog::keyPressed, this, &MainWindow::HandleKey);
   connect(controls_, &ControlsDialog::closed, this, &MainWindow::ControlsClosed);
   UpdateTimeline();
-  if (placeBelow) {
-    controls_->adjustSize();
-    const QSize size = controls_->size() + QSize(1, 1);
-    controls_->move(frameGeometry().bottomLeft());
-    controls_->resize(size);
-  }
+  controls_->adjustSize();
+  places_->Place(controls_, ReviewWindow::kControls);
   controls_->show();
   Action(kCmdControls)->setChecked(true);
 }
@@ -665,7 +664,7 @@ void MainWindow::ToggleControls() {
   if (controls_)
     DestroyControls();
   else
-    ShowControls(false);
+    ShowControls();
 }
 
 void MainWindow::DestroyControls() {
@@ -681,7 +680,10 @@ void MainWindow::ControlsClosed() {
 // ---- window sizes -----------------------------------------------------------
 
 void MainWindow::InitPlayerWindow() {
-  if (!state_.fullScreen) resize(kMinimumSide, kMinimumSide);
+  if (!state_.fullScreen) {
+    resize(kMinimumSide, kMinimumSide);
+    places_->RefitMain();
+  }
   CheckSize(kCmdNormalSize);
   EnableWithClip(graph_.HasGraph());
   EnableWithPicture(false);
@@ -693,7 +695,23 @@ void MainWindow::InitVideoWindow(int multiplier, int divider) {
   EnableWithPicture(true);
   width = width * multiplier / divider;
   height = height * multiplier / divider;
-  if (!state_.fullScreen) resize(width, height + menuBar()->sizeHint().height());
+  if (!state_.fullScreen) {
+    resize(width, height + menuBar()->sizeHint().height());
+    places_->RefitMain();
+  }
+}
+
+ReviewSizes MainWindow::WindowSizes() const {
+  ReviewSizes sizes;
+  auto entry = [&sizes](ReviewWindow which) -> WindowSize& { return sizes[static_cast<std::size_t>(which)]; };
+  entry(ReviewWindow::kMain) = {size(), minimumSize()};
+  const QSize controls = controls_ ? controls_->size() : ControlsDialog::StartSize();
+  entry(ReviewWindow::kControls) = {controls, controls};
+  const MapWindow* map = maps_->Window();
+  entry(ReviewWindow::kMap) = map ? WindowSize{map->size(), map->minimumSize()} : MapWindow::StartSize(this);
+  entry(ReviewWindow::kFindings) = {findings_ ? findings_->size() : FindingsDialog::kStartSize,
+                                    FindingsDialog::kMinimumSize};
+  return sizes;
 }
 
 void MainWindow::CheckSize(int id) { Action(id)->setChecked(true); }

@@ -17,6 +17,7 @@
 #include "map_viewer.h"
 #include "player/graph.h"
 #include "player_state.h"
+#include "window_layout.h"
 
 class QAction;
 class QActionGroup;
@@ -135,7 +136,7 @@ class MainWindow : public QMainWindow {
   FindingsDialog* CreateFindings();
   void OnGraphEvent(const GraphEvent& event, int generation);
   void ShowPluginWarning(const std::string& text);
-  void ShowControls(bool placeBelow);
+  void ShowControls();
   void DestroyControls();
   // The modal part of an analysis run: rate 1.0, the "Video Analysis"
   // dialog until the end of the stream or "Abort".
@@ -148,6 +149,8 @@ class MainWindow : public QMainWindow {
   bool ShowPropertySheet(GstElement* element, const QString& caption);
 
   // Windows and sizes.
+  // What each review window wants and accepts, also before it exists.
+  ReviewSizes WindowSizes() const;
   void InitPlayerWindow();
   void InitVideoWindow(int multiplier, int divider);
   void CheckSize(int id);
@@ -165,13 +168,13 @@ class MainWindow : public QMainWindow {
   QActionGroup* layouts_;
   QActionGroup* rateMeasures_;
   std::unique_ptr<MapViewer> maps_;
+  WindowPlaces* places_;
   std::vector<Finding> detectorFindings_;  // of state_.detectorFindingsPath
   QTimer* timelineUpdate_;
   ReportExport* reportExport_;      // one redraw per burst of list changes
   std::atomic<int> generation_{0};  // events of released graphs are ignored
-  bool runOutputLost_ = false;
-  GstElement* mdrSettings_ =
-      nullptr;  // the session's MDR parameters, once asked for       // the analysis run's plug-in lost its output file
+  bool runOutputLost_ = false;  // the analysis run's plug-in lost its output file
+  GstElement* mdrSettings_ = nullptr;  // the session's MDR parameters, once asked for
 };
 
 }  // namespace vireo

@@ -66,6 +66,7 @@ void MapViewer::Load(const QString& path) {
   window_ = new MapWindow(*this, owner_);
   connect(window_, &MapWindow::keyPressed, this, &MapViewer::keyPressed);
   connect(window_, &MapWindow::fileDropped, this, &MapViewer::fileDropped);
+  emit windowOpened(window_);
   window_->show();
   window_->SetRateTimer(rateControlOn_);
 }

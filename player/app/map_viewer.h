@@ -57,6 +57,8 @@ class MapViewer : public QObject {
   // Keys and files the map window received.
   void keyPressed(QKeyEvent* event);
   void fileDropped(const QString& path);
+  // The map window was made and is about to be shown.
+  void windowOpened(QWidget* window);
 
  private:
   void Free();

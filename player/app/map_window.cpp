@@ -169,7 +169,8 @@ MapWindow::MapWindow(MapViewer& viewer, QWidget* owner)
   scrollBar_ = new QScrollBar(Qt::Vertical, this);
   scrollBar_->setSingleStep(1);
 
-  const QSize size = DialogUnits(this, 282, 469);
+  const WindowSize start = StartSize(this);
+  const QSize size = start.preferred;
   const QSize controlSize = DialogUnits(this, 269, 468);
   resize(size);
   initialSize_ = size;
@@ -178,17 +179,17 @@ MapWindow::MapWindow(MapViewer& viewer, QWidget* owner)
   control_->setGeometry(kControlLeft, 0, initialControl_.width(), initialControl_.height());
   scrollBar_->setGeometry(size.width() - scrollBar_->sizeHint().width(), 0, scrollBar_->sizeHint().width(),
                           size.height());
-  // The map's width is its picture's; a short screen may take fewer rows.
-  setMinimumSize(size.width(), size.height() / 4);
-  if (owner) {
-    const QSize offset = DialogUnits(this, 120, -20);
-    move(owner->pos() + QPoint(offset.width(), offset.height()));
-  }
+  setMinimumSize(start.minimum);
   connect(scrollBar_, &QScrollBar::actionTriggered, this, [this](int action) { OnScrollAction(action); });
   connect(&followTimer_, &QTimer::timeout, this, [this] { FollowFrame(); });
   connect(&rateTimer_, &QTimer::timeout, this, [this] { viewer_.RateTick(); });
   followTimer_.start(200);
   UpdateScrollRange();
+}
+
+WindowSize MapWindow::StartSize(const QWidget* widget) {
+  const QSize size = DialogUnits(widget, 282, 469);
+  return {size, QSize(size.width(), size.height() / 4)};
 }
 
 int MapWindow::ScrollMaximum() const {

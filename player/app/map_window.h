@@ -9,6 +9,8 @@
 #include <QTimer>
 #include <QVector>
 
+#include "window_layout.h"
+
 class QLabel;
 class QScrollBar;
 
@@ -45,6 +47,9 @@ class MapWindow : public QDialog {
   Q_OBJECT
  public:
   MapWindow(MapViewer& viewer, QWidget* owner);
+  // The window's size before it exists, in the font of `widget`: its width is
+  // the map's; a short screen may take fewer rows.
+  static WindowSize StartSize(const QWidget* widget);
 
   int ScrollRow() const { return scrollRow_; }
   int ScrollMaximum() const;

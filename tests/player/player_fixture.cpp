@@ -4,6 +4,9 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <cstdlib>
+
+#include "clips.h"
 
 namespace ptest {
 
@@ -14,6 +17,13 @@ void PlayerFixture::SetUpTestSuite() {
   static char name[] = "test_player";
   static char* argv[] = {name, nullptr};
   if (!QApplication::instance()) {
+    // Offscreen, the screen is a file's: 1280 x 1024, as on a reviewing desk.
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if (platform && std::string(platform) == "offscreen") {
+      const std::string config = WriteFile(
+          "screen.json", R"({"screens":[{"name":"S","x":0,"y":0,"width":1280,"height":1024,"logicalDpi":96}]})");
+      setenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + config).c_str(), 1);
+    }
     vireo::InitGraphLayer(nullptr);
     new QApplication(argc, argv);
   }

@@ -47,6 +47,7 @@ MIN_GAIN = 4.0       # weighted frames a bleeding cut must gain to be taken
 MISS_COSTS = (1.0, 1.5, 2.0, 3.0)  # weights of a lost bleeding frame to choose from
 SAME_VIEW = 0.6      # neighbouring frames closer than this (RMS of standardised features) are one run
 SHAVE_DEPTH = 0.05   # corner shaving: share of the corner's distance to the core
+MIN_SHAVE = 0.001    # the shallowest shave, as the same share
 
 
 # ---------------------------------------------------------------- examples
@@ -257,18 +258,30 @@ def starting_planes(space):
     return list(space.fixed) + [b for b in space.box if not any(same_plane(b, f) for f in space.fixed)]
 
 
-def nonredundant(planes, keep_first):
+def nonredundant(planes, keep_first, witnesses=None):
     """Drops planes (after the first `keep_first`) that do not touch the
-    region of all the others; returns the planes kept."""
+    region of all the others; returns the planes kept. `witnesses` (one per
+    plane, or None) holds for each plane a point of the others' region beyond
+    it from an earlier call; a plane whose point still lies in that region
+    is kept without a linear programme. The list is updated in place."""
     planes = list(planes)
+    if witnesses is None:
+        witnesses = [None] * len(planes)
     i = len(planes) - 1
     while i >= keep_first:
         w, t = planes[i]
         others = planes[:i] + planes[i + 1:]
+        point = witnesses[i]
+        if point is not None and w @ point > t + 1e-6 and all(p[0] @ point <= p[1] + 1e-9 for p in others):
+            i -= 1
+            continue
         result = linprog(-w, A_ub=np.array([p[0] for p in others]), b_ub=np.array([p[1] for p in others]),
                          bounds=[(None, None)] * len(w), method="highs")
         if result.status == 0 and -result.fun <= t + 1e-7:
             del planes[i]
+            del witnesses[i]
+        else:
+            witnesses[i] = result.x if result.status == 0 else None
         i -= 1
     return planes
 
@@ -289,24 +302,43 @@ def chebyshev_centre(planes):
     return result.x[:dim]
 
 
-def shave_corners(planes, count, keep_first, anchors, core):
+def shave_plane(planes, v, core, distance, anchors, kept):
+    """A plane cutting off corner `v`, as deep as SHAVE_DEPTH allows while
+    every kept point stays inside and every anchor MARGIN / 4 inside; its
+    normal points from the core to the corner or, failing that, along the
+    mean normal of the corner's facets. None when neither cuts at least
+    MIN_SHAVE deep."""
+    incident = [w for w, t in planes if abs(w @ v - t) < 1e-7]
+    for w in [v - core] + ([np.sum(incident, axis=0)] if incident else []):
+        w = w / np.linalg.norm(w)
+        t = max(w @ v - SHAVE_DEPTH * distance, (anchors @ w).max() + MARGIN / 4,
+                (kept @ w).max(initial=-np.inf) + 1e-6)
+        if t < w @ v - MIN_SHAVE * distance:
+            return w, t
+    return None
+
+
+def shave_corners(planes, count, keep_first, anchors, core, kept=()):
     """Adds planes that cut off the region's corners farthest from the core
-    (never an anchor) until the table holds `count` planes; a shave that
-    leaves an earlier facet no longer touching the region drops that facet."""
+    until the table holds `count` planes; a shave that leaves an earlier
+    facet no longer touching the region drops that facet. The `kept` points
+    (the example blocks the region holds) stay inside, so that shaving never
+    changes which learning frames are flagged."""
+    kept = np.asarray(kept).reshape(-1, len(core))
     planes = list(planes)
+    witnesses = [None] * len(planes)
     while len(planes) < count:
         corners = vertices(planes, chebyshev_centre(planes))
         distance = np.linalg.norm(corners - core, axis=1)
         for k in np.argsort(-distance, kind="stable"):
-            v = corners[k]
-            w = (v - core) / distance[k]
-            t = w @ v - SHAVE_DEPTH * distance[k]
-            if np.all(anchors @ w <= t - MARGIN / 4):
-                planes.append((w, t))
+            cut = shave_plane(planes, corners[k], core, distance[k], anchors, kept)
+            if cut is not None:
+                planes.append(cut)
+                witnesses.append(None)
                 break
         else:
             raise SystemExit("no corner left to shave")
-        planes = nonredundant(planes, keep_first)
+        planes = nonredundant(planes, keep_first, witnesses)
     return planes
 
 
@@ -327,8 +359,13 @@ class Region:
 
 
 def frame_min(values, frames, count):
-    out = np.full(count, np.inf)
-    np.minimum.at(out, frames, values)
+    """Per frame the smallest row of `values` (rows x columns) over its
+    blocks, inf for frames without a row; `frames` is ascending, as the
+    examples keep it."""
+    out = np.full((count,) + values.shape[1:], np.inf)
+    if len(frames):
+        starts = np.flatnonzero(np.r_[True, frames[1:] != frames[:-1]])
+        out[frames[starts]] = np.minimum.reduceat(values, starts, axis=0)
     return out
 
 
@@ -356,8 +393,7 @@ def bleeding_cuts(regions, examples, grid, miss_cost):
             floor = (r.anchors @ grid.T).max(axis=0) + MARGIN
             # a frame leaves (or loses its finding) when the cut passes below
             # all its blocks inside: key = min projection over them
-            key = np.full((frames, len(grid)), np.inf)
-            np.minimum.at(key, examples.frame[m], proj)
+            key = frame_min(proj, examples.frame[m], frames)
             weight_frame = np.where(flagged[i] & ~other, weight, 0.0)
             for k in range(len(grid)):
                 kf = key[:, k]
@@ -385,7 +421,7 @@ def bleeding_cuts(regions, examples, grid, miss_cost):
 
 
 def bleeding_flags(regions, examples):
-    """Per frame whether Blood1|Blood2 flags it (any block, as the detector does)."""
+    """Per frame whether any of `regions` flags it (any block, as the detector does)."""
     frames = len(examples.frame_bleeding)
     found = np.zeros(frames, dtype=bool)
     for r in regions:
@@ -420,14 +456,17 @@ def choose_miss_cost(regions, examples, grid):
 
 def learn_bleeding(regions, examples, grid):
     """Cuts at the operating point chosen on the examples, then corner shaving;
-    the regions keep the chosen cost as `miss_cost`."""
+    the regions keep the chosen cost as `miss_cost` and the frames their cuts
+    alone flag as `cut_flags`."""
     cost, _ = choose_miss_cost(regions, examples, grid)
     bleeding_cuts(regions, examples, grid, cost)
-    positive_block = examples.in_box
     for r in regions:
         r.miss_cost = cost
-        core = bleeding_core(r, r.space.u(examples.columns(r.slots)), positive_block)
-        r.planes = shave_corners(r.planes, r.count, r.fixed_count, r.anchors, core)
+        r.cut_flags = bleeding_flags([r], examples)
+        u = r.space.u(examples.columns(r.slots))
+        core = bleeding_core(r, u, examples.in_box)
+        blocks = u[inside_mask(u, r.planes)]
+        r.planes = shave_corners(r.planes, r.count, r.fixed_count, r.anchors, core, blocks)
 
 
 def bleeding_core(region, u, positive_block):
