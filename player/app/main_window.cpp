@@ -444,6 +444,16 @@ void MainWindow::OpenClip(int mode) {
     state_.clipPath.clear();
     return;
   }
+  if (state_.clipPath == reviewedClip_ && !QFileInfo::exists(state_.clipPath)) {
+    // The clip went away under the review; its findings list stays open,
+    // attached to its own file.
+    ShowMessage(MessageRequest::Box(
+        this, QMessageBox::Critical, QStringLiteral("Error"),
+        QStringLiteral("The clip %1 is no longer there: it was deleted or renamed while open.").arg(state_.clipPath)));
+    state_.clipPath.clear();
+    CloseClip();
+    return;
+  }
 
   GraphRequest request;
   request.clipPath = state_.clipPath.toStdString();
@@ -461,6 +471,7 @@ void MainWindow::OpenClip(int mode) {
     return;
   }
   ++generation_;
+  reviewedClip_ = state_.clipPath;
   // Warnings of the assembled graph arrive like the events of its run.
   for (const GraphEvent& warning : graph_.TakePrerollWarnings()) QueueGraphEvent(warning);
 
@@ -510,8 +521,12 @@ void MainWindow::LoadAssociatedFiles() {
   state_.detectorFindingsPath.clear();
   detectorFindings_.clear();
   if (clip.size() > PATH_MAX - 2 || !HasClipExtension(clip)) {
-    // Findings made on this clip belong to no earlier clip's file.
+    // Neither the earlier clip's files nor its map belong to this clip:
+    // findings, maps and frames made now are saved only where the user says.
     state_.findingsPath.clear();
+    state_.mapPath.clear();
+    state_.captureBase.clear();
+    maps_->Close();
     if (findings_) findings_->AttachTo(QString());
     return;
   }

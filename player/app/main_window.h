@@ -173,6 +173,7 @@ class MainWindow : public QMainWindow {
   QTimer* timelineUpdate_;
   ReportExport* reportExport_;      // one redraw per burst of list changes
   std::atomic<int> generation_{0};  // events of released graphs are ignored
+  QString reviewedClip_;        // the clip last opened: its graphs are rebuilt from its path
   bool runOutputLost_ = false;  // the analysis run's plug-in lost its output file
   GstElement* mdrSettings_ = nullptr;  // the session's MDR parameters, once asked for
 };

@@ -126,7 +126,9 @@ void MainWindow::SaveFrame() {
 
   CloseClip();
   state_.viewMode = kModePlain;
-  OpenClip(kModePlain);
+  // A capture graph that could not be built has closed the clip: no file
+  // dialog comes up in its place.
+  if (!state_.clipPath.isEmpty()) OpenClip(kModePlain);
   if (graph_.HasGraph()) {
     graph_.SetPosition(position);
     graph_.Pause();

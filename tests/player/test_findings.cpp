@@ -22,6 +22,7 @@
 #include "map_state.h"
 #include "messages.h"
 #include "player_fixture.h"
+#include "test_map_support.h"
 
 namespace {
 
@@ -339,10 +340,18 @@ TEST_F(FindingsTest, ChangingTheClipKeepsEachClipsFindingsInItsOwnFile) {
 
   // A clip dropped that has no findings file of its own: B's list goes to
   // B.txt and the new list is saved only where the user says.
+  const std::string mapB = Stem(clipB) + "-map.bmp";
+  std::ofstream(mapB, std::ios::binary) << ptest::MapBytes(ptest::Rows(20, 1, 1));
+  window->DropFile(Q(mapB));
+  ASSERT_NE(window->Maps().Window(), nullptr);
   window->DropFile(Q(Stem(clipC) + ".qt"));
   ASSERT_TRUE(window->Graph().HasGraph());
   EXPECT_EQ(ReadAll(Stem(clipB) + ".txt"), "Interpretation time [min]: 0 0\r\n9\t0\r\n11\t0\r\n");
   EXPECT_TRUE(Dialog()->Entries().isEmpty());
+  // Nor does B's map: a run now would not write over it.
+  EXPECT_EQ(window->Maps().Window(), nullptr);
+  EXPECT_TRUE(window->State().mapPath.isEmpty());
+  EXPECT_TRUE(window->State().captureBase.isEmpty());
   window->Graph().SeekToFrame(2);
   Dialog()->AddNew();
   const std::string savedC = Stem(clipC) + "-findings.txt";
@@ -355,6 +364,27 @@ TEST_F(FindingsTest, ChangingTheClipKeepsEachClipsFindingsInItsOwnFile) {
   EXPECT_EQ(Dialog()->Entries(), (QStringList{"00000003 ", "00000007 from A"}));
   EXPECT_EQ(ReadAll(Stem(clipB) + ".txt"), "Interpretation time [min]: 0 0\r\n9\t0\r\n11\t0\r\n");
   EXPECT_FALSE(std::filesystem::exists(Stem(clipC) + ".txt"));
+}
+
+// A clip renamed on disk during the review: the next graph it needs (here to
+// save a frame) says so, and the findings list still reaches its own file.
+TEST_F(FindingsTest, AClipThatDisappearsWhileOpenIsNamedAndItsFindingsAreKept) {
+  const std::string clip = ClipNamed("gone", 40);
+  window->Start(Q(clip));
+  Trigger(vireo::kCmdFindings);
+  window->Graph().SeekToFrame(6);
+  Dialog()->AddNew();
+  std::filesystem::rename(clip, Stem(clip) + "-renamed.avi");
+  chosen = {Q(Stem(clip) + "_frame.bmp")};
+  Trigger(vireo::kCmdSaveFrame);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].caption, "Error");
+  EXPECT_EQ(messages[0].text, "The clip " + Q(clip) + " is no longer there: it was deleted or renamed while open.");
+  EXPECT_FALSE(window->Graph().HasGraph());
+  EXPECT_EQ(dialogs.size(), 1u);  // the frame's name only
+  ASSERT_NE(Dialog(), nullptr);
+  window->close();
+  EXPECT_EQ(ReadAll(Stem(clip) + ".txt"), "Interpretation time [min]: 0\r\n6\t0\r\n");
 }
 
 // A findings file that cannot be written when the clip changes: the user

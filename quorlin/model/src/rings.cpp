@@ -115,6 +115,15 @@ double FracOf(double v, std::int32_t t) { return t > -kFarAway && t < kFarAway ?
   node.Fy = (1 - b) * costMinusY - (1 + b) * costPlusY;
 }
 
+// The 3x3 patch around (x, y) as three row copies, when it lies inside a
+// 24-bit frame; false (nothing copied) otherwise.
+bool CopyPatch(const PixelReadFn&, std::int32_t, std::int32_t, std::uint8_t*) { return false; }
+bool CopyPatch(const FrameView& frame, std::int32_t x, std::int32_t y, std::uint8_t* patch) {
+  if (frame.bytesPerPixel != 3 || !frame.Inside(x - 1, y - 1) || !frame.Inside(x + 1, y + 1)) return false;
+  for (std::int32_t dy = -1; dy <= 1; ++dy, patch += 9) std::memcpy(patch, frame.At(x - 1, y + dy), 9);
+  return true;
+}
+
 }  // namespace
 
 template <class Read>
@@ -122,12 +131,13 @@ void GRID_NODE::CaptureTemplate(const Read& read, unsigned cur) {
   const std::int32_t xi = TruncToInt(x[cur]);
   const std::int32_t yi = TruncToInt(y[cur]);
   std::uint8_t* cell = templ;
-  for (std::int32_t dy = -1; dy <= 1; ++dy)
-    for (std::int32_t dx = -1; dx <= 1; ++dx, cell += 3) {
-      std::uint8_t triple[3] = {0, 0, 0};
-      read(xi + dx, yi + dy, triple);
-      std::memcpy(cell, triple, 3);
-    }
+  if (!CopyPatch(read, xi, yi, templ))
+    for (std::int32_t dy = -1; dy <= 1; ++dy)
+      for (std::int32_t dx = -1; dx <= 1; ++dx, cell += 3) {
+        std::uint8_t triple[3] = {0, 0, 0};
+        read(xi + dx, yi + dy, triple);
+        std::memcpy(cell, triple, 3);
+      }
   std::memset(rows, 0, sizeof rows);
   for (int row = 0; row < 3; ++row) std::memcpy(rows + 16 * row, templ + 9 * row, 9);
   fx0 = Frac(x[cur]) - 0.5;
@@ -558,6 +568,7 @@ void GRID_RINGS::Prepare() {
 // ---- the fits ----
 
 void GRID_RINGS::Gather(unsigned cur) {
+  static_assert(sizeof(Hot) == 6 * sizeof(double), "the whole-grid sums read a node as six doubles");
   for (std::size_t i = 0; i < nodes_.size(); ++i) {
     const GRID_NODE& q = nodes_[i];
     hot_[i] = Hot{q.x0, q.y0, q.x[cur], q.y[cur], q.Fx, q.Fy};
@@ -573,79 +584,129 @@ struct SumValues {
   double Sxx, Syy, Sxy, Sfxx, Sfxy, Sfyx, Sfyy;
 };
 
-#if defined(__SSE2__)
-// The sums of the neighbourhoods of nodes (j, k) and (j + 1, k), one per
+// Four lanes of doubles. Every lane takes the IEEE operations of the scalar
+// code in the same order; the AVX2 clone is built without fused
+// multiply-add, so each lane equals the scalar result to the last bit.
+using Lanes = double __attribute__((vector_size(32)));
+using LaneIndex = std::int64_t __attribute__((vector_size(32)));
+constexpr std::uint32_t kLanes = 4;
+// Four doubles read in place from an array of doubles.
+typedef double LanesInMemory __attribute__((vector_size(32), aligned(8), may_alias));
+#define LoadLanes(p) Lanes(*reinterpret_cast<const LanesInMemory*>(p))
+
+// The sums of the neighbourhoods of nodes (j + l, k), l = 0..3, one per
 // lane, each lane adding in the order of the scalar sums (angle outer, ring
-// inner), so both equal them to the last bit. columns holds `width` entries
-// per ring; entry e holds, for angles (e - n) mod Perimeter and the next one,
-// the pairs x0, y0, x, y, fx, fy (kPairFields doubles), so the neighbourhood
-// of angle j is entries j .. j + 2n.
-constexpr std::size_t kPairFields = 12;
-VIREO_VECTOR_CLONES void PairSums(const double* columns, std::size_t width, std::size_t rings, std::uint32_t j,
-                                  std::uint32_t k, std::uint32_t n, const GRID_NODE& first, const GRID_NODE& second,
-                                  unsigned p, SumValues& a, SumValues& b) {
+// inner). columns holds `width` entries per ring; entry e holds, for the
+// four angles (e - n + l) mod Perimeter, the fields x0, y0, x, y, fx, fy
+// (kQuadFields doubles, four of each field), so the neighbourhood of angle
+// j is entries j .. j + 2n. stats[l] is node (j + l, k).
+constexpr std::size_t kQuadFields = 6 * kLanes;
+VIREO_VECTOR_CLONES void QuadSums(const double* columns, std::size_t width, std::size_t rings, std::uint32_t j,
+                                  std::uint32_t k, std::uint32_t n, const GRID_NODE* const stats[kLanes], unsigned p,
+                                  SumValues out[kLanes]) {
   const std::uint32_t kLo = k > n ? k - n : 0;
   const auto kHi = static_cast<std::uint32_t>(std::min<std::uint64_t>(rings - 1, std::uint64_t{k} + n));
-  const std::size_t ring = width * kPairFields;
-  const double* const from = columns + kLo * ring + j * kPairFields;
-  const double* const to = columns + kLo * ring + (j + 2 * std::size_t{n} + 1) * kPairFields;
+  const std::size_t ring = width * kQuadFields;
+  const double* const from = columns + kLo * ring + j * kQuadFields;
+  const double* const to = columns + kLo * ring + (j + 2 * std::size_t{n} + 1) * kQuadFields;
   const std::size_t rows = kHi - kLo + 1;
-  const __m128d count = _mm_set_pd(second.n[p], first.n[p]);
-  const __m128d m0x = _mm_div_pd(_mm_set_pd(second.Sx0[p], first.Sx0[p]), count);
-  const __m128d m0y = _mm_div_pd(_mm_set_pd(second.Sy0[p], first.Sy0[p]), count);
-  __m128d sx = _mm_setzero_pd(), sy = sx, sfx = sx, sfy = sx;
-  for (const double* column = from; column != to; column += kPairFields)
+  const Lanes count = {stats[0]->n[p], stats[1]->n[p], stats[2]->n[p], stats[3]->n[p]};
+  const Lanes m0x = Lanes{stats[0]->Sx0[p], stats[1]->Sx0[p], stats[2]->Sx0[p], stats[3]->Sx0[p]} / count;
+  const Lanes m0y = Lanes{stats[0]->Sy0[p], stats[1]->Sy0[p], stats[2]->Sy0[p], stats[3]->Sy0[p]} / count;
+  Lanes sx = {}, sy = {}, sfx = {}, sfy = {};
+  for (const double* column = from; column != to; column += kQuadFields)
     for (const double *q = column, *end = column + rows * ring; q != end; q += ring) {
-      sx = _mm_add_pd(sx, _mm_load_pd(q + 4));
-      sy = _mm_add_pd(sy, _mm_load_pd(q + 6));
-      sfx = _mm_add_pd(sfx, _mm_load_pd(q + 8));
-      sfy = _mm_add_pd(sfy, _mm_load_pd(q + 10));
+      sx += LoadLanes(q + 8);
+      sy += LoadLanes(q + 12);
+      sfx += LoadLanes(q + 16);
+      sfy += LoadLanes(q + 20);
     }
-  const __m128d mx = _mm_div_pd(sx, count), my = _mm_div_pd(sy, count);
-  const __m128d mfx = _mm_div_pd(sfx, count), mfy = _mm_div_pd(sfy, count);
-  __m128d x0x = _mm_setzero_pd(), x0y = x0x, y0x = x0x, y0y = x0x, sxx = x0x, syy = x0x, sxy = x0x;
-  __m128d sfxx = x0x, sfxy = x0x, sfyx = x0x, sfyy = x0x;
-  for (const double* column = from; column != to; column += kPairFields)
+  const Lanes mx = sx / count, my = sy / count, mfx = sfx / count, mfy = sfy / count;
+  Lanes x0x = {}, x0y = {}, y0x = {}, y0y = {}, sxx = {}, syy = {}, sxy = {};
+  Lanes sfxx = {}, sfxy = {}, sfyx = {}, sfyy = {};
+  for (const double* column = from; column != to; column += kQuadFields)
     for (const double *q = column, *end = column + rows * ring; q != end; q += ring) {
-      const __m128d dx0 = _mm_sub_pd(_mm_load_pd(q), m0x), dy0 = _mm_sub_pd(_mm_load_pd(q + 2), m0y);
-      const __m128d dx = _mm_sub_pd(_mm_load_pd(q + 4), mx), dy = _mm_sub_pd(_mm_load_pd(q + 6), my);
-      const __m128d dfx = _mm_sub_pd(_mm_load_pd(q + 8), mfx), dfy = _mm_sub_pd(_mm_load_pd(q + 10), mfy);
-      x0x = _mm_add_pd(x0x, _mm_mul_pd(dx0, dx));
-      x0y = _mm_add_pd(x0y, _mm_mul_pd(dx0, dy));
-      y0x = _mm_add_pd(y0x, _mm_mul_pd(dy0, dx));
-      y0y = _mm_add_pd(y0y, _mm_mul_pd(dy0, dy));
-      sxx = _mm_add_pd(sxx, _mm_mul_pd(dx, dx));
-      syy = _mm_add_pd(syy, _mm_mul_pd(dy, dy));
-      sxy = _mm_add_pd(sxy, _mm_mul_pd(dx, dy));
-      sfxx = _mm_add_pd(sfxx, _mm_mul_pd(dfx, dx));
-      sfxy = _mm_add_pd(sfxy, _mm_mul_pd(dfx, dy));
-      sfyx = _mm_add_pd(sfyx, _mm_mul_pd(dfy, dx));
-      sfyy = _mm_add_pd(sfyy, _mm_mul_pd(dfy, dy));
+      const Lanes dx0 = LoadLanes(q) - m0x, dy0 = LoadLanes(q + 4) - m0y;
+      const Lanes dx = LoadLanes(q + 8) - mx, dy = LoadLanes(q + 12) - my;
+      const Lanes dfx = LoadLanes(q + 16) - mfx, dfy = LoadLanes(q + 20) - mfy;
+      x0x += dx0 * dx;
+      x0y += dx0 * dy;
+      y0x += dy0 * dx;
+      y0y += dy0 * dy;
+      sxx += dx * dx;
+      syy += dy * dy;
+      sxy += dx * dy;
+      sfxx += dfx * dx;
+      sfxy += dfx * dy;
+      sfyx += dfy * dx;
+      sfyy += dfy * dy;
     }
-  auto put = [&](double SumValues::*member, __m128d v) {
-    _mm_storel_pd(&(a.*member), v);
-    _mm_storeh_pd(&(b.*member), v);
-  };
-  put(&SumValues::n, count);
-  put(&SumValues::m0x, m0x);
-  put(&SumValues::m0y, m0y);
-  put(&SumValues::mx, mx);
-  put(&SumValues::my, my);
-  put(&SumValues::mfx, mfx);
-  put(&SumValues::mfy, mfy);
-  put(&SumValues::X0x, x0x);
-  put(&SumValues::X0y, x0y);
-  put(&SumValues::Y0x, y0x);
-  put(&SumValues::Y0y, y0y);
-  put(&SumValues::Sxx, sxx);
-  put(&SumValues::Syy, syy);
-  put(&SumValues::Sxy, sxy);
-  put(&SumValues::Sfxx, sfxx);
-  put(&SumValues::Sfxy, sfxy);
-  put(&SumValues::Sfyx, sfyx);
-  put(&SumValues::Sfyy, sfyy);
+  for (std::uint32_t l = 0; l < kLanes; ++l)
+    out[l] = {count[l], m0x[l], m0y[l], mx[l],   my[l],   mfx[l],  mfy[l],  x0x[l],  x0y[l],
+              y0x[l],   y0y[l], sxx[l], syy[l],  sxy[l],  sfxx[l], sfxy[l], sfyx[l], sfyy[l]};
 }
-#endif
+
+// The sums of the whole grid, from `count` nodes of six doubles each (x0,
+// y0, x, y, fx, fy) at `hot`, with the rest statistics of `stats`. The
+// lanes hold different sums side by side, each added in node order with
+// the scalar operations, so every sum equals the scalar one to the last bit.
+VIREO_VECTOR_CLONES SumValues WholeSums(const double* hot, std::size_t count, const GRID_NODE& stats, unsigned p) {
+  const double n = stats.n[p];
+  const double m0x = stats.Sx0[p] / n, m0y = stats.Sy0[p] / n;
+  const double* const end = hot + 6 * count;
+  Lanes moving = {};  // x, y, fx, fy
+  for (const double* q = hot; q != end; q += 6) moving += LoadLanes(q + 2);
+  const Lanes means = moving / n;  // mx, my, mfx, mfy
+  const Lanes restMeans = {m0x, m0y, means[0], means[1]};
+  Lanes tension = {}, shape = {}, force = {};
+  for (const double* q = hot; q != end; q += 6) {
+    const Lanes a = LoadLanes(q) - restMeans;   // dx0, dy0, dx, dy
+    const Lanes b = LoadLanes(q + 2) - means;   // dx, dy, dfx, dfy
+    // X0x X0y Y0x Y0y; Sxx Syy Sxy Sfxx; Sfxy Sfyx Sfyy (and Sfyy again).
+    tension += __builtin_shuffle(a, LaneIndex{0, 0, 1, 1}) * __builtin_shuffle(b, LaneIndex{0, 1, 0, 1});
+    shape += __builtin_shuffle(b, LaneIndex{0, 1, 0, 2}) * __builtin_shuffle(b, LaneIndex{0, 1, 1, 0});
+    force += __builtin_shuffle(b, LaneIndex{2, 3, 3, 3}) * __builtin_shuffle(b, LaneIndex{1, 0, 1, 1});
+  }
+  return {n,          m0x,        m0y,        means[0], means[1], means[2], means[3], tension[0], tension[1],
+          tension[2], tension[3], shape[0],   shape[1], shape[2], shape[3], force[0], force[1],   force[2]};
+}
+#undef LoadLanes
+
+// Sums::Move for the first count - count % 4 nodes of the grid, four nodes
+// in the lanes, each lane with Move's operations in Move's order; motion
+// and deformation are added in node order. Returns the nodes moved.
+VIREO_VECTOR_CLONES std::size_t MoveInLanes(GRID_NODE* nodes, std::size_t count, const SumValues& s,
+                                            const GRID_PHASE& phase, const Mat2& t, const Mat2& a, double mu,
+                                            unsigned cur, double& motion, double& deformation) {
+  const unsigned next = cur ^ 1u;
+  const double tt = phase.TensionTranslation, it = phase.ImageTranslation;
+  const double baseX = (1 - tt) * s.m0x + tt * s.mx, baseY = (1 - tt) * s.m0y + tt * s.my;
+  const bool ownForce = phase.ImageMode == 0;
+  std::size_t i = 0;
+  for (; i + kLanes <= count; i += kLanes) {
+    GRID_NODE* const q = nodes + i;
+    const Lanes fx = ownForce ? Lanes{q[0].Fx, q[1].Fx, q[2].Fx, q[3].Fx} : Lanes{} + s.mfx;
+    const Lanes fy = ownForce ? Lanes{q[0].Fy, q[1].Fy, q[2].Fy, q[3].Fy} : Lanes{} + s.mfy;
+    const Lanes tx = baseX + it * fx, ty = baseY + it * fy;
+    const Lanes rx = Lanes{q[0].x0, q[1].x0, q[2].x0, q[3].x0} - s.m0x;
+    const Lanes ry = Lanes{q[0].y0, q[1].y0, q[2].y0, q[3].y0} - s.m0y;
+    const Lanes targetX = a.a11 * rx + a.a12 * ry + tx, targetY = a.a21 * rx + a.a22 * ry + ty;
+    const Lanes px = {q[0].x[cur], q[1].x[cur], q[2].x[cur], q[3].x[cur]};
+    const Lanes py = {q[0].y[cur], q[1].y[cur], q[2].y[cur], q[3].y[cur]};
+    const Lanes nextX = targetX + mu * (px - Lanes{q[0].x[next], q[1].x[next], q[2].x[next], q[3].x[next]});
+    const Lanes nextY = targetY + mu * (py - Lanes{q[0].y[next], q[1].y[next], q[2].y[next], q[3].y[next]});
+    const Lanes moved = (targetX - px) * (targetX - px) + (targetY - py) * (targetY - py);
+    const Lanes ex = t.a11 * rx + t.a12 * ry + s.mx - px, ey = t.a21 * rx + t.a22 * ry + s.my - py;
+    const Lanes deformed = ex * ex + ey * ey;
+    for (std::uint32_t l = 0; l < kLanes; ++l) {
+      q[l].x[next] = nextX[l];
+      q[l].y[next] = nextY[l];
+      motion += moved[l];
+      deformation += deformed[l];
+    }
+  }
+  return i;
+}
 
 }  // namespace
 
@@ -756,9 +817,7 @@ double Velocity(const GRID_PHASE& phase) {
 void GRID_RINGS::FitWholeAffine(const GRID_PHASE& phase) {
   const unsigned cur = Cur(), next = cur ^ 1u;
   Gather(cur);
-  const Sums sums(nodes_[0], phase_, [&](auto visit) {
-    for (const Hot& q : hot_) visit(q);
-  });
+  const Sums sums(WholeSums(&hot_[0].x0, hot_.size(), nodes_[0], phase_));
   const Mat2 j = sums.Image(phase.ImageMode) * Mat2{j11_, j12_, j21_, j22_};
   for (GRID_NODE& node : nodes_) {
     double tx, ty;
@@ -778,14 +837,13 @@ void GRID_RINGS::FitWholeAffine(const GRID_PHASE& phase) {
 void GRID_RINGS::FitWholeMomentum(const GRID_PHASE& phase) {
   const unsigned cur = Cur();
   Gather(cur);
-  const Sums sums(nodes_[0], phase_, [&](auto visit) {
-    for (const Hot& q : hot_) visit(q);
-  });
+  const Sums sums(WholeSums(&hot_[0].x0, hot_.size(), nodes_[0], phase_));
   const Mat2 t = sums.Tension(nodes_[0], phase_, phase.TensionMode);
   const Mat2 a = sums.Image(phase.ImageMode) * t;
   const double mu = Velocity(phase);
   double motion = 0, deformation = 0;
-  for (GRID_NODE& node : nodes_) sums.Move(node, phase, t, a, mu, cur, motion, deformation);
+  const std::size_t moved = MoveInLanes(nodes_.data(), nodes_.size(), sums, phase, t, a, mu, cur, motion, deformation);
+  for (std::size_t i = moved; i < nodes_.size(); ++i) sums.Move(nodes_[i], phase, t, a, mu, cur, motion, deformation);
   const double count = static_cast<double>(rings_) * perimeter_;
   motion_ = motion / count;
   deformation_ = deformation / count;
@@ -812,32 +870,34 @@ void GRID_RINGS::FitLocal(const GRID_PHASE& phase) {
     jSum.a21 += a.a21;
     jSum.a22 += a.a22;
   };
-#if defined(__SSE2__)
   if (n <= perimeter_) {
-    // Two angles at a time; the second angle's sums wait until the first
-    // angle's rings are done, so the nodes are updated in the usual order.
+    // Four angles at a time; the sums of the other three angles wait until
+    // the first angle's rings are done, so the nodes are updated in the
+    // usual order.
     const std::size_t width = std::size_t{perimeter_} + 2 * n;
     const double* const columns = FillColumns(cur, n, width);
-    pending_.resize(rings_);
-    for (std::uint32_t j = 0; j < perimeter_; j += 2) {
-      const std::uint32_t j2 = j + 1 < perimeter_ ? j + 1 : j;
+    pending_.resize(std::size_t{rings_} * (kLanes - 1));
+    static_assert(sizeof(SumValues) == sizeof(PendingSums));
+    for (std::uint32_t j = 0; j < perimeter_; j += kLanes) {
+      const std::uint32_t lanes = std::min(kLanes, perimeter_ - j);
       for (std::uint32_t k = 0; k < rings_; ++k) {
-        SumValues first, second;
-        PairSums(columns, width, rings_, j, k, n, Node(j, k), Node(j2, k), phase_, first, second);
-        update(j, k, Sums(first));
-        static_assert(sizeof second == sizeof pending_[k]);
-        std::memcpy(&pending_[k], &second, sizeof second);
+        const GRID_NODE* stats[kLanes];
+        // Lanes past the last angle compute a neighbourhood nobody uses.
+        for (std::uint32_t l = 0; l < kLanes; ++l) stats[l] = &Node((j + l) % perimeter_, k);
+        SumValues values[kLanes];
+        QuadSums(columns, width, rings_, j, k, n, stats, phase_, values);
+        update(j, k, Sums(values[0]));
+        for (std::uint32_t l = 1; l < lanes; ++l)
+          std::memcpy(&pending_[(l - 1) * std::size_t{rings_} + k], &values[l], sizeof values[l]);
       }
-      if (j2 == j) break;
-      for (std::uint32_t k = 0; k < rings_; ++k) {
-        SumValues second;
-        std::memcpy(&second, &pending_[k], sizeof second);
-        update(j2, k, Sums(second));
-      }
+      for (std::uint32_t l = 1; l < lanes; ++l)
+        for (std::uint32_t k = 0; k < rings_; ++k) {
+          SumValues values;
+          std::memcpy(&values, &pending_[(l - 1) * std::size_t{rings_} + k], sizeof values);
+          update(j + l, k, Sums(values));
+        }
     }
-  } else
-#endif
-  {
+  } else {
     Gather(cur);
     for (std::uint32_t j = 0; j < perimeter_; ++j)
       for (std::uint32_t k = 0; k < rings_; ++k)
@@ -856,22 +916,29 @@ void GRID_RINGS::FitLocal(const GRID_PHASE& phase) {
 }
 
 const double* GRID_RINGS::FillColumns(unsigned cur, std::uint32_t n, std::size_t width) {
-  columns_.resize(rings_ * width * kPairFields + 1);
-  // 16-byte aligned pairs for the vector loads.
-  double* const start = columns_.data() + (reinterpret_cast<std::uintptr_t>(columns_.data()) % 16 != 0);
+  Gather(cur);
+  columns_.resize(rings_ * width * kQuadFields + kLanes - 1);
+  // Lanes aligned to their size for the vector loads.
+  double* const start = columns_.data() + (-(reinterpret_cast<std::uintptr_t>(columns_.data()) / sizeof(double)) % kLanes);
   double* out = start;
-  const std::uint32_t shift = perimeter_ - n % perimeter_;
-  for (std::uint32_t k = 0; k < rings_; ++k)
-    for (std::size_t e = 0; e < width; ++e, out += kPairFields)
-      for (std::size_t lane = 0; lane < 2; ++lane) {
-        const GRID_NODE& q = Node(static_cast<std::uint32_t>((e + lane + shift) % perimeter_), k);
+  const std::uint32_t shift = (perimeter_ - n % perimeter_) % perimeter_;
+  for (std::uint32_t k = 0; k < rings_; ++k) {
+    std::uint32_t first = shift;
+    for (std::size_t e = 0; e < width; ++e, out += kQuadFields) {
+      std::uint32_t angle = first;
+      for (std::size_t lane = 0; lane < kLanes; ++lane) {
+        const Hot& q = hot_[std::size_t{angle} * rings_ + k];
         out[lane] = q.x0;
-        out[2 + lane] = q.y0;
-        out[4 + lane] = q.x[cur];
-        out[6 + lane] = q.y[cur];
-        out[8 + lane] = q.Fx;
-        out[10 + lane] = q.Fy;
+        out[kLanes + lane] = q.y0;
+        out[2 * kLanes + lane] = q.x;
+        out[3 * kLanes + lane] = q.y;
+        out[4 * kLanes + lane] = q.fx;
+        out[5 * kLanes + lane] = q.fy;
+        if (++angle == perimeter_) angle = 0;
       }
+      if (++first == perimeter_) first = 0;
+    }
+  }
   return start;
 }
 

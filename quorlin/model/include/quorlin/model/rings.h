@@ -153,7 +153,7 @@ class GRID_RINGS final : public GRID_INTERFACE {
   void FitWholeAffine(const GRID_PHASE& phase);
   void FitWholeMomentum(const GRID_PHASE& phase);
   void FitLocal(const GRID_PHASE& phase);
-  // Rest, current positions and forces of pairs of neighbouring angles per
+  // Rest, current positions and forces of four neighbouring angles per
   // ring, angles extended by n on both sides, for the local fits.
   const double* FillColumns(unsigned cur, std::uint32_t n, std::size_t width);
   void ShiftInward();
