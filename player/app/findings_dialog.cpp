@@ -113,7 +113,10 @@ FindingsDialog::FindingsDialog(const PlaybackGraph& graph, const MapState& map, 
   auto* labels = new QVBoxLayout;
   viewed_ = new QLabel(QStringLiteral("Viewed frame:"), this);
   labels->addWidget(viewed_);
-  labels->addWidget(new QLabel(QStringLiteral("Double-click on the list to edit"), this));
+  // The hint wraps rather than being cut off when the window is narrow.
+  auto* hint = new QLabel(QStringLiteral("Double-click on the list to edit"), this);
+  hint->setWordWrap(true);
+  labels->addWidget(hint);
   bottom->addLayout(labels, 1);
   struct ButtonSpec {
     int id;

@@ -174,8 +174,9 @@ TEST_P(Hostile, Case) {
   const vtest::CommandResult run = vtest::RunCommand("cd " + dir + " && { " + command + " ; } 2>&1");
   EXPECT_EQ(run.status, c.status) << c.what << "\n" << run.output;
   EXPECT_NE(run.output.find(c.says), std::string::npos) << c.what << "\n" << run.output;
-  if (!check.empty())
+  if (!check.empty()) {
     EXPECT_EQ(vtest::RunCommand("cd " + dir + " && { " + check + " ; } 2>&1").status, 0) << c.what << ": " << check;
+  }
 }
 
 std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
