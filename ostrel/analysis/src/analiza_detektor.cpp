@@ -155,16 +155,69 @@ double MeanLevel(std::uint32_t sum, int pixels) {
   return static_cast<double>(sum + static_cast<std::uint32_t>(pixels)) / static_cast<std::uint32_t>(pixels);
 }
 
+// The count of pixels that a percentile's level must reach.
+double PercentileThreshold(CAnalizaDetektor::Statistic kind, int pixels) {
+  const double n = static_cast<std::uint32_t>(pixels);
+  return kind == CAnalizaDetektor::Statistic::kPercentile90 ? n - n / 10 : n - n / 100;
+}
+
 // The first level (counted from 1) at which the running count reaches the
 // percentile's share of the pixels; the counts are summed only up to there.
 int PercentileLevel(CAnalizaDetektor::Statistic kind, const LevelParts& parts, int pixels) {
-  const double n = static_cast<std::uint32_t>(pixels);
-  const double threshold = kind == CAnalizaDetektor::Statistic::kPercentile90 ? n - n / 10 : n - n / 100;
+  const double threshold = PercentileThreshold(kind, pixels);
   std::uint32_t cumulative = 0;
   int v = 0;
   for (; v < 255; ++v)
     if ((cumulative += SumParts(parts, v)) >= threshold) break;
   return v + 1;
+}
+
+// A whole disc's bytes row after row, then zeros up to a whole vector, and
+// room for the last row's vector that runs past the end.
+constexpr int kPackedBytes = (kDiscPixels + 15) / 16 * 16;
+using PackedDisc = std::uint8_t[kPackedBytes + 16];
+
+// Packs the disc around (x, y). Reads up to 15 bytes past a disc row's end,
+// which the frame's next row holds.
+void PackDisc(const std::uint8_t* channel, int width, int x, int y, PackedDisc& packed) {
+  int offset = 0;
+  for (int i = 0; i < kDiscRows; ++i) {
+    const std::uint8_t* row = channel + static_cast<std::ptrdiff_t>(y + i - kDiscRadius) * width + x + kDisc[i].from;
+    const int length = kDisc[i].to - kDisc[i].from + 1;
+    for (int k = 0; k < length; k += 16)
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + offset + k),
+                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + k)));
+    offset += length;
+  }
+  std::fill(packed + offset, packed + kPackedBytes, std::uint8_t{0});
+}
+
+// The packed bytes above `level` (0..254); the zeros after the disc never are.
+std::uint32_t CountAbove(const PackedDisc& packed, int level) {
+  static_assert(kPackedBytes / 16 <= 255, "a byte lane counts one vector each");
+  const __m128i bound = _mm_set1_epi8(static_cast<char>(level + 1));
+  __m128i counts = _mm_setzero_si128();
+  for (int k = 0; k < kPackedBytes; k += 16) {
+    const __m128i bytes = _mm_load_si128(reinterpret_cast<const __m128i*>(packed + k));
+    counts = _mm_sub_epi8(counts, _mm_cmpeq_epi8(_mm_max_epu8(bytes, bound), bytes));
+  }
+  const __m128i sums = _mm_sad_epu8(counts, _mm_setzero_si128());
+  return static_cast<std::uint32_t>(_mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_unpackhi_epi64(sums, sums)));
+}
+
+// PercentileLevel of a packed disc, the level found by halving its range:
+// the running count at level v is the disc's pixels less those above v.
+int PercentileLevel(CAnalizaDetektor::Statistic kind, const PackedDisc& packed) {
+  const double threshold = PercentileThreshold(kind, kDiscPixels);
+  int low = 0, high = 255;
+  while (low < high) {
+    const int middle = (low + high) / 2;
+    if (static_cast<double>(kDiscPixels - CountAbove(packed, middle)) >= threshold)
+      high = middle;
+    else
+      low = middle + 1;
+  }
+  return low + 1;
 }
 
 double DiscStatistic(CAnalizaDetektor::Statistic kind, const LevelParts& parts, int pixels) {
@@ -230,7 +283,7 @@ struct CAnalizaDetektor::Scratch {
   // Per pixel of the disc area the value one slot's pairs are counted by
   // (level difference or level sum), rows of kPairStride bytes.
   std::vector<std::uint8_t> pairValues = std::vector<std::uint8_t>(kPairStride * (kAreaLastRow + 1));
-  LevelParts histogramParts;
+  alignas(16) PackedDisc packed;
 };
 
 CAnalizaDetektor::Point CAnalizaDetektor::BlockCentre(int block) { return kCentres[block]; }
@@ -392,8 +445,8 @@ void CAnalizaDetektor::MeasureSlot(int slotIndex, const std::uint8_t* channel, S
     if (kind == Statistic::kMean) {
       features_[b][s.slot] = MeanLevel(DiscSum(channel, width_, c.x, c.y), kDiscPixels);
     } else {
-      const int pixels = CountDisc(channel, width_, c.x, c.y, scratch.histogramParts);
-      features_[b][s.slot] = PercentileLevel(kind, scratch.histogramParts, pixels);
+      PackDisc(channel, width_, c.x, c.y, scratch.packed);
+      features_[b][s.slot] = PercentileLevel(kind, scratch.packed);
     }
   }
 }
