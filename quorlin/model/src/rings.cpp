@@ -1,7 +1,6 @@
 #include "quorlin/model/rings.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -106,20 +105,12 @@ double WeightedCost(const double w[3], int sum0, int sum1, int sum2) {
 // force, subtracting the template's fraction first, never shows.
 double FracOf(double v, std::int32_t t) { return t > -kFarAway && t < kFarAway ? v - t : Frac(v); }
 
-// x / v. A power of two has an exact reciprocal, and the product is then
-// the same correctly rounded value as the quotient, without a division.
-[[gnu::always_inline]] inline double DivideByStep(double x, std::int32_t v) {
-  if (v > 0 && (v & (v - 1)) == 0)
-    return x * std::bit_cast<double>(std::uint64_t{1023u - std::countr_zero(static_cast<std::uint32_t>(v))} << 52);
-  return x / v;
-}
-
 // The force from the four costs of a node whose current position truncates to (xi, yi).
 [[gnu::always_inline]] inline void SetForce(GRID_NODE& node, unsigned cur, std::int32_t xi, std::int32_t yi,
                                             double costPlusX, double costMinusX, double costPlusY, double costMinusY) {
   const std::int32_t v = node.vicinity;
-  const double a = DivideByStep(2 * (FracOf(node.x[cur], xi) - node.fx0) - 1, v);
-  const double b = DivideByStep(2 * (FracOf(node.y[cur], yi) - node.fy0) - 1, v);
+  const double a = (2 * (FracOf(node.x[cur], xi) - node.fx0) - 1) / v;
+  const double b = (2 * (FracOf(node.y[cur], yi) - node.fy0) - 1) / v;
   node.Fx = (1 - a) * costMinusX - (1 + a) * costPlusX;
   node.Fy = (1 - b) * costMinusY - (1 + b) * costPlusY;
 }
