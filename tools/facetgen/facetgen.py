@@ -29,6 +29,7 @@ from fractions import Fraction
 from decimal import Decimal
 
 import numpy as np
+from scipy.optimize import linprog
 
 import learn
 
@@ -175,7 +176,87 @@ def parse(text):
 
 def lp_max(table, c, skip=None):
     """Exact maximum of c.x over {x : n.x + d <= 0 for every facet but `skip`},
-    None when unbounded. Solved as the dual  min (-d).y  s.t.  N^T y = c, y >= 0
+    None when unbounded. A floating-point solver proposes the optimal vertex,
+    which exact simplex steps then prove or improve; when it proposes none,
+    the exact simplex alone decides."""
+    rows = [row for i, row in enumerate(table) if i != skip]
+    basis = proposed_basis(rows, c)
+    if basis is None:
+        return simplex_max(table, c, skip)
+    return vertex_simplex(rows, c, basis)
+
+
+def solve(matrix, rhs):
+    """Exact solution of a square system by Gaussian elimination; None when singular."""
+    size = len(rhs)
+    rows = [list(r) + [v] for r, v in zip(matrix, rhs)]
+    for col in range(size):
+        pivot = next((r for r in range(col, size) if rows[r][col] != 0), None)
+        if pivot is None:
+            return None
+        rows[col], rows[pivot] = rows[pivot], rows[col]
+        for r in range(size):
+            if r != col and rows[r][col] != 0:
+                f = rows[r][col] / rows[col][col]
+                rows[r] = [a - f * b for a, b in zip(rows[r], rows[col])]
+    return [rows[r][size] / rows[r][r] for r in range(size)]
+
+
+def proposed_basis(rows, c):
+    """Indices of `dim` rows with independent normals binding at the vertex a
+    floating-point solver finds optimal (those with the largest multipliers
+    first); None when it finds no optimum."""
+    dim = len(c)
+    a = np.array([[float(v) for v in n] for n, _ in rows])
+    b = np.array([-float(d) for _, d in rows])
+    result = linprog(-np.array([float(v) for v in c]), A_ub=a, b_ub=b, bounds=[(None, None)] * dim,
+                     method="highs")
+    if result.status != 0:
+        return None
+    slack = b - a @ result.x
+    basis = []
+    for i in np.lexsort((slack, result.ineqlin.marginals)):
+        if len(basis) == dim:
+            break
+        if np.linalg.matrix_rank(a[basis + [i]]) == len(basis) + 1:
+            basis.append(int(i))
+    return basis if len(basis) == dim else None
+
+
+def vertex_simplex(rows, c, basis):
+    """Exact primal simplex from the vertex where the `basis` rows bind: while
+    c has a negative weight y_k on a basis normal, move along the edge that
+    leaves row k (c.x grows) to the first row it meets (Bland's rule on both
+    choices). At y >= 0 no point does better (weak duality). When the basis
+    is not a vertex of the region, the exact simplex alone decides."""
+    dim = len(c)
+    x = solve([rows[i][0] for i in basis], [-rows[i][1] for i in basis])
+    if x is None or any(sum(p * q for p, q in zip(n, x)) + d > 0 for n, d in rows):
+        return simplex_max([*rows], c)
+    while True:
+        y = solve([[rows[i][0][j] for i in basis] for j in range(dim)], list(c))
+        leaving = [k for k in range(dim) if y[k] < 0]
+        if not leaving:
+            return sum(p * q for p, q in zip(c, x))
+        k = min(leaving, key=lambda k: basis[k])
+        # edge direction r: n_j.r = 0 for the other basis rows, n_k.r = -1
+        r = solve([rows[i][0] for i in basis], [Fraction(-1 if m == k else 0) for m in range(dim)])
+        best = None
+        for j, (n, d) in enumerate(rows):
+            rate = sum(p * q for p, q in zip(n, r))
+            if j in basis or rate <= 0:
+                continue
+            step = (-d - sum(p * q for p, q in zip(n, x))) / rate
+            if best is None or step < best[0]:
+                best = (step, j)
+        if best is None:
+            return None
+        x = [p + best[0] * q for p, q in zip(x, r)]
+        basis[k] = best[1]
+
+
+def simplex_max(table, c, skip=None):
+    """lp_max by exact arithmetic alone: the dual  min (-d).y  s.t.  N^T y = c, y >= 0
     by a two-phase tableau simplex with Bland's rule (the region is nonempty:
     the callers check an inside point first)."""
     rows = [(n, -d) for i, (n, d) in enumerate(table) if i != skip]
