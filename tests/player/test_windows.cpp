@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QScreen>
 #include <QStandardPaths>
@@ -68,21 +69,29 @@ TEST(ReviewLayout, ScreensThatHoldTheMinimumSizesShowEveryWindowApart) {
 class ReviewWindowsTest : public ptest::PlayerFixture {
  protected:
   // The frame of every review window once the window system has decorated
-  // it and the placement has settled.
+  // it and the frames have stayed the same for half a second (a window
+  // manager on a busy machine takes its time).
   Frames SettledFrames() {
-    auto decorated = [this] {
-      for (QWidget* w : Windows())
-        if (!w || !w->isVisible() || vireo::FrameMargins(w).top() <= 0) return false;
-      return true;
+    auto frames = [this] {
+      const char* names[] = {"main", "controls", "map", "findings"};
+      Frames now;
+      const auto windows = Windows();
+      for (std::size_t i = 0; i < windows.size(); ++i)
+        if (windows[i] && windows[i]->isVisible() && vireo::FrameMargins(windows[i]).top() > 0)
+          now.emplace_back(names[i], windows[i]->frameGeometry());
+      return now;
     };
-    EXPECT_TRUE(WaitFor(decorated));
-    WaitFor([] { return false; }, 500);
-    const char* names[] = {"main", "controls", "map", "findings"};
-    Frames frames;
-    const auto windows = Windows();
-    for (std::size_t i = 0; i < windows.size(); ++i)
-      if (windows[i]) frames.emplace_back(names[i], windows[i]->frameGeometry());
-    return frames;
+    Frames last;
+    QElapsedTimer same;
+    EXPECT_TRUE(WaitFor([&] {
+      const Frames now = frames();
+      if (now != last || now.size() != 4) {
+        last = now;
+        same.start();
+      }
+      return same.elapsed() >= 500;
+    }, 20000));
+    return last;
   }
 
   std::array<QWidget*, 4> Windows() const {
