@@ -2,6 +2,7 @@
 // that every slot holds the measurement its schedule names.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -109,14 +110,14 @@ TEST(AnalysisFrame, OnlyTheFirst256ColumnsAndRowsCount) {
   }
 }
 
-TEST(AnalysisFrame, EverySlotHoldsItsScheduledMeasurement) {
-  Frame frame(260, 257, 9);
-  std::vector<std::uint8_t> channel(260 * 257);
-  CAnalizaDetektor engine(260, 257);
+// Every scheduled slot of `frame` as the engine's single-step calls measure it.
+void ExpectScheduledMeasurements(const Frame& frame) {
+  std::vector<std::uint8_t> channel(static_cast<std::size_t>(frame.width) * frame.height);
+  CAnalizaDetektor engine(frame.width, frame.height);
   engine.AnalyzeFrame(frame.stride, frame.bytes.data(), channel.data());
 
-  CAnalizaDetektor reference(260, 257);
-  std::vector<std::uint8_t> full(260 * 257);
+  CAnalizaDetektor reference(frame.width, frame.height);
+  std::vector<std::uint8_t> full(channel.size());
   for (const analysis_test::Scheduled& e : analysis_test::kSchedule) {
     ASSERT_TRUE(reference.ConvertChannel(e.code, frame.stride, frame.bytes.data(), full.data()));
     for (int b = 0; b < CAnalizaDetektor::kBlocks; ++b) {
@@ -129,6 +130,32 @@ TEST(AnalysisFrame, EverySlotHoldsItsScheduledMeasurement) {
       if (slot > 9 && slot != 17 && slot != 18 && slot != 19) {
         ASSERT_EQ(engine.Features(b)[slot], 0.0);
       }
+}
+
+TEST(AnalysisFrame, EverySlotHoldsItsScheduledMeasurement) { ExpectScheduledMeasurements(Frame(260, 257, 9)); }
+
+// Flat and two-level frames put the percentiles at both ends of the level
+// range and right at the edge of their share of a disc.
+TEST(AnalysisFrame, FlatAndTwoLevelFramesKeepTheirScheduledMeasurements) {
+  struct Case {
+    const char* name;
+    std::uint8_t (*level)(int x, int y);  // the same byte for blue, green and red
+  };
+  const Case cases[] = {
+      {"black", [](int, int) -> std::uint8_t { return 0; }},
+      {"white", [](int, int) -> std::uint8_t { return 255; }},
+      {"white every tenth column", [](int x, int) -> std::uint8_t { return x % 10 == 0 ? 255 : 30; }},
+      {"white every hundredth pixel", [](int x, int y) -> std::uint8_t { return (x + 256 * y) % 100 ? 60 : 255; }},
+      {"white checks", [](int x, int y) -> std::uint8_t { return (x / 3 + y / 3) % 2 ? 255 : 0; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Frame frame(256, 256, 1);
+    for (int y = 0; y < frame.height; ++y)
+      for (int x = 0; x < frame.width; ++x)
+        std::fill_n(&frame.bytes[static_cast<std::size_t>(y) * frame.stride + 3 * x], 3, c.level(x, y));
+    ExpectScheduledMeasurements(frame);
+  }
 }
 
 TEST(AnalysisFrame, UnusedFlagsStayClearWhateverTheFeatures) {
