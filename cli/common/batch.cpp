@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
+#include <mutex>
 #include <thread>
 
 #include "cli/progress.h"
@@ -71,17 +73,27 @@ void RunPool(std::size_t count, int workers, const std::function<void(std::size_
              const std::function<void()>& tick) {
   const int threads = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(std::max(workers, 1)), count));
   std::atomic<std::size_t> next{0};
-  std::atomic<int> running{threads};
+  std::mutex mutex;
+  std::condition_variable finished;
+  int running = threads;
   std::vector<std::thread> pool;
   for (int slot = 0; slot < threads; ++slot)
     pool.emplace_back([&, slot] {
       for (std::size_t i; (i = next++) < count;) work(i, slot);
+      std::lock_guard lock(mutex);
       --running;
+      finished.notify_one();
     });
+  // The display is refreshed four times a second; the last worker's end
+  // wakes the wait at once, so a run returns as soon as its work is done.
+  std::unique_lock lock(mutex);
   while (running > 0) {
+    lock.unlock();
     if (tick) tick();
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    lock.lock();
+    finished.wait_for(lock, std::chrono::milliseconds(250), [&] { return running == 0; });
   }
+  lock.unlock();
   for (std::thread& t : pool) t.join();
 }
 
