@@ -708,6 +708,92 @@ VIREO_VECTOR_CLONES std::size_t MoveInLanes(GRID_NODE* nodes, std::size_t count,
   return i;
 }
 
+// What a local fit adds to its sums for one node: the squared motion, the
+// squared deformation and the node's matrix A.
+struct NodeUpdate {
+  double moved, deformed, a11, a12, a21, a22;
+};
+
+// Sums::Tension, Sums::Image and Sums::Move for nodes[l] with the sums of
+// its neighbourhood values[l], four nodes in the lanes. Every lane does the
+// scalar operations in the scalar order; where the scalar code tests a
+// divisor for zero, both results are computed and the lane picks its own.
+// Only the first `lanes` nodes are moved.
+VIREO_VECTOR_CLONES void UpdateInLanes(const SumValues values[kLanes], GRID_NODE* const nodes[kLanes],
+                                       std::uint32_t lanes, unsigned p, const GRID_PHASE& phase, double mu,
+                                       unsigned cur, NodeUpdate out[kLanes]) {
+#define LANES_OF(field) Lanes{values[0].field, values[1].field, values[2].field, values[3].field}
+#define NODE_LANES(field) Lanes{nodes[0]->field, nodes[1]->field, nodes[2]->field, nodes[3]->field}
+  const Lanes one = Lanes{} + 1, zero = {};
+  const Lanes X0x = LANES_OF(X0x), X0y = LANES_OF(X0y), Y0x = LANES_OF(Y0x), Y0y = LANES_OF(Y0y);
+  Lanes t11 = one, t12 = zero, t21 = zero, t22 = one;
+  if (phase.TensionMode != 1) {
+    const Lanes sxx0 = NODE_LANES(Sxx0[p]), syy0 = NODE_LANES(Syy0[p]);
+    const Lanes s0 = sxx0 + syy0;
+    const Lanes a = (X0x + Y0y) / s0, b = (X0y - Y0x) / s0;
+    const auto similar = s0 != 0;
+    t11 = similar ? a : one;
+    t12 = similar ? -b : zero;
+    t21 = similar ? b : zero;
+    t22 = similar ? a : one;
+    if (phase.TensionMode == 3) {
+      const Lanes d0 = NODE_LANES(D0[p]), sxy0 = NODE_LANES(Sxy0[p]);
+      const auto affine = d0 != 0;
+      t11 = affine ? (Y0x * sxy0 - X0x * syy0) / d0 : t11;
+      t12 = affine ? (X0x * sxy0 - Y0x * sxx0) / d0 : t12;
+      t21 = affine ? (Y0y * sxy0 - X0y * syy0) / d0 : t21;
+      t22 = affine ? (X0y * sxy0 - Y0y * sxx0) / d0 : t22;
+    }
+  }
+  Lanes i11 = one, i12 = zero, i21 = zero, i22 = one;
+  if (phase.ImageMode != 0 && phase.ImageMode != 1) {
+    const Lanes Sxx = LANES_OF(Sxx), Syy = LANES_OF(Syy), Sxy = LANES_OF(Sxy);
+    const Lanes Sfxx = LANES_OF(Sfxx), Sfxy = LANES_OF(Sfxy), Sfyx = LANES_OF(Sfyx), Sfyy = LANES_OF(Sfyy);
+    const Lanes s = Sxx + Syy;
+    const Lanes alpha = (Sfxx + Sfyy) / s, beta = (Sfyx - Sfxy) / s;
+    const auto similar = s != 0;
+    i11 = similar ? 1 + alpha : one;
+    i12 = similar ? -beta : zero;
+    i21 = similar ? beta : zero;
+    i22 = similar ? 1 + alpha : one;
+    if (phase.ImageMode == 3) {
+      const Lanes e = Sxy * Sxy - Syy * Sxx;
+      const auto affine = e != 0;
+      i11 = affine ? 1 + (Sfxy * Sxy - Sfxx * Syy) / e : i11;
+      i12 = affine ? (Sfxx * Sxy - Sfxy * Sxx) / e : i12;
+      i21 = affine ? (Sfyy * Sxy - Sfyx * Syy) / e : i21;
+      i22 = affine ? 1 + (Sfyx * Sxy - Sfyy * Sxx) / e : i22;
+    }
+  }
+  const Lanes a11 = i11 * t11 + i12 * t21, a12 = i11 * t12 + i12 * t22;
+  const Lanes a21 = i21 * t11 + i22 * t21, a22 = i21 * t12 + i22 * t22;
+
+  const unsigned next = cur ^ 1u;
+  const double tt = phase.TensionTranslation, it = phase.ImageTranslation;
+  const Lanes m0x = LANES_OF(m0x), m0y = LANES_OF(m0y), mx = LANES_OF(mx), my = LANES_OF(my);
+  const bool ownForce = phase.ImageMode == 0;
+  const Lanes fx = ownForce ? NODE_LANES(Fx) : LANES_OF(mfx);
+  const Lanes fy = ownForce ? NODE_LANES(Fy) : LANES_OF(mfy);
+  const Lanes tx = (1 - tt) * m0x + tt * mx + it * fx, ty = (1 - tt) * m0y + tt * my + it * fy;
+  const Lanes rx = NODE_LANES(x0) - m0x, ry = NODE_LANES(y0) - m0y;
+  const Lanes targetX = a11 * rx + a12 * ry + tx, targetY = a21 * rx + a22 * ry + ty;
+  const Lanes px = NODE_LANES(x[cur]), py = NODE_LANES(y[cur]);
+  const Lanes nextX = targetX + mu * (px - NODE_LANES(x[next]));
+  const Lanes nextY = targetY + mu * (py - NODE_LANES(y[next]));
+  const Lanes moved = (targetX - px) * (targetX - px) + (targetY - py) * (targetY - py);
+  const Lanes ex = t11 * rx + t12 * ry + mx - px, ey = t21 * rx + t22 * ry + my - py;
+  const Lanes deformed = ex * ex + ey * ey;
+#undef NODE_LANES
+#undef LANES_OF
+  for (std::uint32_t l = 0; l < kLanes; ++l) {
+    if (l < lanes) {
+      nodes[l]->x[next] = nextX[l];
+      nodes[l]->y[next] = nextY[l];
+    }
+    out[l] = {moved[l], deformed[l], a11[l], a12[l], a21[l], a22[l]};
+  }
+}
+
 }  // namespace
 
 // Sums of one set of nodes (the whole grid or a neighbourhood) for phase p.
@@ -871,30 +957,40 @@ void GRID_RINGS::FitLocal(const GRID_PHASE& phase) {
     jSum.a22 += a.a22;
   };
   if (n <= perimeter_) {
-    // Four angles at a time; the sums of the other three angles wait until
-    // the first angle's rings are done, so the nodes are updated in the
-    // usual order.
+    // Four angles at a time; the results of the other three angles wait
+    // until the first angle's rings are added, so the sums over the nodes
+    // are taken in the usual order.
     const std::size_t width = std::size_t{perimeter_} + 2 * n;
     const double* const columns = FillColumns(cur, n, width);
     pending_.resize(std::size_t{rings_} * (kLanes - 1));
-    static_assert(sizeof(SumValues) == sizeof(PendingSums));
+    static_assert(sizeof(NodeUpdate) == sizeof(PendingUpdate));
+    auto add = [&](const NodeUpdate& u) {
+      motion += u.moved;
+      deformation += u.deformed;
+      jSum.a11 += u.a11;
+      jSum.a12 += u.a12;
+      jSum.a21 += u.a21;
+      jSum.a22 += u.a22;
+    };
     for (std::uint32_t j = 0; j < perimeter_; j += kLanes) {
       const std::uint32_t lanes = std::min(kLanes, perimeter_ - j);
       for (std::uint32_t k = 0; k < rings_; ++k) {
-        const GRID_NODE* stats[kLanes];
+        GRID_NODE* nodes[kLanes];
         // Lanes past the last angle compute a neighbourhood nobody uses.
-        for (std::uint32_t l = 0; l < kLanes; ++l) stats[l] = &Node((j + l) % perimeter_, k);
+        for (std::uint32_t l = 0; l < kLanes; ++l) nodes[l] = &Node((j + l) % perimeter_, k);
         SumValues values[kLanes];
-        QuadSums(columns, width, rings_, j, k, n, stats, phase_, values);
-        update(j, k, Sums(values[0]));
+        QuadSums(columns, width, rings_, j, k, n, nodes, phase_, values);
+        NodeUpdate updates[kLanes];
+        UpdateInLanes(values, nodes, lanes, phase_, phase, mu, cur, updates);
+        add(updates[0]);
         for (std::uint32_t l = 1; l < lanes; ++l)
-          std::memcpy(&pending_[(l - 1) * std::size_t{rings_} + k], &values[l], sizeof values[l]);
+          std::memcpy(&pending_[(l - 1) * std::size_t{rings_} + k], &updates[l], sizeof updates[l]);
       }
       for (std::uint32_t l = 1; l < lanes; ++l)
         for (std::uint32_t k = 0; k < rings_; ++k) {
-          SumValues values;
-          std::memcpy(&values, &pending_[(l - 1) * std::size_t{rings_} + k], sizeof values);
-          update(j + l, k, Sums(values));
+          NodeUpdate u;
+          std::memcpy(&u, &pending_[(l - 1) * std::size_t{rings_} + k], sizeof u);
+          add(u);
         }
     }
   } else {

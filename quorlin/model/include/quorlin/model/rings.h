@@ -175,11 +175,12 @@ class GRID_RINGS final : public GRID_INTERFACE {
   std::vector<std::uint8_t> row_;  // one map row, sized by Create
   std::vector<Hot> hot_;           // per node, filled by each fit
   std::vector<double> columns_;    // FillColumns
-  // The sums of one angle's nodes waiting while the previous angle's are used.
-  struct PendingSums {
-    double values[18];
+  // One node's squared motion, squared deformation and matrix A, waiting to
+  // be added in node order while the previous angle's nodes are added.
+  struct PendingUpdate {
+    double values[6];
   };
-  std::vector<PendingSums> pending_;
+  std::vector<PendingUpdate> pending_;
 };
 
 }  // namespace quorlin
