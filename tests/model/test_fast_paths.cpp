@@ -99,6 +99,7 @@ TEST(RingsFastPaths, MomentumIterationEqualsTheFormulasBitForBit) {
       {33, 8, 2, 2, 3, "local, 33 angles"},
       {6, 3, 1, 3, 0, "local, own force"},
       {5, 4, 3, 1, 2, "local, angles reached twice"},
+      {10, 5, 1, 3, 3, "local, both matrices affine"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
