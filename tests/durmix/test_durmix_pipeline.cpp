@@ -165,28 +165,20 @@ TEST_F(DurmixPipeline, SixByFourMosaicOfRealCapsuleFrames) {
 // Modes set while the pipeline plays take effect at the next frame, through
 // the interface and the element properties alike.
 TEST_F(DurmixPipeline, ModeSetWhilePlayingRenegotiatesTheMosaic) {
-  GstElement* p = gst_parse_launch("appsrc name=in ! durmix name=d ! appsink name=out", nullptr);
-  ASSERT_NE(p, nullptr);
-  GstElement* src = gst_bin_get_by_name(GST_BIN(p), "in");
-  GstElement* d = gst_bin_get_by_name(GST_BIN(p), "d");
-  GstElement* sink = gst_bin_get_by_name(GST_BIN(p), "out");
-  GstCaps* caps = gst_caps_from_string(Caps("BGR", 10, 6).c_str());
-  g_object_set(src, "caps", caps, "format", GST_FORMAT_TIME, nullptr);
-  gst_caps_unref(caps);
-  g_object_set(sink, "sync", FALSE, nullptr);
+  vtest::AppPipeline app("appsrc name=in ! durmix name=d ! appsink name=out", Caps("BGR", 10, 6));
+  ASSERT_NE(app.pipeline, nullptr);
+  GstElement* d = app.Element("d");
   ComPtr<DurmixInterface> control;
   ASSERT_EQ(QueryElementInterface(d, IID_DurmixInterface, control.put_void()), S_OK);
-  ASSERT_EQ(gst_element_set_state(p, GST_STATE_PLAYING), GST_STATE_CHANGE_ASYNC);
+  ASSERT_EQ(gst_element_set_state(app.pipeline, GST_STATE_PLAYING), GST_STATE_CHANGE_ASYNC);
   auto frames = PatternFrames(40, 10, 6, 3);
   int pushed = 0;
   auto pushAndPull = [&](int* width, int* height) {
-    vtest::PushFrame(src, frames[pushed], pushed);
+    vtest::PushFrame(app.src, frames[pushed], pushed);
     ++pushed;
-    GstSample* s = vtest::PullSample(sink, 10);
+    GstSample* s = vtest::PullSample(app.sink, 10);
     ASSERT_NE(s, nullptr);
-    const GstStructure* st = gst_caps_get_structure(gst_sample_get_caps(s), 0);
-    gst_structure_get_int(st, "width", width);
-    gst_structure_get_int(st, "height", height);
+    vtest::SampleSize(s, width, height);
     gst_sample_unref(s);
   };
   const int modes[][2] = {{6, 4}, {1, 1}, {3, 2}, {2, 1}, {5, 4}, {2, 2}};
@@ -211,12 +203,6 @@ TEST_F(DurmixPipeline, ModeSetWhilePlayingRenegotiatesTheMosaic) {
   pushAndPull(&w, &h);
   EXPECT_EQ(w, 40);
   EXPECT_EQ(h, 18);
-  control.reset();
-  gst_element_set_state(p, GST_STATE_NULL);
-  gst_object_unref(src);
-  gst_object_unref(d);
-  gst_object_unref(sink);
-  gst_object_unref(p);
 }
 
 // The input picture size changes mid-stream (a camera switching resolution,
@@ -285,17 +271,12 @@ TEST_F(DurmixPipeline, FollowsAnInputSizeChangeMidStream) {
 // apart: every frame still comes out, each a whole mosaic of some mode, and
 // the stream never ends with an error.
 TEST_F(DurmixPipeline, ModeChangesFromAnotherThreadNeverEndTheStream) {
-  GstElement* p = gst_parse_launch("appsrc name=in format=time ! durmix name=d ! appsink name=out sync=false", nullptr);
-  ASSERT_NE(p, nullptr);
-  GstElement* src = gst_bin_get_by_name(GST_BIN(p), "in");
-  GstElement* d = gst_bin_get_by_name(GST_BIN(p), "d");
-  GstElement* sink = gst_bin_get_by_name(GST_BIN(p), "out");
-  GstCaps* caps = gst_caps_from_string(Caps("BGR", 10, 6).c_str());
-  g_object_set(src, "caps", caps, "max-bytes", guint64{0}, nullptr);
-  gst_caps_unref(caps);
+  vtest::AppPipeline app("appsrc name=in ! durmix name=d ! appsink name=out", Caps("BGR", 10, 6));
+  ASSERT_NE(app.pipeline, nullptr);
+  g_object_set(app.src, "max-bytes", guint64{0}, nullptr);
   ComPtr<DurmixInterface> control;
-  ASSERT_EQ(QueryElementInterface(d, IID_DurmixInterface, control.put_void()), S_OK);
-  ASSERT_EQ(gst_element_set_state(p, GST_STATE_PLAYING), GST_STATE_CHANGE_ASYNC);
+  ASSERT_EQ(QueryElementInterface(app.Element("d"), IID_DurmixInterface, control.put_void()), S_OK);
+  ASSERT_EQ(gst_element_set_state(app.pipeline, GST_STATE_PLAYING), GST_STATE_CHANGE_ASYNC);
   constexpr int kFrames = 400;
   std::atomic<bool> done{false};
   std::thread modes([&] {
@@ -308,13 +289,11 @@ TEST_F(DurmixPipeline, ModeChangesFromAnotherThreadNeverEndTheStream) {
   auto frames = PatternFrames(1, 10, 6, 3);
   int out = 0;
   for (int n = 0; n < kFrames; ++n) {
-    vtest::PushFrame(src, frames[0], n);
-    GstSample* s = vtest::PullSample(sink, 10);
+    vtest::PushFrame(app.src, frames[0], n);
+    GstSample* s = vtest::PullSample(app.sink, 10);
     if (!s) break;
-    const GstStructure* st = gst_caps_get_structure(gst_sample_get_caps(s), 0);
     int w = 0, h = 0;
-    gst_structure_get_int(st, "width", &w);
-    gst_structure_get_int(st, "height", &h);
+    vtest::SampleSize(s, &w, &h);
     EXPECT_TRUE(w % 10 == 0 && h % 6 == 0 && w / 10 <= 6 && h / 6 <= 4) << w << " x " << h;
     EXPECT_EQ(gst_buffer_get_size(gst_sample_get_buffer(s)), static_cast<gsize>(vtest::GstStride(w, 3) * h));
     gst_sample_unref(s);
@@ -322,14 +301,8 @@ TEST_F(DurmixPipeline, ModeChangesFromAnotherThreadNeverEndTheStream) {
   }
   done = true;
   modes.join();
-  EXPECT_EQ(vtest::PendingBusError(p), "");
+  EXPECT_EQ(vtest::PendingBusError(app.pipeline), "");
   EXPECT_EQ(out, kFrames);
-  control.reset();
-  gst_element_set_state(p, GST_STATE_NULL);
-  gst_object_unref(src);
-  gst_object_unref(d);
-  gst_object_unref(sink);
-  gst_object_unref(p);
 }
 
 TEST_F(DurmixPipeline, RefusesSixteenBitVideo) {

@@ -135,29 +135,23 @@ TEST_F(Bridge, SFalseDropsTheFrame) {
 
 TEST_F(Bridge, ReconnectPinRenegotiatesTheOutput) {
   // Raising the factor mid-stream asks for an output reconnection.
-  GstElement* p = gst_parse_launch("appsrc name=in ! vireotestwiden name=f ! appsink name=out", nullptr);
-  ASSERT_NE(p, nullptr);
-  GstElement* src = gst_bin_get_by_name(GST_BIN(p), "in");
-  GstElement* f = gst_bin_get_by_name(GST_BIN(p), "f");
-  GstElement* sink = gst_bin_get_by_name(GST_BIN(p), "out");
-  GstCaps* caps = gst_caps_from_string(Caps("BGR").c_str());
-  g_object_set(src, "caps", caps, "format", GST_FORMAT_TIME, nullptr);
-  gst_caps_unref(caps);
-  g_object_set(sink, "sync", FALSE, nullptr);
-  gst_element_set_state(p, GST_STATE_PLAYING);
+  vtest::AppPipeline app("appsrc name=in ! vireotestwiden name=f ! appsink name=out", Caps("BGR"));
+  ASSERT_NE(app.pipeline, nullptr);
+  GstElement* f = app.Element("f");
+  gst_element_set_state(app.pipeline, GST_STATE_PLAYING);
   auto frames = Frames(2);
+  // Untimestamped buffers: the filter must renegotiate without them.
   auto push = [&](const std::vector<std::uint8_t>& data) {
     GstBuffer* b = gst_buffer_new_memdup(data.data(), data.size());
     GstFlowReturn ret;
-    g_signal_emit_by_name(src, "push-buffer", b, &ret);
+    g_signal_emit_by_name(app.src, "push-buffer", b, &ret);
     gst_buffer_unref(b);
   };
   auto pullWidth = [&]() {
-    GstSample* s = nullptr;
-    g_signal_emit_by_name(sink, "try-pull-sample", 5 * GST_SECOND, &s);
+    GstSample* s = vtest::PullSample(app.sink, 5);
     if (!s) return -1;
-    int w = -1;
-    gst_structure_get_int(gst_caps_get_structure(gst_sample_get_caps(s), 0), "width", &w);
+    int w = -1, h = -1;
+    vtest::SampleSize(s, &w, &h);
     gst_sample_unref(s);
     return w;
   };
@@ -169,11 +163,6 @@ TEST_F(Bridge, ReconnectPinRenegotiatesTheOutput) {
   int factor = 0;
   g_object_get(f, "factor", &factor, nullptr);
   EXPECT_EQ(factor, 3);
-  gst_element_set_state(p, GST_STATE_NULL);
-  gst_object_unref(src);
-  gst_object_unref(f);
-  gst_object_unref(sink);
-  gst_object_unref(p);
 }
 
 TEST_F(Bridge, DecodedSyntheticAviRunsThroughTheFilter) {

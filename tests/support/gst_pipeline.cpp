@@ -197,6 +197,39 @@ CommandResult RunCommand(const std::string& command) {
   return result;
 }
 
+AppPipeline::AppPipeline(const std::string& description, const std::string& caps) {
+  InitGst();
+  pipeline = gst_parse_launch(description.c_str(), nullptr);
+  if (!pipeline) return;
+  src = gst_bin_get_by_name(GST_BIN(pipeline), "in");
+  sink = gst_bin_get_by_name(GST_BIN(pipeline), "out");
+  GstCaps* parsed = gst_caps_from_string(caps.c_str());
+  g_object_set(src, "caps", parsed, "format", GST_FORMAT_TIME, nullptr);
+  gst_caps_unref(parsed);
+  g_object_set(sink, "sync", FALSE, nullptr);
+}
+
+AppPipeline::~AppPipeline() {
+  if (!pipeline) return;
+  gst_element_set_state(pipeline, GST_STATE_NULL);
+  for (GstElement* e : found_) gst_object_unref(e);
+  gst_object_unref(src);
+  gst_object_unref(sink);
+  gst_object_unref(pipeline);
+}
+
+GstElement* AppPipeline::Element(const char* name) {
+  GstElement* e = gst_bin_get_by_name(GST_BIN(pipeline), name);
+  if (e) found_.push_back(e);
+  return e;
+}
+
+void SampleSize(GstSample* sample, int* width, int* height) {
+  const GstStructure* s = gst_caps_get_structure(gst_sample_get_caps(sample), 0);
+  gst_structure_get_int(s, "width", width);
+  gst_structure_get_int(s, "height", height);
+}
+
 std::string ProgramPath(const std::string& program) {
   const char* dir = std::getenv("VIREO_BIN_DIR");
   return std::string(dir ? dir : ".") + "/" + program;

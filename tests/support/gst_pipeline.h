@@ -43,6 +43,28 @@ RunResult RunPipeline(const std::string& description, const std::string& caps = 
                       const std::vector<std::vector<std::uint8_t>>& frames = {}, int timeoutSeconds = 60,
                       const std::function<void(GstElement*)>& configure = {});
 
+// A pipeline "appsrc name=in ! ... ! appsink name=out" driven frame by frame:
+// its source takes `caps` in time format, its sink does not wait for the
+// clock, and `Element` finds the element between them by name. It is stopped
+// and released when it goes out of scope. `pipeline` is null when the
+// description does not parse.
+struct AppPipeline {
+  AppPipeline(const std::string& description, const std::string& caps);
+  ~AppPipeline();
+  AppPipeline(const AppPipeline&) = delete;
+  AppPipeline& operator=(const AppPipeline&) = delete;
+  GstElement* Element(const char* name);  // owned by the pipeline
+  GstElement* pipeline = nullptr;
+  GstElement* src = nullptr;
+  GstElement* sink = nullptr;
+
+ private:
+  std::vector<GstElement*> found_;
+};
+
+// The picture size a sample's caps announce.
+void SampleSize(GstSample* sample, int* width, int* height);
+
 // Pushes `data` into the appsrc `src` as frame `n`, stamped at n / 25 s.
 GstFlowReturn PushFrame(GstElement* src, const std::vector<std::uint8_t>& data, int n);
 
