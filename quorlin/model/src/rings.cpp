@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 #include <type_traits>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -700,12 +701,15 @@ template <class V, std::uint32_t kWidth, class Load>
   const double* const from = columns + kLo * ring + j * kQuadFields;
   const double* const to = columns + kLo * ring + (j + 2 * std::size_t{n} + 1) * kQuadFields;
   const std::size_t rows = kHi - kLo + 1;
+  // One field of the lanes' nodes.
+  auto field = [&]<std::size_t... l>(const double(GRID_NODE::*member)[4], std::index_sequence<l...>, V& lanes) {
+    lanes = V{(stats[l]->*member)[p]...};
+  };
+  constexpr auto each = std::make_index_sequence<kWidth>{};
   V count, m0x, m0y;
-  for (std::uint32_t l = 0; l < kWidth; ++l) {
-    count[l] = stats[l]->n[p];
-    m0x[l] = stats[l]->Sx0[p];
-    m0y[l] = stats[l]->Sy0[p];
-  }
+  field(&GRID_NODE::n, each, count);
+  field(&GRID_NODE::Sx0, each, m0x);
+  field(&GRID_NODE::Sy0, each, m0y);
   m0x /= count;
   m0y /= count;
   V sx = {}, sy = {}, sfx = {}, sfy = {};
