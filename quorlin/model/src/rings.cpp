@@ -396,10 +396,10 @@ struct ChannelParts2 {
   return _mm512_inserti32x4(f, _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[3] + offset)), 3);
 }
 
-[[VIREO_AVX512_TARGET, gnu::always_inline]] inline bool FusedImageForce4(GRID_NODE& node, const FrameView& frame,
-                                                                         unsigned cur, const double w[3]) {
-  std::int32_t x, y;
-  if (!FusedFits(node, frame, cur, x, y)) return false;
+// The integer sums of the four patches of a node whose position truncates
+// to (x, y): per patch (lane) blue, green, red, 0.
+[[VIREO_AVX512_TARGET, gnu::always_inline]] inline __m512i PatchParts4(const GRID_NODE& node, const FrameView& frame,
+                                                                       std::int32_t x, std::int32_t y) {
   const std::int32_t v = node.vicinity;
   const std::ptrdiff_t stride = frame.stride;
   const std::uint8_t* const patches[4] = {frame.At(x + v - 1, y - 1), frame.At(x - v - 1, y - 1),
@@ -408,13 +408,20 @@ struct ChannelParts2 {
   const __m512i byChannel =
       _mm512_broadcast_i32x4(_mm_setr_epi8(0, 3, 6, -1, 1, 4, 7, -1, 2, 5, 8, -1, -1, -1, -1, -1));
   const __m512i ones = _mm512_set1_epi8(1);
-  __m512i parts = _mm512_setzero_si512();  // per patch: blue, green, red, 0
+  __m512i parts = _mm512_setzero_si512();
   for (int row = 0; row < 3; ++row) {
     const __m512i t = _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(node.rows + 16 * row)));
     const __m512i f = FourRows(patches, row * stride);
     const __m512i d = _mm512_or_si512(_mm512_subs_epu8(t, f), _mm512_subs_epu8(f, t));
     parts = _mm512_dpbusd_epi32(parts, _mm512_shuffle_epi8(d, byChannel), ones);
   }
+  return parts;
+}
+
+// The four costs from the sums, weighed as on AVX2, and the force.
+[[VIREO_AVX512_TARGET, gnu::always_inline]] inline void ForceFromParts(GRID_NODE& node, __m512i parts, unsigned cur,
+                                                                       std::int32_t x, std::int32_t y,
+                                                                       const double w[3]) {
   // Per channel, the four patches in the order +x, -x, +y, -y.
   const __m512i byPatch =
       _mm512_permutexvar_epi32(_mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15), parts);
@@ -427,13 +434,29 @@ struct ChannelParts2 {
   alignas(32) double cost[4];
   _mm256_store_pd(cost, _mm256_div_pd(weighed, _mm256_set1_pd(9.0)));
   SetForce(node, cur, x, y, cost[0], cost[1], cost[2], cost[3]);
-  return true;
 }
 
+// Each node's patches are matched before the previous node's force is
+// computed, so that the matching overlaps the divisions of the force.
 [[VIREO_AVX512_TARGET]] void ImageForcesAvx512(std::vector<GRID_NODE>& nodes, const FrameView& frame, unsigned cur,
                                                const double w[3]) {
-  for (GRID_NODE& node : nodes)
-    if (!FusedImageForce4(node, frame, cur, w)) node.ImageForce(frame, cur, w);
+  GRID_NODE* waiting = nullptr;
+  __m512i waitingParts = _mm512_setzero_si512();
+  std::int32_t waitingX = 0, waitingY = 0;
+  for (GRID_NODE& node : nodes) {
+    std::int32_t x, y;
+    if (!FusedFits(node, frame, cur, x, y)) {
+      node.ImageForce(frame, cur, w);
+      continue;
+    }
+    const __m512i parts = PatchParts4(node, frame, x, y);
+    if (waiting) ForceFromParts(*waiting, waitingParts, cur, waitingX, waitingY, w);
+    waiting = &node;
+    waitingParts = parts;
+    waitingX = x;
+    waitingY = y;
+  }
+  if (waiting) ForceFromParts(*waiting, waitingParts, cur, waitingX, waitingY, w);
 }
 #pragma GCC diagnostic pop
 #undef VIREO_AVX512_TARGET
