@@ -348,34 +348,78 @@ struct ChannelParts2 {
   return _mm_unpacklo_epi32(_mm256_castsi256_si128(sums), _mm256_extracti128_si256(sums, 1));
 }
 
-[[gnu::target("avx2"), gnu::always_inline]] inline bool FusedImageForce2(GRID_NODE& node, const FrameView& frame,
-                                                                         unsigned cur, const double w[3]) {
-  std::int32_t x, y;
-  if (!FusedFits(node, frame, cur, x, y)) return false;
-  const std::int32_t v = node.vicinity;
-  const std::ptrdiff_t stride = frame.stride;
-  const __m256i t[3] = {_mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(node.rows))),
-                        _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(node.rows + 16))),
-                        _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(node.rows + 32)))};
-  const ChannelParts2 alongX = PatchParts2(t, frame.At(x + v - 1, y - 1), frame.At(x - v - 1, y - 1), stride);
-  const ChannelParts2 alongY = PatchParts2(t, frame.At(x - 1, y + v - 1), frame.At(x - 1, y - v - 1), stride);
-  const __m256d sum0 = _mm256_cvtepi32_pd(Totals2(alongX.c[0], alongY.c[0]));
-  const __m256d sum1 = _mm256_cvtepi32_pd(Totals2(alongX.c[1], alongY.c[1]));
-  const __m256d sum2 = _mm256_cvtepi32_pd(Totals2(alongX.c[2], alongY.c[2]));
-  const __m256d weighed =
-      _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_set1_pd(w[0]), sum0), _mm256_mul_pd(_mm256_set1_pd(w[1]), sum1)),
-                    _mm256_mul_pd(_mm256_set1_pd(w[2]), sum2));
-  const __m256d cost = _mm256_div_pd(weighed, _mm256_set1_pd(9.0));
-  const __m128d lowCosts = _mm256_castpd256_pd128(cost), highCosts = _mm256_extractf128_pd(cost, 1);
-  SetForce(node, cur, x, y, _mm_cvtsd_f64(lowCosts), _mm_cvtsd_f64(_mm_unpackhi_pd(lowCosts, lowCosts)),
-           _mm_cvtsd_f64(highCosts), _mm_cvtsd_f64(_mm_unpackhi_pd(highCosts, highCosts)));
-  return true;
-}
+// The four costs of a node on AVX2 before their division by 9.
+struct WeighPatches2 {
+  [[gnu::target("avx2")]] __m256d operator()(const GRID_NODE& node, const FrameView& frame, std::int32_t x,
+                                             std::int32_t y, const double w[3]) const {
+    const std::int32_t v = node.vicinity;
+    const std::ptrdiff_t stride = frame.stride;
+    const __m256i t[3] = {
+        _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(node.rows))),
+        _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(node.rows + 16))),
+        _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(node.rows + 32)))};
+    const ChannelParts2 alongX = PatchParts2(t, frame.At(x + v - 1, y - 1), frame.At(x - v - 1, y - 1), stride);
+    const ChannelParts2 alongY = PatchParts2(t, frame.At(x - 1, y + v - 1), frame.At(x - 1, y - v - 1), stride);
+    const __m256d sum0 = _mm256_cvtepi32_pd(Totals2(alongX.c[0], alongY.c[0]));
+    const __m256d sum1 = _mm256_cvtepi32_pd(Totals2(alongX.c[1], alongY.c[1]));
+    const __m256d sum2 = _mm256_cvtepi32_pd(Totals2(alongX.c[2], alongY.c[2]));
+    return _mm256_add_pd(
+        _mm256_add_pd(_mm256_mul_pd(_mm256_set1_pd(w[0]), sum0), _mm256_mul_pd(_mm256_set1_pd(w[1]), sum1)),
+        _mm256_mul_pd(_mm256_set1_pd(w[2]), sum2));
+  }
+};
 
-[[gnu::target("avx2")]] void ImageForcesAvx2(std::vector<GRID_NODE>& nodes, const FrameView& frame, unsigned cur,
-                                             const double w[3]) {
-  for (GRID_NODE& node : nodes)
-    if (!FusedImageForce2(node, frame, cur, w)) node.ImageForce(frame, cur, w);
+// The force from the weighed costs (+x, -x, +y, -y).
+[[gnu::target("avx2"), gnu::always_inline]] inline void ForceFromWeighed(GRID_NODE& node, __m256d weighed, unsigned cur,
+                                                                         std::int32_t x, std::int32_t y) {
+  alignas(32) double cost[4];
+  _mm256_store_pd(cost, _mm256_div_pd(weighed, _mm256_set1_pd(9.0)));
+  SetForce(node, cur, x, y, cost[0], cost[1], cost[2], cost[3]);
+}
+struct SetForce2 {
+  [[gnu::target("avx2")]] void operator()(GRID_NODE& node, __m256d weighed, unsigned cur, std::int32_t x,
+                                          std::int32_t y, const double[3]) const {
+    ForceFromWeighed(node, weighed, cur, x, y);
+  }
+};
+
+// The image forces of all nodes, matched by `match(node, frame, x, y, w)`
+// and finished by `force(node, matched, cur, x, y, w)` one matched node
+// later, so that a node's matching overlaps the previous node's divisions;
+// a node whose patches leave the frame goes the node-by-node way. Each
+// instruction set's entry point flattens it, so that the whole loop is
+// built for that set.
+// (The matched values are vectors wider than the baseline's registers;
+// everything is inlined into the entry points.)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpsabi"
+template <class Match, class Force>
+void PipelinedForces(std::vector<GRID_NODE>& nodes, const FrameView& frame, unsigned cur, const double w[3],
+                     Match match, Force force) {
+  using Matched = decltype(match(nodes[0], frame, 0, 0, w));
+  GRID_NODE* waiting = nullptr;
+  Matched waitingMatch{};
+  std::int32_t waitingX = 0, waitingY = 0;
+  for (GRID_NODE& node : nodes) {
+    std::int32_t x, y;
+    if (!FusedFits(node, frame, cur, x, y)) {
+      node.ImageForce(frame, cur, w);
+      continue;
+    }
+    const Matched matched = match(node, frame, x, y, w);
+    if (waiting) force(*waiting, waitingMatch, cur, waitingX, waitingY, w);
+    waiting = &node;
+    waitingMatch = matched;
+    waitingX = x;
+    waitingY = y;
+  }
+  if (waiting) force(*waiting, waitingMatch, cur, waitingX, waitingY, w);
+}
+#pragma GCC diagnostic pop
+
+[[gnu::target("avx2"), gnu::flatten]] void ImageForcesAvx2(std::vector<GRID_NODE>& nodes, const FrameView& frame,
+                                                           unsigned cur, const double w[3]) {
+  PipelinedForces(nodes, frame, cur, w, WeighPatches2{}, SetForce2{});
 }
 
 // FusedImageForce on AVX-512 with the byte dot product: the patches at +x,
@@ -398,65 +442,48 @@ struct ChannelParts2 {
 
 // The integer sums of the four patches of a node whose position truncates
 // to (x, y): per patch (lane) blue, green, red, 0.
-[[VIREO_AVX512_TARGET, gnu::always_inline]] inline __m512i PatchParts4(const GRID_NODE& node, const FrameView& frame,
-                                                                       std::int32_t x, std::int32_t y) {
-  const std::int32_t v = node.vicinity;
-  const std::ptrdiff_t stride = frame.stride;
-  const std::uint8_t* const patches[4] = {frame.At(x + v - 1, y - 1), frame.At(x - v - 1, y - 1),
-                                          frame.At(x - 1, y + v - 1), frame.At(x - 1, y - v - 1)};
-  // b0 g0 r0 b1 g1 r1 b2 g2 r2 -> b0 b1 b2 0 g0 g1 g2 0 r0 r1 r2 0 0 0 0 0
-  const __m512i byChannel =
-      _mm512_broadcast_i32x4(_mm_setr_epi8(0, 3, 6, -1, 1, 4, 7, -1, 2, 5, 8, -1, -1, -1, -1, -1));
-  const __m512i ones = _mm512_set1_epi8(1);
-  __m512i parts = _mm512_setzero_si512();
-  for (int row = 0; row < 3; ++row) {
-    const __m512i t = _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(node.rows + 16 * row)));
-    const __m512i f = FourRows(patches, row * stride);
-    const __m512i d = _mm512_or_si512(_mm512_subs_epu8(t, f), _mm512_subs_epu8(f, t));
-    parts = _mm512_dpbusd_epi32(parts, _mm512_shuffle_epi8(d, byChannel), ones);
+struct PatchParts4 {
+  [[VIREO_AVX512_TARGET]] __m512i operator()(const GRID_NODE& node, const FrameView& frame, std::int32_t x,
+                                             std::int32_t y, const double[3]) const {
+    const std::int32_t v = node.vicinity;
+    const std::ptrdiff_t stride = frame.stride;
+    const std::uint8_t* const patches[4] = {frame.At(x + v - 1, y - 1), frame.At(x - v - 1, y - 1),
+                                            frame.At(x - 1, y + v - 1), frame.At(x - 1, y - v - 1)};
+    // b0 g0 r0 b1 g1 r1 b2 g2 r2 -> b0 b1 b2 0 g0 g1 g2 0 r0 r1 r2 0 0 0 0 0
+    const __m512i byChannel =
+        _mm512_broadcast_i32x4(_mm_setr_epi8(0, 3, 6, -1, 1, 4, 7, -1, 2, 5, 8, -1, -1, -1, -1, -1));
+    const __m512i ones = _mm512_set1_epi8(1);
+    __m512i parts = _mm512_setzero_si512();
+    for (int row = 0; row < 3; ++row) {
+      const __m512i t = _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(node.rows + 16 * row)));
+      const __m512i f = FourRows(patches, row * stride);
+      const __m512i d = _mm512_or_si512(_mm512_subs_epu8(t, f), _mm512_subs_epu8(f, t));
+      parts = _mm512_dpbusd_epi32(parts, _mm512_shuffle_epi8(d, byChannel), ones);
+    }
+    return parts;
   }
-  return parts;
-}
+};
 
 // The four costs from the sums, weighed as on AVX2, and the force.
-[[VIREO_AVX512_TARGET, gnu::always_inline]] inline void ForceFromParts(GRID_NODE& node, __m512i parts, unsigned cur,
-                                                                       std::int32_t x, std::int32_t y,
-                                                                       const double w[3]) {
-  // Per channel, the four patches in the order +x, -x, +y, -y.
-  const __m512i byPatch =
-      _mm512_permutexvar_epi32(_mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15), parts);
-  const __m256d sum0 = _mm256_cvtepi32_pd(_mm512_castsi512_si128(byPatch));
-  const __m256d sum1 = _mm256_cvtepi32_pd(_mm512_extracti32x4_epi32(byPatch, 1));
-  const __m256d sum2 = _mm256_cvtepi32_pd(_mm512_extracti32x4_epi32(byPatch, 2));
-  const __m256d weighed =
-      _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_set1_pd(w[0]), sum0), _mm256_mul_pd(_mm256_set1_pd(w[1]), sum1)),
-                    _mm256_mul_pd(_mm256_set1_pd(w[2]), sum2));
-  alignas(32) double cost[4];
-  _mm256_store_pd(cost, _mm256_div_pd(weighed, _mm256_set1_pd(9.0)));
-  SetForce(node, cur, x, y, cost[0], cost[1], cost[2], cost[3]);
-}
-
-// Each node's patches are matched before the previous node's force is
-// computed, so that the matching overlaps the divisions of the force.
-[[VIREO_AVX512_TARGET]] void ImageForcesAvx512(std::vector<GRID_NODE>& nodes, const FrameView& frame, unsigned cur,
-                                               const double w[3]) {
-  GRID_NODE* waiting = nullptr;
-  __m512i waitingParts = _mm512_setzero_si512();
-  std::int32_t waitingX = 0, waitingY = 0;
-  for (GRID_NODE& node : nodes) {
-    std::int32_t x, y;
-    if (!FusedFits(node, frame, cur, x, y)) {
-      node.ImageForce(frame, cur, w);
-      continue;
-    }
-    const __m512i parts = PatchParts4(node, frame, x, y);
-    if (waiting) ForceFromParts(*waiting, waitingParts, cur, waitingX, waitingY, w);
-    waiting = &node;
-    waitingParts = parts;
-    waitingX = x;
-    waitingY = y;
+struct ForceFromParts {
+  [[VIREO_AVX512_TARGET]] void operator()(GRID_NODE& node, __m512i parts, unsigned cur, std::int32_t x, std::int32_t y,
+                                          const double w[3]) const {
+    // Per channel, the four patches in the order +x, -x, +y, -y.
+    const __m512i byPatch =
+        _mm512_permutexvar_epi32(_mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15), parts);
+    const __m256d sum0 = _mm256_cvtepi32_pd(_mm512_castsi512_si128(byPatch));
+    const __m256d sum1 = _mm256_cvtepi32_pd(_mm512_extracti32x4_epi32(byPatch, 1));
+    const __m256d sum2 = _mm256_cvtepi32_pd(_mm512_extracti32x4_epi32(byPatch, 2));
+    const __m256d weighed = _mm256_add_pd(
+        _mm256_add_pd(_mm256_mul_pd(_mm256_set1_pd(w[0]), sum0), _mm256_mul_pd(_mm256_set1_pd(w[1]), sum1)),
+        _mm256_mul_pd(_mm256_set1_pd(w[2]), sum2));
+    ForceFromWeighed(node, weighed, cur, x, y);
   }
-  if (waiting) ForceFromParts(*waiting, waitingParts, cur, waitingX, waitingY, w);
+};
+
+[[VIREO_AVX512_TARGET, gnu::flatten]] void ImageForcesAvx512(std::vector<GRID_NODE>& nodes, const FrameView& frame,
+                                                             unsigned cur, const double w[3]) {
+  PipelinedForces(nodes, frame, cur, w, PatchParts4{}, ForceFromParts{});
 }
 #pragma GCC diagnostic pop
 #undef VIREO_AVX512_TARGET
