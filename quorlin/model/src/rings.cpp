@@ -391,6 +391,11 @@ struct SetForce2 {
 // built for that set.
 // (The matched values are vectors wider than the baseline's registers;
 // everything is inlined into the entry points.)
+// A node whose patches leave the frame, kept out of the flattened loops.
+[[gnu::noinline]] void NodeByNodeForce(GRID_NODE& node, const FrameView& frame, unsigned cur, const double w[3]) {
+  node.ImageForce(frame, cur, w);
+}
+
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wpsabi"
 template <class Match, class Force>
@@ -403,7 +408,7 @@ void PipelinedForces(std::vector<GRID_NODE>& nodes, const FrameView& frame, unsi
   for (GRID_NODE& node : nodes) {
     std::int32_t x, y;
     if (!FusedFits(node, frame, cur, x, y)) {
-      node.ImageForce(frame, cur, w);
+      NodeByNodeForce(node, frame, cur, w);
       continue;
     }
     const Matched matched = match(node, frame, x, y, w);
