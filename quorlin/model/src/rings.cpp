@@ -307,7 +307,7 @@ struct ChannelParts {
 #endif
 
 #if defined(VIREO_AVX2_FORCES)
-// FusedImageForce on AVX2: the patches at +x and -x share one register, those
+// The matching of FusedImageForce on AVX2: the patches at +x and -x share one register, those
 // at +y and -y another, and the four costs are weighed in one; the integer
 // sums are exact and each cost takes the same double operations.
 [[gnu::target("avx2"), gnu::always_inline]] inline __m256i RowDiffs(__m256i t, const std::uint8_t* low,
@@ -383,19 +383,18 @@ struct SetForce2 {
   }
 };
 
-// The image forces of all nodes, matched by `match(node, frame, x, y, w)`
-// and finished by `force(node, matched, cur, x, y, w)` one matched node
-// later, so that a node's matching overlaps the previous node's divisions;
-// a node whose patches leave the frame goes the node-by-node way. Each
-// instruction set's entry point flattens it, so that the whole loop is
-// built for that set.
-// (The matched values are vectors wider than the baseline's registers;
-// everything is inlined into the entry points.)
 // A node whose patches leave the frame, kept out of the flattened loops.
 [[gnu::noinline]] void NodeByNodeForce(GRID_NODE& node, const FrameView& frame, unsigned cur, const double w[3]) {
   node.ImageForce(frame, cur, w);
 }
 
+// The image forces of all nodes, matched by `match(node, frame, x, y, w)`
+// and finished by `force(node, matched, cur, x, y, w)` one matched node
+// later, so that a node's matching overlaps the previous node's divisions;
+// a node whose patches leave the frame goes the node-by-node way. Each
+// instruction set's entry point flattens it, so that the whole loop is
+// built for that set. (The matched values are vectors wider than the
+// baseline's registers; everything is inlined into the entry points.)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wpsabi"
 template <class Match, class Force>
@@ -427,7 +426,7 @@ void PipelinedForces(std::vector<GRID_NODE>& nodes, const FrameView& frame, unsi
   PipelinedForces(nodes, frame, cur, w, WeighPatches2{}, SetForce2{});
 }
 
-// FusedImageForce on AVX-512 with the byte dot product: the patches at +x,
+// The matching on AVX-512 with the byte dot product: the patches at +x,
 // -x, +y and -y side by side, one per 128-bit lane. Each row's byte
 // differences are gathered by channel into the first three 32-bit parts of
 // the lane and added up by one dot product with ones, so the sums are the
