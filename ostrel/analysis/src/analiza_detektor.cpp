@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 #include <limits>
 
 #include <emmintrin.h>
 
 #include "channels.h"
+#include "level_counts.h"
 #include "ostrel/analysis/classifier.h"
 #include "worker_pool.h"
 
@@ -95,6 +97,13 @@ static_assert(kDiscArea[kAreaFirstRow - 1].last < 0 && kDiscArea[kAreaFirstRow].
 static_assert(kDiscArea[kAreaLastRow].last >= 0 && kDiscArea[kAreaLastRow].last <= 243);
 static_assert(kDiscArea[136].first == 11 && kDiscArea[136].last == 243);
 
+// The disc's columns, per disc row.
+constexpr std::array<Span, kDiscRows> kDiscColumns = [] {
+  std::array<Span, kDiscRows> columns{};
+  for (int i = 0; i < kDiscRows; ++i) columns[i] = {kDisc[i].from, kDisc[i].to};
+  return columns;
+}();
+
 // Adds one to parts[j][index(k)] for k = from..to, the parts taking turns,
 // so that runs of one index do not queue on one counter.
 template <typename Count, std::size_t Parts, std::size_t Size, typename Index>
@@ -172,47 +181,58 @@ int PercentileLevel(CAnalizaDetektor::Statistic kind, const LevelParts& parts, i
   return v + 1;
 }
 
-// A whole disc's bytes row after row, then zeros up to a whole vector, and
-// room for the last row's vector that runs past the end.
-constexpr int kPackedBytes = (kDiscPixels + 15) / 16 * 16;
-using PackedDisc = std::uint8_t[kPackedBytes + 16];
+// A disc's bytes (or the pair values of its pairs) row after row, then
+// copies of the first byte up to a whole number of counting blocks.
+constexpr int kPackedBytes = (kDiscPixels + kLevelBlock - 1) / kLevelBlock * kLevelBlock;
+static_assert(kPackedBytes <= 255 * 16, "the level counters' limit");
+static_assert(2 * kDiscRadius + 1 <= kLevelBlock, "a disc row is copied as one block");
 
-// Packs the disc around (x, y). Reads up to 15 bytes past a disc row's end,
-// which the frame's next row holds.
-void PackDisc(const std::uint8_t* channel, int width, int x, int y, PackedDisc& packed) {
-  int offset = 0;
-  for (int i = 0; i < kDiscRows; ++i) {
-    const std::uint8_t* row = channel + static_cast<std::ptrdiff_t>(y + i - kDiscRadius) * width + x + kDisc[i].from;
-    const int length = kDisc[i].to - kDisc[i].from + 1;
-    for (int k = 0; k < length; k += 16)
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + offset + k),
-                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + k)));
-    offset += length;
-  }
-  std::fill(packed + offset, packed + kPackedBytes, std::uint8_t{0});
-}
+struct PackedDisc {
+  // Room for the last row's block that runs past the end.
+  alignas(kLevelBlock) std::uint8_t bytes[kPackedBytes + kLevelBlock];
+  int length = 0;  // the disc's bytes
+  int padded = 0;  // a whole number of blocks
 
-// The packed bytes above `level` (0..254); the zeros after the disc never are.
-std::uint32_t CountAbove(const PackedDisc& packed, int level) {
-  static_assert(kPackedBytes / 16 <= 255, "a byte lane counts one vector each");
-  const __m128i bound = _mm_set1_epi8(static_cast<char>(level + 1));
-  __m128i counts = _mm_setzero_si128();
-  for (int k = 0; k < kPackedBytes; k += 16) {
-    const __m128i bytes = _mm_load_si128(reinterpret_cast<const __m128i*>(packed + k));
-    counts = _mm_sub_epi8(counts, _mm_cmpeq_epi8(_mm_max_epu8(bytes, bound), bytes));
+  // Packs the columns `columns` (offsets from x, per disc row) of the disc
+  // around (x, y) of `image`, rows of `stride` bytes. Reads up to a block
+  // past a row's end, which the image must hold.
+  void Pack(const std::uint8_t* image, int stride, CAnalizaDetektor::Point centre, const Span* columns) {
+    length = 0;
+    for (int i = 0; i < kDiscRows; ++i) {
+      const auto [from, to] = columns[i];
+      if (from > to) continue;
+      std::memcpy(bytes + length, image + static_cast<std::ptrdiff_t>(centre.y + i - kDiscRadius) * stride + centre.x + from,
+                  kLevelBlock);
+      length += to - from + 1;
+    }
+    padded = (length + kLevelBlock - 1) / kLevelBlock * kLevelBlock;
+    std::fill(bytes + length, bytes + padded, bytes[0]);
   }
-  const __m128i sums = _mm_sad_epu8(counts, _mm_setzero_si128());
-  return static_cast<std::uint32_t>(_mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_unpackhi_epi64(sums, sums)));
+  std::uint32_t Padding() const { return static_cast<std::uint32_t>(padded - length); }
+};
+
+// counts[v] = the packed bytes of level v, for v < levels (every byte is below levels).
+void CountLevels(const PackedDisc& disc, std::uint32_t* counts, int levels) {
+  const LevelCounter& counter = FastestLevelCounter();
+  std::fill(counts, counts + levels, 0u);
+  int lowest = 0, highest = 0;
+  counter.range(disc.bytes, disc.padded, &lowest, &highest);
+  counter.count(disc.bytes, disc.padded, lowest, highest, counts);
+  counts[disc.bytes[0]] -= disc.Padding();
 }
 
 // PercentileLevel of a packed disc, the level found by halving its range:
-// the running count at level v is the disc's pixels less those above v.
-int PercentileLevel(CAnalizaDetektor::Statistic kind, const PackedDisc& packed) {
-  const double threshold = PercentileThreshold(kind, kDiscPixels);
+// the running count at level v is the disc's bytes less those above v.
+int PercentileLevel(CAnalizaDetektor::Statistic kind, const PackedDisc& disc) {
+  const LevelCounter& counter = FastestLevelCounter();
+  const double threshold = PercentileThreshold(kind, disc.length);
   int low = 0, high = 255;
+  counter.range(disc.bytes, disc.padded, &low, &high);
   while (low < high) {
     const int middle = (low + high) / 2;
-    if (static_cast<double>(kDiscPixels - CountAbove(packed, middle)) >= threshold)
+    const std::uint32_t above =
+        counter.countAbove(disc.bytes, disc.padded, middle) - (disc.bytes[0] > middle ? disc.Padding() : 0);
+    if (static_cast<double>(static_cast<std::uint32_t>(disc.length) - above) >= threshold)
       high = middle;
     else
       low = middle + 1;
@@ -282,8 +302,9 @@ struct CAnalizaDetektor::Scratch {
   std::vector<std::uint8_t> channel;  // a helper's channel image (the caller's thread uses the caller's)
   // Per pixel of the disc area the value one slot's pairs are counted by
   // (level difference or level sum), rows of kPairStride bytes.
-  std::vector<std::uint8_t> pairValues = std::vector<std::uint8_t>(kPairStride * (kAreaLastRow + 1));
-  alignas(16) PackedDisc packed;
+  // (The packing reads up to a block past the area.)
+  std::vector<std::uint8_t> pairValues = std::vector<std::uint8_t>(kPairStride * (kAreaLastRow + 1) + kLevelBlock);
+  PackedDisc packed;
 };
 
 CAnalizaDetektor::Point CAnalizaDetektor::BlockCentre(int block) { return kCentres[block]; }
@@ -383,7 +404,9 @@ double CAnalizaDetektor::CooccurrenceFeature(Haralick kind) const {
 // The features need only the pair counts by level difference (or by level
 // sum), so each pixel's value of that kind is formed once for the whole
 // slot and every block counts those values in its disc.
-void CAnalizaDetektor::MeasurePairSlot(int slotIndex, const std::uint8_t* channel, std::uint8_t* pairValues) {
+void CAnalizaDetektor::MeasurePairSlot(int slotIndex, const std::uint8_t* channel, Scratch& scratch) {
+  std::uint8_t* pairValues = scratch.pairValues.data();
+  PackedDisc& packed = scratch.packed;
   const Slot& s = kSchedule[slotIndex];
   const bool bySum = s.measure == Measure::kSumAverage;
   const __m128i levelMask = _mm_set1_epi8(31);
@@ -406,25 +429,16 @@ void CAnalizaDetektor::MeasurePairSlot(int slotIndex, const std::uint8_t* channe
   Span columns[kDiscRows];
   for (int i = 0; i < kDiscRows; ++i) columns[i] = PairColumns(i, s.dx, s.dy);
   for (int block = 0; block < kBlocks; ++block) {
-    const Point c = kCentres[block];
-    std::uint32_t parts[8][64] = {};
-    std::uint32_t pairs = 0;
-    for (int i = 0; i < kDiscRows; ++i) {
-      const auto [from, to] = columns[i];
-      if (from > to) continue;
-      const std::uint8_t* values = pairValues + (c.y + i - kDiscRadius) * kPairStride + c.x;
-      CountInParts(parts, from, to, [values](int k) { return values[k]; });
-      pairs += to - from + 1;
-    }
-    const double n = pairs;
+    packed.Pack(pairValues, kPairStride, kCentres[block], columns);
+    const double n = packed.length;
     double value;
     if (bySum) {
       std::uint32_t sums[63];
-      for (int v = 0; v < 63; ++v) sums[v] = SumParts(parts, v);
+      CountLevels(packed, sums, 63);
       value = SumAverage(sums, n);
     } else {
       std::uint32_t differences[32];
-      for (int v = 0; v < 32; ++v) differences[v] = SumParts(parts, v);
+      CountLevels(packed, differences, 32);
       value = DifferenceFeature(kind, differences, n);
     }
     features_[block][s.slot] = value;
@@ -434,7 +448,7 @@ void CAnalizaDetektor::MeasurePairSlot(int slotIndex, const std::uint8_t* channe
 void CAnalizaDetektor::MeasureSlot(int slotIndex, const std::uint8_t* channel, Scratch& scratch) {
   const Slot& s = kSchedule[slotIndex];
   if (s.measure == Measure::kIdm || s.measure == Measure::kSumAverage || s.measure == Measure::kEntropy) {
-    MeasurePairSlot(slotIndex, channel, scratch.pairValues.data());
+    MeasurePairSlot(slotIndex, channel, scratch);
     return;
   }
   const Statistic kind = s.measure == Measure::kMean           ? Statistic::kMean
@@ -445,7 +459,7 @@ void CAnalizaDetektor::MeasureSlot(int slotIndex, const std::uint8_t* channel, S
     if (kind == Statistic::kMean) {
       features_[b][s.slot] = MeanLevel(DiscSum(channel, width_, c.x, c.y), kDiscPixels);
     } else {
-      PackDisc(channel, width_, c.x, c.y, scratch.packed);
+      scratch.packed.Pack(channel, width_, c, kDiscColumns.data());
       features_[b][s.slot] = PercentileLevel(kind, scratch.packed);
     }
   }

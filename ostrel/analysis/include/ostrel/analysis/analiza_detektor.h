@@ -98,7 +98,7 @@ class CAnalizaDetektor {
                   int lastColumn) const;
   struct Scratch;
   void MeasureSlot(int slotIndex, const std::uint8_t* channel, Scratch& scratch);
-  void MeasurePairSlot(int slotIndex, const std::uint8_t* channel, std::uint8_t* pairValues);
+  void MeasurePairSlot(int slotIndex, const std::uint8_t* channel, Scratch& scratch);
 
   std::array<FeatureVector, kBlocks> features_{};
   std::array<FlagRecord, kBlocks> flags_{};
