@@ -333,7 +333,7 @@ class Host final : public IFilterHost {
       CopyFlipped(frame, inLayout_, inScratch_.data(), true);
       PrepareSample(&inSample_, buf, inScratch_.data(), inLayout_.dibSize, inLayout_.dibSize);
       hr = ip->Transform(&inSample_);
-      if (hr == S_OK && writes) CopyFlipped(frame, inLayout_, inScratch_.data(), false);
+      if (hr == S_OK && writes && ip->WroteLastFrame()) CopyFlipped(frame, inLayout_, inScratch_.data(), false);
       gst_video_frame_unmap(&frame);
     } else {
       GstMapInfo map;

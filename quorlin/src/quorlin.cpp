@@ -61,6 +61,7 @@ HRESULT CQuorlin::CheckInputType(const CMediaType* in) {
 }
 
 HRESULT CQuorlin::Transform(IMediaSample* sample) {
+  drewLastFrame_ = false;
   FrameLayout layout;
   if (!sample || !InputPin() || !AcceptedLayout(&InputPin()->CurrentMediaType(), &layout)) return E_FAIL;
   BYTE* data = nullptr;
@@ -74,6 +75,7 @@ HRESULT CQuorlin::Transform(IMediaSample* sample) {
   ReportMapFailure();
 
   FramePainter painter(data, layout, look_);
+  drewLastFrame_ = look_.Mode == kLookPoints || look_.Mode == kLookCrosses || look_.Mode == kLookLines;
   switch (look_.Mode) {
     case kLookPoints:
       model_->Draw(DrawLineFn{}, [&](std::int32_t x, std::int32_t y, std::int32_t c) { painter.Point(x, y, c); });

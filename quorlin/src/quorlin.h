@@ -34,6 +34,8 @@ class CQuorlin final : public fh::CTransInPlaceFilter, public fh::IQuorlinInterf
 
   fh::HRESULT CheckInputType(const fh::CMediaType* in) override;
   fh::HRESULT Transform(fh::IMediaSample* sample) override;
+  // False after a frame on which no grid was drawn (look none).
+  bool WroteLastFrame() const override { return drewLastFrame_; }
   // The map's header is completed at the end of the stream and when the
   // element stops; rows that follow reopen it.
   fh::HRESULT EndOfStream() override;
@@ -79,7 +81,8 @@ class CQuorlin final : public fh::CTransInPlaceFilter, public fh::IQuorlinInterf
   MapWriter map_;
   std::string mapPath_;  // the file map_ writes (the set name or a generated one)
   bool mapFailureTold_ = false;
-  std::uint32_t rows_ = 0;  // rows produced since the last initialisation
+  std::uint32_t rows_ = 0;      // rows produced since the last initialisation
+  bool drewLastFrame_ = false;  // written and read on the streaming thread
 };
 
 }  // namespace quorlin

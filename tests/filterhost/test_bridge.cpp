@@ -106,15 +106,32 @@ TEST_F(Bridge, UpstreamConverterNegotiatesTheAcceptedFormat) {
   EXPECT_EQ(r.frames[0].format, "BGR");
 }
 
-// Scripts the filter named "f" to answer `hr` from frame `from` on.
-std::function<void(GstElement*)> FailFrom(int from, HRESULT hr) {
-  return [from, hr](GstElement* pipeline) {
+// Scripts the filter named "f" through its control interface.
+std::function<void(GstElement*)> Scripted(std::function<void(vt::ITestControl*)> script) {
+  return [script](GstElement* pipeline) {
     GstElement* f = gst_bin_get_by_name(GST_BIN(pipeline), "f");
     ComPtr<vt::ITestControl> control;
     ASSERT_EQ(QueryElementInterface(f, vt::IID_ITestControl, control.put_void()), S_OK);
-    control->FailFrom(from, hr);
+    script(control.get());
     gst_object_unref(f);
   };
+}
+
+// The filter named "f" answers `hr` from frame `from` on.
+std::function<void(GstElement*)> FailFrom(int from, HRESULT hr) {
+  return Scripted([from, hr](vt::ITestControl* control) { control->FailFrom(from, hr); });
+}
+
+// A filter that reports it wrote nothing (as the MDR filter does when it
+// draws no grid) passes its frames on as they came, whatever it did to the
+// copy it was given.
+TEST_F(Bridge, FramesAFilterReportsUnwrittenGoOnAsTheyCame) {
+  const auto frames = Frames(3);
+  auto r = RunPipeline("appsrc name=in ! vireotestmarker name=f ! appsink name=out", Caps("BGR"), frames, 30,
+                       Scripted([](vt::ITestControl* control) { control->DenyWriting(true); }));
+  ASSERT_EQ(r.error, "");
+  ASSERT_EQ(r.frames.size(), 3u);
+  for (std::size_t n = 0; n < 3; ++n) EXPECT_EQ(r.frames[n].data, frames[n]) << "frame " << n;
 }
 
 TEST_F(Bridge, FailingTransformIsABusErrorNamingTheResult) {

@@ -26,6 +26,10 @@ class TestControl : public vt::ITestControl {
     failHr_ = hr;
     return S_OK;
   }
+  HRESULT DenyWriting(bool deny) override {
+    denyWriting_ = deny;
+    return S_OK;
+  }
 
  protected:
   // Counts a frame; the result Transform should give before its own work.
@@ -33,6 +37,7 @@ class TestControl : public vt::ITestControl {
     ++frames_;
     return (failFrom_ > 0 && frames_ >= failFrom_) ? failHr_ : S_OK;
   }
+  bool denyWriting_ = false;
 
  private:
   std::int32_t frames_ = 0;
@@ -58,6 +63,8 @@ class CTestMarker final : public CTransInPlaceFilter, public TestControl {
   HRESULT CheckInputType(const CMediaType* in) override {
     return IsRgb(in, MEDIASUBTYPE_RGB24, 24) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
   }
+
+  bool WroteLastFrame() const override { return !denyWriting_; }
 
   HRESULT Transform(IMediaSample* sample) override {
     HRESULT hr = NextFrame();

@@ -15,6 +15,8 @@ struct ITestControl : fh::IUnknown {
   virtual fh::HRESULT GetFrameCount(std::int32_t* frames) = 0;
   // Transform answers `hr` from frame number `frame` (1-based) on.
   virtual fh::HRESULT FailFrom(std::int32_t frame, fh::HRESULT hr) = 0;
+  // The marker still paints every frame but tells the host it wrote nothing.
+  virtual fh::HRESULT DenyWriting(bool deny) = 0;
 };
 
 }  // namespace vt

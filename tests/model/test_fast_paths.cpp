@@ -37,9 +37,10 @@ void ExpectSameState(const GRID_RINGS& a, const GRID_RINGS& b, int frame) {
   EXPECT_EQ(differing, 0) << frame;
 }
 
-// Fits and map steps of a moving texture, once through the frame buffer and
-// once through the callback, for grids inside, across the edge of and
-// partly outside the frame, with local phases of several sizes and steps.
+// Fits and map steps of a moving texture, once through the frame buffer
+// (with each set of image-force kernels this processor runs) and once
+// through the callback, for grids inside, across the edge of and partly
+// outside the frame, with local phases of several sizes and steps.
 TEST(RingsFastPaths, FrameBufferAndCallbackAgreeBitForBit) {
   struct Case {
     double xo, yo;
@@ -53,33 +54,37 @@ TEST(RingsFastPaths, FrameBufferAndCallbackAgreeBitForBit) {
       {120, 110, 33, 3, 3, 250},   // odd perimeter, padded rows, step 3
       {100, 100, 6, 5, 2, 200},    // angles reached twice
   };
-  for (const Case& c : cases) {
-    GRID_GEOMETRY g = DefaultGeometry();
-    g.Xo = c.xo;
-    g.Yo = c.yo;
-    g.Perimeter = c.perimeter;
-    auto phases = DefaultPhases();
-    for (int p = 1; p < 4; ++p) {
-      phases[p].Neighborhood = c.neighborhood;
-      phases[p].Vicinity = c.vicinity;
+  const int widest = static_cast<int>(WidestForceKernels());
+  for (int kernels = 0; kernels <= widest; ++kernels)
+    for (const Case& c : cases) {
+      SCOPED_TRACE(testing::Message() << "kernels " << kernels << ", perimeter " << c.perimeter);
+      GRID_GEOMETRY g = DefaultGeometry();
+      g.Xo = c.xo;
+      g.Yo = c.yo;
+      g.Perimeter = c.perimeter;
+      auto phases = DefaultPhases();
+      for (int p = 1; p < 4; ++p) {
+        phases[p].Neighborhood = c.neighborhood;
+        phases[p].Vicinity = c.vicinity;
+      }
+      phases[2].ImageMode = 0;
+      phases[3].TensionMode = 3;
+      const Frame first = test::Textured(c.width, c.width);
+      GRID_RINGS a, b;
+      a.UseForceKernels(static_cast<ForceKernels>(kernels));
+      Init(a, g, phases, first);
+      Init(b, g, phases, first);
+      MapWriter mapA, mapB;
+      for (int f = 1; f <= 6; ++f) {
+        const Frame next = test::Textured(c.width, c.width, 1.3 * f, -0.7 * f);
+        const FrameView view = next.View();
+        a.Fit(view);
+        b.Fit(PixelReadFn(view));
+        ExpectSameState(a, b, f);
+        EXPECT_EQ(a.UpdateMap(mapA, view), b.UpdateMap(mapB, PixelReadFn(view)));
+        ExpectSameState(a, b, f);
+      }
     }
-    phases[2].ImageMode = 0;
-    phases[3].TensionMode = 3;
-    const Frame first = test::Textured(c.width, c.width);
-    GRID_RINGS a, b;
-    Init(a, g, phases, first);
-    Init(b, g, phases, first);
-    MapWriter mapA, mapB;
-    for (int f = 1; f <= 6; ++f) {
-      const Frame next = test::Textured(c.width, c.width, 1.3 * f, -0.7 * f);
-      const FrameView view = next.View();
-      a.Fit(view);
-      b.Fit(PixelReadFn(view));
-      ExpectSameState(a, b, f);
-      EXPECT_EQ(a.UpdateMap(mapA, view), b.UpdateMap(mapB, PixelReadFn(view)));
-      ExpectSameState(a, b, f);
-    }
-  }
 }
 
 // One iteration of a whole-grid or local momentum phase against the fit
@@ -137,7 +142,8 @@ TEST(RingsFastPaths, MomentumIterationEqualsTheFormulasBitForBit) {
         for (std::int64_t a = whole ? 0 : -n; a <= (whole ? perimeter - 1 : n); ++a)
           for (std::int64_t kk = whole ? 0 : std::int64_t{k} - n; kk <= (whole ? rings - 1 : std::int64_t{k} + n); ++kk)
             if (kk >= 0 && kk < rings)
-              members.push_back(static_cast<std::size_t>((whole ? a : (j + 4 * perimeter + a) % perimeter) * rings + kk));
+              members.push_back(
+                  static_cast<std::size_t>((whole ? a : (j + 4 * perimeter + a) % perimeter) * rings + kk));
         const GRID_NODE& node = model.Node(j, k);
         auto member = [&](std::size_t i) -> const GRID_NODE& {
           return model.Node(static_cast<std::uint32_t>(i / rings), i % rings);

@@ -237,6 +237,10 @@ class CTransInPlaceFilter : public CTransformFilter {
   bool ModifiesData() const { return modifiesData_; }
 
   virtual HRESULT Transform(IMediaSample* sample) = 0;
+  // Whether the last Transform wrote into its sample. The host copies a
+  // frame back into the stream only then; a filter that writes only in some
+  // modes (a drawing switched off) answers per frame.
+  virtual bool WroteLastFrame() const { return modifiesData_; }
   HRESULT CheckTransform(const CMediaType* in, const CMediaType* out) override { return S_OK; }
   HRESULT GetMediaType(int position, CMediaType* type) override { return E_UNEXPECTED; }
   HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;

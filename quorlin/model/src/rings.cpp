@@ -376,32 +376,114 @@ struct ChannelParts2 {
   for (GRID_NODE& node : nodes)
     if (!FusedImageForce2(node, frame, cur, w)) node.ImageForce(frame, cur, w);
 }
+
+// FusedImageForce on AVX-512 with the byte dot product: the patches at +x,
+// -x, +y and -y side by side, one per 128-bit lane. Each row's byte
+// differences are gathered by channel into the first three 32-bit parts of
+// the lane and added up by one dot product with ones, so the sums are the
+// exact integers; the four costs are then weighed as on AVX2.
+#define VIREO_AVX512_TARGET gnu::target("avx512f,avx512bw,avx512vnni")
+// GCC 12's AVX-512 headers start from undefined registers, which its
+// uninitialised-value analysis reports falsely.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+[[VIREO_AVX512_TARGET, gnu::always_inline]] inline __m512i FourRows(const std::uint8_t* const rows[4],
+                                                                    std::ptrdiff_t offset) {
+  __m512i f = _mm512_zextsi128_si512(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[0] + offset)));
+  f = _mm512_inserti32x4(f, _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[1] + offset)), 1);
+  f = _mm512_inserti32x4(f, _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[2] + offset)), 2);
+  return _mm512_inserti32x4(f, _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[3] + offset)), 3);
+}
+
+[[VIREO_AVX512_TARGET, gnu::always_inline]] inline bool FusedImageForce4(GRID_NODE& node, const FrameView& frame,
+                                                                         unsigned cur, const double w[3]) {
+  std::int32_t x, y;
+  if (!FusedFits(node, frame, cur, x, y)) return false;
+  const std::int32_t v = node.vicinity;
+  const std::ptrdiff_t stride = frame.stride;
+  const std::uint8_t* const patches[4] = {frame.At(x + v - 1, y - 1), frame.At(x - v - 1, y - 1),
+                                          frame.At(x - 1, y + v - 1), frame.At(x - 1, y - v - 1)};
+  // b0 g0 r0 b1 g1 r1 b2 g2 r2 -> b0 b1 b2 0 g0 g1 g2 0 r0 r1 r2 0 0 0 0 0
+  const __m512i byChannel =
+      _mm512_broadcast_i32x4(_mm_setr_epi8(0, 3, 6, -1, 1, 4, 7, -1, 2, 5, 8, -1, -1, -1, -1, -1));
+  const __m512i ones = _mm512_set1_epi8(1);
+  __m512i parts = _mm512_setzero_si512();  // per patch: blue, green, red, 0
+  for (int row = 0; row < 3; ++row) {
+    const __m512i t = _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(node.rows + 16 * row)));
+    const __m512i f = FourRows(patches, row * stride);
+    const __m512i d = _mm512_or_si512(_mm512_subs_epu8(t, f), _mm512_subs_epu8(f, t));
+    parts = _mm512_dpbusd_epi32(parts, _mm512_shuffle_epi8(d, byChannel), ones);
+  }
+  // Per channel, the four patches in the order +x, -x, +y, -y.
+  const __m512i byPatch =
+      _mm512_permutexvar_epi32(_mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15), parts);
+  const __m256d sum0 = _mm256_cvtepi32_pd(_mm512_castsi512_si128(byPatch));
+  const __m256d sum1 = _mm256_cvtepi32_pd(_mm512_extracti32x4_epi32(byPatch, 1));
+  const __m256d sum2 = _mm256_cvtepi32_pd(_mm512_extracti32x4_epi32(byPatch, 2));
+  const __m256d weighed =
+      _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_set1_pd(w[0]), sum0), _mm256_mul_pd(_mm256_set1_pd(w[1]), sum1)),
+                    _mm256_mul_pd(_mm256_set1_pd(w[2]), sum2));
+  alignas(32) double cost[4];
+  _mm256_store_pd(cost, _mm256_div_pd(weighed, _mm256_set1_pd(9.0)));
+  SetForce(node, cur, x, y, cost[0], cost[1], cost[2], cost[3]);
+  return true;
+}
+
+[[VIREO_AVX512_TARGET]] void ImageForcesAvx512(std::vector<GRID_NODE>& nodes, const FrameView& frame, unsigned cur,
+                                               const double w[3]) {
+  for (GRID_NODE& node : nodes)
+    if (!FusedImageForce4(node, frame, cur, w)) node.ImageForce(frame, cur, w);
+}
+#pragma GCC diagnostic pop
+#undef VIREO_AVX512_TARGET
 #endif
 
 // Every node's image force for one iteration.
 template <class Read>
-void ImageForces(std::vector<GRID_NODE>& nodes, const Read& read, unsigned cur, const double w[3]) {
+void ImageForces(std::vector<GRID_NODE>& nodes, const Read& read, unsigned cur, const double w[3], ForceKernels) {
   for (GRID_NODE& node : nodes) node.ImageForce(read, cur, w);
 }
 
-#if defined(__SSE2__)
-// On a frame buffer, the fused matching wherever it applies.
-void ImageForces(std::vector<GRID_NODE>& nodes, const FrameView& frame, unsigned cur, const double w[3]) {
+// On a frame buffer, the fused matching of the chosen instruction set
+// wherever it applies.
+void ImageForces(std::vector<GRID_NODE>& nodes, const FrameView& frame, unsigned cur, const double w[3],
+                 ForceKernels kernels) {
+  switch (kernels) {
 #if defined(VIREO_AVX2_FORCES)
-  static const bool avx2 = __builtin_cpu_supports("avx2");
-  if (avx2) {
-    ImageForcesAvx2(nodes, frame, cur, w);
-    return;
+    case ForceKernels::kAvx512: ImageForcesAvx512(nodes, frame, cur, w); return;
+    case ForceKernels::kAvx2: ImageForcesAvx2(nodes, frame, cur, w); return;
+#endif
+#if defined(__SSE2__)
+    case ForceKernels::kSse2:
+      for (GRID_NODE& node : nodes)
+        if (!FusedImageForce(node, frame, cur, w)) node.ImageForce(frame, cur, w);
+      return;
+#endif
+    default:
+      for (GRID_NODE& node : nodes) node.ImageForce(frame, cur, w);
   }
-#endif
-  for (GRID_NODE& node : nodes)
-    if (!FusedImageForce(node, frame, cur, w)) node.ImageForce(frame, cur, w);
 }
-#endif
 
 }  // namespace
 
+ForceKernels WidestForceKernels() {
+#if defined(VIREO_AVX2_FORCES)
+  static const ForceKernels widest = [] {
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vnni"))
+      return ForceKernels::kAvx512;
+    return __builtin_cpu_supports("avx2") ? ForceKernels::kAvx2 : ForceKernels::kSse2;
+  }();
+  return widest;
+#elif defined(__SSE2__)
+  return ForceKernels::kSse2;
+#else
+  return ForceKernels::kNodeByNode;
+#endif
+}
+
 // ---- the grid ----
+
+void GRID_RINGS::UseForceKernels(ForceKernels kernels) { kernels_ = std::min(kernels, WidestForceKernels()); }
 
 GRID_RINGS::GRID_RINGS() = default;
 
@@ -642,8 +724,8 @@ VIREO_VECTOR_CLONES void QuadSums(const double* columns, std::size_t width, std:
       sfyy += dfy * dy;
     }
   for (std::uint32_t l = 0; l < kLanes; ++l)
-    out[l] = {count[l], m0x[l], m0y[l], mx[l],   my[l],   mfx[l],  mfy[l],  x0x[l],  x0y[l],
-              y0x[l],   y0y[l], sxx[l], syy[l],  sxy[l],  sfxx[l], sfxy[l], sfyx[l], sfyy[l]};
+    out[l] = {count[l], m0x[l], m0y[l], mx[l],  my[l],  mfx[l],  mfy[l],  x0x[l],  x0y[l],
+              y0x[l],   y0y[l], sxx[l], syy[l], sxy[l], sfxx[l], sfxy[l], sfyx[l], sfyy[l]};
 }
 
 // The sums of the whole grid, from `count` nodes of six doubles each (x0,
@@ -660,15 +742,15 @@ VIREO_VECTOR_CLONES SumValues WholeSums(const double* hot, std::size_t count, co
   const Lanes restMeans = {m0x, m0y, means[0], means[1]};
   Lanes tension = {}, shape = {}, force = {};
   for (const double* q = hot; q != end; q += 6) {
-    const Lanes a = LoadLanes(q) - restMeans;   // dx0, dy0, dx, dy
-    const Lanes b = LoadLanes(q + 2) - means;   // dx, dy, dfx, dfy
+    const Lanes a = LoadLanes(q) - restMeans;  // dx0, dy0, dx, dy
+    const Lanes b = LoadLanes(q + 2) - means;  // dx, dy, dfx, dfy
     // X0x X0y Y0x Y0y; Sxx Syy Sxy Sfxx; Sfxy Sfyx Sfyy (and Sfyy again).
     tension += __builtin_shuffle(a, LaneIndex{0, 0, 1, 1}) * __builtin_shuffle(b, LaneIndex{0, 1, 0, 1});
     shape += __builtin_shuffle(b, LaneIndex{0, 1, 0, 2}) * __builtin_shuffle(b, LaneIndex{0, 1, 1, 0});
     force += __builtin_shuffle(b, LaneIndex{2, 3, 3, 3}) * __builtin_shuffle(b, LaneIndex{1, 0, 1, 1});
   }
-  return {n,          m0x,        m0y,        means[0], means[1], means[2], means[3], tension[0], tension[1],
-          tension[2], tension[3], shape[0],   shape[1], shape[2], shape[3], force[0], force[1],   force[2]};
+  return {n,          m0x,        m0y,      means[0], means[1], means[2], means[3], tension[0], tension[1],
+          tension[2], tension[3], shape[0], shape[1], shape[2], shape[3], force[0], force[1],   force[2]};
 }
 #undef LoadLanes
 
@@ -722,8 +804,10 @@ struct NodeUpdate {
 VIREO_VECTOR_CLONES void UpdateInLanes(const SumValues values[kLanes], GRID_NODE* const nodes[kLanes],
                                        std::uint32_t lanes, unsigned p, const GRID_PHASE& phase, double mu,
                                        unsigned cur, NodeUpdate out[kLanes]) {
-#define LANES_OF(field) Lanes{values[0].field, values[1].field, values[2].field, values[3].field}
-#define NODE_LANES(field) Lanes{nodes[0]->field, nodes[1]->field, nodes[2]->field, nodes[3]->field}
+#define LANES_OF(field) \
+  Lanes { values[0].field, values[1].field, values[2].field, values[3].field }
+#define NODE_LANES(field) \
+  Lanes { nodes[0]->field, nodes[1]->field, nodes[2]->field, nodes[3]->field }
   const Lanes one = Lanes{} + 1, zero = {};
   const Lanes X0x = LANES_OF(X0x), X0y = LANES_OF(X0y), Y0x = LANES_OF(Y0x), Y0y = LANES_OF(Y0y);
   Lanes t11 = one, t12 = zero, t21 = zero, t22 = one;
@@ -1015,7 +1099,8 @@ const double* GRID_RINGS::FillColumns(unsigned cur, std::uint32_t n, std::size_t
   Gather(cur);
   columns_.resize(rings_ * width * kQuadFields + kLanes - 1);
   // Lanes aligned to their size for the vector loads.
-  double* const start = columns_.data() + (-(reinterpret_cast<std::uintptr_t>(columns_.data()) / sizeof(double)) % kLanes);
+  double* const start =
+      columns_.data() + (-(reinterpret_cast<std::uintptr_t>(columns_.data()) / sizeof(double)) % kLanes);
   double* out = start;
   const std::uint32_t shift = (perimeter_ - n % perimeter_) % perimeter_;
   for (std::uint32_t k = 0; k < rings_; ++k) {
@@ -1058,7 +1143,7 @@ std::uint32_t GRID_RINGS::IterateWith(const Read& read) {
     vicinitySet_ = true;
   }
   const double weights[3] = {phase.InfluenceR, phase.InfluenceG, phase.InfluenceB};
-  ImageForces(nodes_, read, cur, weights);
+  ImageForces(nodes_, read, cur, weights, kernels_);
 
   if (LocalPhase(phase))
     FitLocal(phase);

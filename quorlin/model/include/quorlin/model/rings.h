@@ -71,6 +71,12 @@ const char* CheckPhase(const GRID_PHASE& phase, std::uint32_t rings = 0, std::ui
 // All four phases, plus the rule that the first phase that runs sets a pixel step.
 const char* CheckPhases(std::span<const GRID_PHASE, 4> phases, std::uint32_t rings = 0, std::uint32_t perimeter = 0);
 
+// The instruction sets of the image forces on a frame buffer, narrowest
+// first. All give the same forces to the last bit.
+enum class ForceKernels { kNodeByNode, kSse2, kAvx2, kAvx512 };
+// The widest this processor runs.
+ForceKernels WidestForceKernels();
+
 class GRID_RINGS final : public GRID_INTERFACE {
  public:
   GRID_RINGS();
@@ -101,6 +107,9 @@ class GRID_RINGS final : public GRID_INTERFACE {
   std::uint32_t UpdateMap(MapWriter& map, PixelReadFn read);
   std::uint32_t UpdateMap(MapWriter& map, const FrameView& frame);
   double ScaleRatio() const;
+  // The model starts with the widest kernels; a narrower choice stays, a
+  // wider one is cut to the widest.
+  void UseForceKernels(ForceKernels kernels);
 
   // Grid access: j angular index, k ring index (0 innermost).
   GRID_NODE& Node(std::uint32_t j, std::uint32_t k) { return nodes_[std::size_t{j} * rings_ + k]; }
@@ -172,6 +181,7 @@ class GRID_RINGS final : public GRID_INTERFACE {
   unsigned framesFitted_ = 0, framesSinceMap_ = 0;
   double lastScale_ = 1.0;
   std::uint32_t shakeSeed_ = 1;
+  ForceKernels kernels_ = WidestForceKernels();
   std::vector<std::uint8_t> row_;  // one map row, sized by Create
   std::vector<Hot> hot_;           // per node, filled by each fit
   std::vector<double> columns_;    // FillColumns
