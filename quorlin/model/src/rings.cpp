@@ -676,41 +676,54 @@ constexpr std::uint32_t kLanes = 4;
 typedef double LanesInMemory __attribute__((vector_size(32), aligned(8), may_alias));
 #define LoadLanes(p) Lanes(*reinterpret_cast<const LanesInMemory*>(p))
 
-// The sums of the neighbourhoods of nodes (j + l, k), l = 0..3, one per
-// lane, each lane adding in the order of the scalar sums (angle outer, ring
+// The sums of the neighbourhoods of nodes (j + l, k), one per lane of V,
+// each lane adding in the order of the scalar sums (angle outer, ring
 // inner). columns holds `width` entries per ring; entry e holds, for the
-// four angles (e - n + l) mod Perimeter, the fields x0, y0, x, y, fx, fy
-// (kQuadFields doubles, four of each field), so the neighbourhood of angle
-// j is entries j .. j + 2n. stats[l] is node (j + l, k).
+// four angles (e - n + l) mod Perimeter, l = 0..3, the fields x0, y0, x, y,
+// fx, fy (kQuadFields doubles, four of each field), so the neighbourhood of
+// angle j is entries j .. j + 2n. load(q) reads the lanes of one field at
+// q. stats[l] is node (j + l, k).
 constexpr std::size_t kQuadFields = 6 * kLanes;
-VIREO_VECTOR_CLONES void QuadSums(const double* columns, std::size_t width, std::size_t rings, std::uint32_t j,
-                                  std::uint32_t k, std::uint32_t n, const GRID_NODE* const stats[kLanes], unsigned p,
-                                  SumValues out[kLanes]) {
+// The eight-lane loader returns a vector wider than the baseline's
+// registers; everything here is inlined into one AVX-512 function, so the
+// note on that calling convention does not apply.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpsabi"
+template <class V, std::uint32_t kWidth, class Load>
+[[gnu::always_inline]] inline void NeighbourhoodSums(const double* columns, std::size_t width, std::size_t rings,
+                                                     std::uint32_t j, std::uint32_t k, std::uint32_t n,
+                                                     const GRID_NODE* const stats[], unsigned p, SumValues out[],
+                                                     Load load) {
   const std::uint32_t kLo = k > n ? k - n : 0;
   const auto kHi = static_cast<std::uint32_t>(std::min<std::uint64_t>(rings - 1, std::uint64_t{k} + n));
   const std::size_t ring = width * kQuadFields;
   const double* const from = columns + kLo * ring + j * kQuadFields;
   const double* const to = columns + kLo * ring + (j + 2 * std::size_t{n} + 1) * kQuadFields;
   const std::size_t rows = kHi - kLo + 1;
-  const Lanes count = {stats[0]->n[p], stats[1]->n[p], stats[2]->n[p], stats[3]->n[p]};
-  const Lanes m0x = Lanes{stats[0]->Sx0[p], stats[1]->Sx0[p], stats[2]->Sx0[p], stats[3]->Sx0[p]} / count;
-  const Lanes m0y = Lanes{stats[0]->Sy0[p], stats[1]->Sy0[p], stats[2]->Sy0[p], stats[3]->Sy0[p]} / count;
-  Lanes sx = {}, sy = {}, sfx = {}, sfy = {};
+  V count, m0x, m0y;
+  for (std::uint32_t l = 0; l < kWidth; ++l) {
+    count[l] = stats[l]->n[p];
+    m0x[l] = stats[l]->Sx0[p];
+    m0y[l] = stats[l]->Sy0[p];
+  }
+  m0x /= count;
+  m0y /= count;
+  V sx = {}, sy = {}, sfx = {}, sfy = {};
   for (const double* column = from; column != to; column += kQuadFields)
     for (const double *q = column, *end = column + rows * ring; q != end; q += ring) {
-      sx += LoadLanes(q + 8);
-      sy += LoadLanes(q + 12);
-      sfx += LoadLanes(q + 16);
-      sfy += LoadLanes(q + 20);
+      sx += load(q + 8);
+      sy += load(q + 12);
+      sfx += load(q + 16);
+      sfy += load(q + 20);
     }
-  const Lanes mx = sx / count, my = sy / count, mfx = sfx / count, mfy = sfy / count;
-  Lanes x0x = {}, x0y = {}, y0x = {}, y0y = {}, sxx = {}, syy = {}, sxy = {};
-  Lanes sfxx = {}, sfxy = {}, sfyx = {}, sfyy = {};
+  const V mx = sx / count, my = sy / count, mfx = sfx / count, mfy = sfy / count;
+  V x0x = {}, x0y = {}, y0x = {}, y0y = {}, sxx = {}, syy = {}, sxy = {};
+  V sfxx = {}, sfxy = {}, sfyx = {}, sfyy = {};
   for (const double* column = from; column != to; column += kQuadFields)
     for (const double *q = column, *end = column + rows * ring; q != end; q += ring) {
-      const Lanes dx0 = LoadLanes(q) - m0x, dy0 = LoadLanes(q + 4) - m0y;
-      const Lanes dx = LoadLanes(q + 8) - mx, dy = LoadLanes(q + 12) - my;
-      const Lanes dfx = LoadLanes(q + 16) - mfx, dfy = LoadLanes(q + 20) - mfy;
+      const V dx0 = load(q) - m0x, dy0 = load(q + 4) - m0y;
+      const V dx = load(q + 8) - mx, dy = load(q + 12) - my;
+      const V dfx = load(q + 16) - mfx, dfy = load(q + 20) - mfy;
       x0x += dx0 * dx;
       x0y += dx0 * dy;
       y0x += dy0 * dx;
@@ -723,10 +736,46 @@ VIREO_VECTOR_CLONES void QuadSums(const double* columns, std::size_t width, std:
       sfyx += dfy * dx;
       sfyy += dfy * dy;
     }
-  for (std::uint32_t l = 0; l < kLanes; ++l)
+  for (std::uint32_t l = 0; l < kWidth; ++l)
     out[l] = {count[l], m0x[l], m0y[l], mx[l],  my[l],  mfx[l],  mfy[l],  x0x[l],  x0y[l],
               y0x[l],   y0y[l], sxx[l], syy[l], sxy[l], sfxx[l], sfxy[l], sfyx[l], sfyy[l]};
 }
+#pragma GCC diagnostic pop
+
+// Four angles j .. j + 3.
+VIREO_VECTOR_CLONES void QuadSums(const double* columns, std::size_t width, std::size_t rings, std::uint32_t j,
+                                  std::uint32_t k, std::uint32_t n, const GRID_NODE* const stats[kLanes], unsigned p,
+                                  SumValues out[kLanes]) {
+  // The lanes are read where they lie.
+  struct {
+    const LanesInMemory& operator()(const double* q) const { return *reinterpret_cast<const LanesInMemory*>(q); }
+  } load;
+  NeighbourhoodSums<Lanes, kLanes>(columns, width, rings, j, k, n, stats, p, out, load);
+}
+
+#if defined(VIREO_AVX2_FORCES)
+// Eight angles j .. j + 7 on AVX-512: the lanes of entry e and of entry
+// e + 4 side by side.
+constexpr std::uint32_t kOctLanes = 8;
+using OctLanes = double __attribute__((vector_size(64)));
+struct LoadOctLanes {
+  [[gnu::target("avx512f")]] OctLanes operator()(const double* q) const {
+    return OctLanes(
+        _mm512_insertf64x4(_mm512_castpd256_pd512(_mm256_loadu_pd(q)), _mm256_loadu_pd(q + 4 * kQuadFields), 1));
+  }
+};
+// (GCC 12's AVX-512 headers start from undefined registers, which its
+// uninitialised-value analysis reports falsely.)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+[[gnu::target("avx512f"), gnu::flatten]] void OctSums(const double* columns, std::size_t width, std::size_t rings,
+                                                      std::uint32_t j, std::uint32_t k, std::uint32_t n,
+                                                      const GRID_NODE* const stats[kOctLanes], unsigned p,
+                                                      SumValues out[kOctLanes]) {
+  NeighbourhoodSums<OctLanes, kOctLanes>(columns, width, rings, j, k, n, stats, p, out, LoadOctLanes{});
+}
+#pragma GCC diagnostic pop
+#endif
 
 // The sums of the whole grid, from `count` nodes of six doubles each (x0,
 // y0, x, y, fx, fy) at `hot`, with the rest statistics of `stats`. The
@@ -1041,12 +1090,18 @@ void GRID_RINGS::FitLocal(const GRID_PHASE& phase) {
     jSum.a22 += a.a22;
   };
   if (n <= perimeter_) {
-    // Four angles at a time; the results of the other three angles wait
-    // until the first angle's rings are added, so the sums over the nodes
-    // are taken in the usual order.
-    const std::size_t width = std::size_t{perimeter_} + 2 * n;
+    // Four angles at a time (eight with AVX-512); the results of the other
+    // angles wait until the first angle's rings are added, so the sums over
+    // the nodes are taken in the usual order. The columns reach four
+    // entries further for the second four of eight angles.
+#if defined(VIREO_AVX2_FORCES)
+    const std::uint32_t group = kernels_ == ForceKernels::kAvx512 ? kOctLanes : kLanes;
+#else
+    const std::uint32_t group = kLanes;
+#endif
+    const std::size_t width = std::size_t{perimeter_} + 2 * n + (group - kLanes);
     const double* const columns = FillColumns(cur, n, width);
-    pending_.resize(std::size_t{rings_} * (kLanes - 1));
+    pending_.resize(std::size_t{rings_} * (group - 1));
     static_assert(sizeof(NodeUpdate) == sizeof(PendingUpdate));
     auto add = [&](const NodeUpdate& u) {
       motion += u.moved;
@@ -1056,16 +1111,24 @@ void GRID_RINGS::FitLocal(const GRID_PHASE& phase) {
       jSum.a21 += u.a21;
       jSum.a22 += u.a22;
     };
-    for (std::uint32_t j = 0; j < perimeter_; j += kLanes) {
-      const std::uint32_t lanes = std::min(kLanes, perimeter_ - j);
+    constexpr std::uint32_t kMostLanes = 8;
+    for (std::uint32_t j = 0; j < perimeter_; j += group) {
+      const std::uint32_t lanes = std::min(group, perimeter_ - j);
       for (std::uint32_t k = 0; k < rings_; ++k) {
-        GRID_NODE* nodes[kLanes];
+        GRID_NODE* nodes[kMostLanes];
         // Lanes past the last angle compute a neighbourhood nobody uses.
-        for (std::uint32_t l = 0; l < kLanes; ++l) nodes[l] = &Node((j + l) % perimeter_, k);
-        SumValues values[kLanes];
-        QuadSums(columns, width, rings_, j, k, n, nodes, phase_, values);
-        NodeUpdate updates[kLanes];
-        UpdateInLanes(values, nodes, lanes, phase_, phase, mu, cur, updates);
+        for (std::uint32_t l = 0; l < group; ++l) nodes[l] = &Node((j + l) % perimeter_, k);
+        SumValues values[kMostLanes];
+        NodeUpdate updates[kMostLanes];
+#if defined(VIREO_AVX2_FORCES)
+        if (group == kOctLanes) {
+          OctSums(columns, width, rings_, j, k, n, nodes, phase_, values);
+          UpdateInLanes(values + kLanes, nodes + kLanes, lanes > kLanes ? lanes - kLanes : 0, phase_, phase, mu, cur,
+                        updates + kLanes);
+        } else
+#endif
+          QuadSums(columns, width, rings_, j, k, n, nodes, phase_, values);
+        UpdateInLanes(values, nodes, std::min(lanes, kLanes), phase_, phase, mu, cur, updates);
         add(updates[0]);
         for (std::uint32_t l = 1; l < lanes; ++l)
           std::memcpy(&pending_[(l - 1) * std::size_t{rings_} + k], &updates[l], sizeof updates[l]);
