@@ -44,7 +44,8 @@ int FormatFindingsLine(const CAnalizaDetektor& engine, std::int32_t frame, char*
   return length + 2;
 }
 
-void DrawMarkers(const CAnalizaDetektor& engine, std::uint8_t* frame, int stride) {
+bool DrawMarkers(const CAnalizaDetektor& engine, std::uint8_t* frame, int stride) {
+  bool drew = false;
   for (int block = 0; block < CAnalizaDetektor::kBlocks; ++block) {
     const CAnalizaDetektor::Point centre = CAnalizaDetektor::BlockCentre(block);
     const CAnalizaDetektor::FlagRecord& flags = engine.Flags(block);
@@ -56,8 +57,10 @@ void DrawMarkers(const CAnalizaDetektor& engine, std::uint8_t* frame, int stride
       Paint(frame, stride, x + 1, y, m.bgr);
       Paint(frame, stride, x, y - 1, m.bgr);
       Paint(frame, stride, x, y + 1, m.bgr);
+      drew = true;
     }
   }
+  return drew;
 }
 
 }  // namespace ostrel

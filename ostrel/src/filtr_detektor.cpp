@@ -153,6 +153,7 @@ HRESULT CFiltrDetektor::StopStreaming() {
 }
 
 HRESULT CFiltrDetektor::Transform(IMediaSample* sample) {
+  markedLastFrame_ = false;
   if (!sample) return E_POINTER;
   BYTE* data = nullptr;
   const VIDEOINFOHEADER* vih = InputPin()->CurrentMediaType().VideoInfo();
@@ -193,7 +194,7 @@ HRESULT CFiltrDetektor::Transform(IMediaSample* sample) {
     if (!WriteFindings(line, static_cast<std::size_t>(length))) warning = TakeFailure();
   }
   Warn(warning);
-  DrawMarkers(*engine_, data, static_cast<int>(stride));
+  markedLastFrame_ = DrawMarkers(*engine_, data, static_cast<int>(stride));
   return S_OK;
 }
 

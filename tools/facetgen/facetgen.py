@@ -23,8 +23,10 @@ programme per facet for the extents and the touching).
 """
 
 import argparse
+import os
 import re
 import sys
+import tempfile
 from fractions import Fraction
 from decimal import Decimal
 
@@ -507,9 +509,26 @@ def main(argv):
         return 1 if errors else 0
     if not args.write:
         parser.error("name the output file")
-    with open(args.write, "w") as f:
-        f.write(text)
+    write_replacing(args.write, text)
     return 0
+
+
+def write_replacing(path, text):
+    """Writes `text` to a temporary file in `path`'s folder and renames it
+    over `path` once complete, so that a failed write leaves the old tables
+    in place rather than a half-written source file."""
+    folder = os.path.dirname(os.path.abspath(path))
+    fd, temporary = tempfile.mkstemp(prefix=".facetgen-", suffix=".tmp", dir=folder)
+    try:
+        with os.fdopen(fd, "w") as f:
+            f.write(text)
+            f.flush()
+            os.fsync(f.fileno())
+        os.chmod(temporary, os.stat(path).st_mode & 0o777 if os.path.exists(path) else 0o644)
+        os.replace(temporary, path)
+    except BaseException:
+        os.unlink(temporary)
+        raise
 
 
 if __name__ == "__main__":

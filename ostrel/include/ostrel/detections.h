@@ -20,7 +20,7 @@ int FormatFindingsLine(const CAnalizaDetektor& engine, std::int32_t frame, char*
 
 // Draws the markers of every set flag, block 0 to 47, Blood2, Blood1, Ulcer2
 // then Ulcer1, into the analysed frame (3 bytes a pixel, `stride` bytes a
-// row, buffer order).
-void DrawMarkers(const CAnalizaDetektor& engine, std::uint8_t* frame, int stride);
+// row, buffer order). Returns whether it drew any.
+bool DrawMarkers(const CAnalizaDetektor& engine, std::uint8_t* frame, int stride);
 
 }  // namespace ostrel

@@ -37,6 +37,8 @@ class CFiltrDetektor final : public fh::ISpecifyPropertyPages,
 
   fh::HRESULT CheckInputType(const fh::CMediaType* in) override;
   fh::HRESULT Transform(fh::IMediaSample* sample) override;
+  // Only frames with markers were written, so the host copies only those back.
+  bool WroteLastFrame() const override { return markedLastFrame_; }
   // A stop closes the findings file so that it is complete as soon as the
   // stream has stopped; a later start goes on appending to it.
   fh::HRESULT StartStreaming() override;
@@ -63,6 +65,7 @@ class CFiltrDetektor final : public fh::ISpecifyPropertyPages,
   std::unique_ptr<CAnalizaDetektor> engine_;
   std::unique_ptr<std::uint8_t[]> channel_;
   std::int32_t channelSize_ = 0;
+  bool markedLastFrame_ = false;
 };
 
 }  // namespace ostrel
