@@ -307,9 +307,10 @@ struct ChannelParts {
 #endif
 
 #if defined(VIREO_AVX2_FORCES)
-// The matching of FusedImageForce on AVX2: the patches at +x and -x share one register, those
-// at +y and -y another, and the four costs are weighed in one; the integer
-// sums are exact and each cost takes the same double operations.
+// The matching of FusedImageForce on AVX2: the patches at +x and -x share
+// one register, those at +y and -y another, and the four costs are weighed
+// in one; the integer sums are exact and each cost takes the same double
+// operations.
 [[gnu::target("avx2"), gnu::always_inline]] inline __m256i RowDiffs(__m256i t, const std::uint8_t* low,
                                                                     const std::uint8_t* high) {
   const __m256i f =
