@@ -61,8 +61,7 @@ TEST(AnalysisLevelCounts, EveryCounterCountsLikePlainCounting) {
       std::uint32_t counts[256];
       std::fill(counts, counts + 256, 1000u);
       counter.count(buffer.bytes.data(), size, 1, 254, counts);
-      for (int v = 0; v < 256; ++v)
-        ASSERT_EQ(counts[v], v == 0 || v == 255 ? 1000u : 1000u + want[v]) << "level " << v;
+      for (int v = 0; v < 256; ++v) ASSERT_EQ(counts[v], v == 0 || v == 255 ? 1000u : 1000u + want[v]) << "level " << v;
 
       std::uint32_t above = static_cast<std::uint32_t>(size);
       for (int level = 0; level < 256; ++level) {

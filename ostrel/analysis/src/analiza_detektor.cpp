@@ -201,7 +201,8 @@ struct PackedDisc {
     for (int i = 0; i < kDiscRows; ++i) {
       const auto [from, to] = columns[i];
       if (from > to) continue;
-      std::memcpy(bytes + length, image + static_cast<std::ptrdiff_t>(centre.y + i - kDiscRadius) * stride + centre.x + from,
+      std::memcpy(bytes + length,
+                  image + static_cast<std::ptrdiff_t>(centre.y + i - kDiscRadius) * stride + centre.x + from,
                   kLevelBlock);
       length += to - from + 1;
     }

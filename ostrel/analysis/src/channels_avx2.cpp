@@ -28,8 +28,8 @@ struct Eight {
 // One colour component of eight pixels: `low` holds bytes 0..15 of the
 // pixels, `high` bytes 8..23, `c` is 0, 1 or 2.
 inline __m256 Component(__m128i low, __m128i high, char c) {
-  const __m128i first = _mm_shuffle_epi8(
-      low, _mm_setr_epi8(c, -1, -1, -1, c + 3, -1, -1, -1, c + 6, -1, -1, -1, c + 9, -1, -1, -1));
+  const __m128i first =
+      _mm_shuffle_epi8(low, _mm_setr_epi8(c, -1, -1, -1, c + 3, -1, -1, -1, c + 6, -1, -1, -1, c + 9, -1, -1, -1));
   const __m128i second = _mm_shuffle_epi8(
       high, _mm_setr_epi8(c + 4, -1, -1, -1, c + 7, -1, -1, -1, c + 10, -1, -1, -1, c + 13, -1, -1, -1));
   return _mm256_cvtepi32_ps(_mm256_set_m128i(second, first));
@@ -45,9 +45,9 @@ inline __m256 Mul(float c, __m256 v) { return _mm256_mul_ps(_mm256_set1_ps(c), v
 
 // The low bytes of the eight whole numbers.
 inline void StoreLowBytes(__m256i whole, std::uint8_t* out) {
-  const __m256i bytes = _mm256_shuffle_epi8(whole, _mm256_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
-                                                                    -1, -1, 0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1,
-                                                                    -1, -1, -1, -1, -1));
+  const __m256i bytes =
+      _mm256_shuffle_epi8(whole, _mm256_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 4, 8,
+                                                  12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1));
   _mm_storel_epi64(reinterpret_cast<__m128i*>(out),
                    _mm_unpacklo_epi32(_mm256_castsi256_si128(bytes), _mm256_extracti128_si256(bytes, 1)));
 }
@@ -153,9 +153,8 @@ void ConvertPixelsAvx2(char code, const std::uint8_t* bgr, std::uint8_t* out, in
       break;
     case 'Q':
       ConvertQuotientSingle(bgr, out, count, 10452.0f, [](const Eight& c) {
-        return _mm256_add_ps(
-            _mm256_add_ps(Mul(2115.0f, c.r), Mul(5226.0f, _mm256_sub_ps(_mm256_set1_ps(255.0f), c.g))),
-            Mul(3111.0f, c.b));
+        return _mm256_add_ps(_mm256_add_ps(Mul(2115.0f, c.r), Mul(5226.0f, _mm256_sub_ps(_mm256_set1_ps(255.0f), c.g))),
+                             Mul(3111.0f, c.b));
       });
       break;
     default: ConvertPixelsWith<Doubles4>(code, bgr, out, count); break;
