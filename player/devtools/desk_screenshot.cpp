@@ -27,5 +27,5 @@ int main(int argc, char* argv[]) {
   QScreen* screen = window.screen();
   const QPixmap desk = screen->grabWindow(0);
   const QImage half = desk.toImage().scaled(desk.size() / 2, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-  return half.save(QString::fromLocal8Bit(argv[2])) ? 0 : 1;
+  return vireo::SavePicture(half, QString::fromLocal8Bit(argv[2])) ? 0 : 1;
 }

@@ -1,5 +1,6 @@
 // vireo-manualpdf MANUAL.md OUT.pdf: typesets the user manual (Markdown with
 // pictures beside it) into a PDF with Qt's own text engine.
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -10,6 +11,9 @@
 #include <QTextDocument>
 #include <QUrl>
 #include <cstdio>
+#include <string>
+
+#include "filterhost/atomic_file.h"
 
 int main(int argc, char* argv[]) {
   if (argc != 3) {
@@ -25,7 +29,12 @@ int main(int argc, char* argv[]) {
   const QString markdown = QString::fromUtf8(source.readAll());
   const QString folder = QFileInfo(source).absolutePath();
 
-  QPdfWriter writer(QString::fromLocal8Bit(argv[2]));
+  // The PDF is made in memory and written through the atomic writer, so that
+  // a failed run leaves no half-written manual behind.
+  QByteArray pdf;
+  QBuffer output(&pdf);
+  output.open(QIODevice::WriteOnly);
+  QPdfWriter writer(&output);
   writer.setPageSize(QPageSize(QPageSize::A4));
   writer.setPageMargins(QMarginsF(18, 18, 18, 18), QPageLayout::Millimeter);
   writer.setResolution(150);
@@ -49,5 +58,10 @@ int main(int argc, char* argv[]) {
   }
   document.setMarkdown(markdown);
   document.print(&writer);
+  std::string error;
+  if (!fh::WriteFileAtomically(argv[2], pdf.constData(), static_cast<std::size_t>(pdf.size()), &error)) {
+    std::fprintf(stderr, "cannot write %s: %s\n", argv[2], error.c_str());
+    return 1;
+  }
   return 0;
 }

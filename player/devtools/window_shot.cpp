@@ -1,10 +1,15 @@
 #include "window_shot.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QPainter>
 #include <QWidget>
 #include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "filterhost/atomic_file.h"
 
 namespace vireo {
 
@@ -26,6 +31,21 @@ QImage Framed(QWidget* window) {
 
 }  // namespace
 
+bool SavePicture(const QImage& image, const QString& path) {
+  QByteArray png;
+  QBuffer buffer(&png);
+  if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG")) {
+    std::fprintf(stderr, "cannot encode the picture for %s\n", qPrintable(path));
+    return false;
+  }
+  std::string error;
+  if (!fh::WriteFileAtomically(path.toStdString(), png.constData(), static_cast<std::size_t>(png.size()), &error)) {
+    std::fprintf(stderr, "cannot write %s: %s\n", qPrintable(path), error.c_str());
+    return false;
+  }
+  return true;
+}
+
 void Settle(int ms) {
   QElapsedTimer timer;
   timer.start();
@@ -46,7 +66,7 @@ bool SaveWindows(QWidget* first, QWidget* second, Qt::Orientation orientation, c
   painter.drawImage(margin, margin, a);
   painter.drawImage(secondAt, b);
   painter.end();
-  return shot.save(path);
+  return SavePicture(shot, path);
 }
 
 }  // namespace vireo
