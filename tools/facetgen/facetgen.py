@@ -188,6 +188,11 @@ def lp_max(table, c, skip=None):
     return vertex_simplex(rows, c, basis)
 
 
+def dot(u, v):
+    """Exact dot product of two vectors of Fractions."""
+    return sum(p * q for p, q in zip(u, v))
+
+
 def solve(matrix, rhs):
     """Exact solution of a square system by Gaussian elimination; None when singular."""
     size = len(rhs)
@@ -233,22 +238,22 @@ def vertex_simplex(rows, c, basis):
     is not a vertex of the region, the exact simplex alone decides."""
     dim = len(c)
     x = solve([rows[i][0] for i in basis], [-rows[i][1] for i in basis])
-    if x is None or any(sum(p * q for p, q in zip(n, x)) + d > 0 for n, d in rows):
+    if x is None or any(dot(n, x) + d > 0 for n, d in rows):
         return simplex_max([*rows], c)
     while True:
         y = solve([[rows[i][0][j] for i in basis] for j in range(dim)], list(c))
         leaving = [k for k in range(dim) if y[k] < 0]
         if not leaving:
-            return sum(p * q for p, q in zip(c, x))
+            return dot(c, x)
         k = min(leaving, key=lambda k: basis[k])
         # edge direction r: n_j.r = 0 for the other basis rows, n_k.r = -1
         r = solve([rows[i][0] for i in basis], [Fraction(-1 if m == k else 0) for m in range(dim)])
         best = None
         for j, (n, d) in enumerate(rows):
-            rate = sum(p * q for p, q in zip(n, r))
+            rate = dot(n, r)
             if j in basis or rate <= 0:
                 continue
-            step = (-d - sum(p * q for p, q in zip(n, x))) / rate
+            step = (-d - dot(n, x)) / rate
             if best is None or step < best[0]:
                 best = (step, j)
         if best is None:
@@ -337,7 +342,7 @@ def simplex_max(table, c, skip=None):
 
 
 def inside(table, point):
-    return all(sum(a * b for a, b in zip(n, point)) + d <= 0 for n, d in table)
+    return all(dot(n, point) + d <= 0 for n, d in table)
 
 
 def half_unit(text):

@@ -40,6 +40,13 @@ struct Mat2 {
   Mat2 operator*(const Mat2& o) const {
     return {a11 * o.a11 + a12 * o.a21, a11 * o.a12 + a12 * o.a22, a21 * o.a11 + a22 * o.a21, a21 * o.a12 + a22 * o.a22};
   }
+  Mat2& operator+=(const Mat2& o) {
+    a11 += o.a11;
+    a12 += o.a12;
+    a21 += o.a21;
+    a22 += o.a22;
+    return *this;
+  }
 };
 constexpr Mat2 kIdentity{1, 0, 0, 1};
 
@@ -1143,10 +1150,7 @@ void GRID_RINGS::FitLocal(const GRID_PHASE& phase) {
     const Mat2 t = sums.Tension(node, phase_, phase.TensionMode);
     const Mat2 a = sums.Image(phase.ImageMode) * t;
     sums.Move(node, phase, t, a, mu, cur, motion, deformation);
-    jSum.a11 += a.a11;
-    jSum.a12 += a.a12;
-    jSum.a21 += a.a21;
-    jSum.a22 += a.a22;
+    jSum += a;
   };
   if (n <= perimeter_) {
     // Four angles at a time (eight with AVX-512); the results of the other
@@ -1165,10 +1169,7 @@ void GRID_RINGS::FitLocal(const GRID_PHASE& phase) {
     auto add = [&](const NodeUpdate& u) {
       motion += u.moved;
       deformation += u.deformed;
-      jSum.a11 += u.a11;
-      jSum.a12 += u.a12;
-      jSum.a21 += u.a21;
-      jSum.a22 += u.a22;
+      jSum += Mat2{u.a11, u.a12, u.a21, u.a22};
     };
     constexpr std::uint32_t kMostLanes = 8;
     for (std::uint32_t j = 0; j < perimeter_; j += group) {
